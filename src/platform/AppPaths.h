@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Where Perchbox keeps its state. XDG_DATA_HOME and XDG_CONFIG_HOME are honoured so that
+// tests can point them at temporary folders. Every accessor creates the folder when it
+// is missing and ignores failure.
+namespace AppPaths {
+
+// ~/.local/share/Perchbox
+QString appDataDir();
+// ~/.local/share/Perchbox/Shelves
+QString shelvesDir();
+// ~/.config/Perchbox
+QString configDir();
+// ~/.local/share (the XDG data home itself, not created)
+QString dataHome();
+// ~/.config (the XDG config home itself, not created)
+QString configHome();
+// ~/.cache
+QString cacheHome();
+
+} // namespace AppPaths

@@ -1,0 +1,62 @@
+#include "platform/FilePath.h"
+
+#include <QFile>
+#include <QList>
+
+#include <sys/stat.h>
+
+namespace FilePath {
+
+QByteArray bytes(const QUrl &fileUrl)
+{
+    if (!fileUrl.isLocalFile())
+        return {};
+    return QByteArray::fromPercentEncoding(fileUrl.path(QUrl::FullyEncoded).toLatin1());
+}
+
+QUrl urlFromBytes(const QByteArray &path)
+{
+    // Keep the path's separators and the characters a URL path may hold unencoded.
+    const QByteArray encoded = path.toPercentEncoding("/!$&'()*+,;=:@~-._");
+    return QUrl::fromEncoded(QByteArrayLiteral("file://") + encoded, QUrl::StrictMode);
+}
+
+QUrl urlFromPath(const QString &path)
+{
+    return urlFromBytes(QFile::encodeName(path));
+}
+
+QString displayPath(const QUrl &fileUrl)
+{
+    return QFile::decodeName(bytes(fileUrl));
+}
+
+bool exists(const QUrl &fileUrl)
+{
+    const QByteArray path = bytes(fileUrl);
+    struct stat st;
+    return !path.isEmpty() && ::lstat(path.constData(), &st) == 0;
+}
+
+QByteArray standardized(const QByteArray &path)
+{
+    const bool absolute = path.startsWith('/');
+    QList<QByteArray> parts;
+    for (const QByteArray &part : path.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty() && parts.last() != "..")
+                parts.removeLast();
+            else if (!absolute)
+                parts.append(part);
+            continue;
+        }
+        parts.append(part);
+    }
+    QByteArray out = absolute ? QByteArray("/") : QByteArray();
+    out += parts.join('/');
+    return out.isEmpty() ? QByteArray(".") : out;
+}
+
+} // namespace FilePath
