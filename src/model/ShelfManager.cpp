@@ -1,0 +1,613 @@
+#include "model/ShelfManager.h"
+
+#include "model/ShelfFolder.h"
+#include "model/ShelfJson.h"
+#include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
+#include "platform/FileBookmark.h"
+#include "platform/FilePath.h"
+#include "platform/NotificationCenter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+const QString kShelvesFile = QStringLiteral("shelves.json");
+const QString kOpenShelvesFile = QStringLiteral("openShelves.json");
+const QString kHiddenShelvesFile = QStringLiteral("hidden-shelf-ids.json");
+
+qint64 steadyMilliseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Reads a state file. Returns false when the file is missing or empty (nothing to keep);
+// sets `damaged` when it is there but cannot be read.
+bool readStateFile(const QString &path, QByteArray *data, bool *damaged)
+{
+    *damaged = false;
+    QFileInfo info(path);
+    if (!info.exists() || (info.isFile() && info.size() == 0))
+        return false;
+    if (!readWholeFile(path, data)) {
+        *damaged = true;
+        return false;
+    }
+    return !data->trimmed().isEmpty();
+}
+
+// Moves a file that could not be read out of the way ("<name>.damaged-<time>") so that
+// the next save does not destroy it. Returns the new path, or nothing when it failed.
+std::optional<QString> moveAside(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return QString();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = path + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+    if (QFile::rename(path, target))
+        return target;
+    return std::nullopt;
+}
+
+QByteArray realPath(const QByteArray &path)
+{
+    char *resolved = ::realpath(path.constData(), nullptr);
+    if (!resolved)
+        return {};
+    QByteArray out(resolved);
+    std::free(resolved);
+    return out;
+}
+
+QByteArray parentOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+} // namespace
+
+ShelfManager::ShelfManager(QObject *parent)
+    : QObject(parent)
+    , m_clock(steadyMilliseconds)
+{
+    m_writer.setMaxThreadCount(1);
+    m_writer.setExpiryTimeout(-1);
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(kSaveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, &ShelfManager::saveShelves);
+
+    loadAll();
+
+    NotificationCenter::instance().observe(Notifications::createNewShelf, this,
+                                           [this](const QVariantMap &) { createShelf(); });
+}
+
+ShelfManager::~ShelfManager()
+{
+    m_cancelled->store(true);
+    for (QFuture<void> &f : m_addFutures)
+        f.waitForFinished();
+    flushPendingSave();
+}
+
+void ShelfManager::setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+
+void ShelfManager::setMonotonicClock(MonotonicClock clock)
+{
+    m_clock = clock ? std::move(clock) : MonotonicClock(steadyMilliseconds);
+}
+
+int ShelfManager::maxFilesPerShelf() const
+{
+    return m_hooks.maxFilesPerShelf ? m_hooks.maxFilesPerShelf() : 0;
+}
+
+const Shelf *ShelfManager::shelf(const QUuid &id) const
+{
+    const int i = indexOfShelf(id);
+    return i < 0 ? nullptr : &m_shelves[i];
+}
+
+int ShelfManager::indexOfShelf(const QUuid &id) const
+{
+    for (int i = 0; i < m_shelves.size(); ++i)
+        if (m_shelves[i].id == id)
+            return i;
+    return -1;
+}
+
+QString ShelfManager::shelvesFilePath() const { return m_dataDir + QLatin1Char('/') + kShelvesFile; }
+QString ShelfManager::openShelvesFilePath() const { return m_dataDir + QLatin1Char('/') + kOpenShelvesFile; }
+QString ShelfManager::hiddenShelvesFilePath() const { return m_dataDir + QLatin1Char('/') + kHiddenShelvesFile; }
+
+// ---- loading ----
+
+void ShelfManager::loadAll()
+{
+    m_shelves.clear();
+    m_openShelfIDs.clear();
+    m_userHiddenShelfIDs.clear();
+    m_windowVisibilityVersion = 0;
+    m_lastAddShelfTime.reset();
+    m_dataDir = AppPaths::appDataDir();
+
+    QByteArray data;
+    bool damaged = false;
+    if (readStateFile(shelvesFilePath(), &data, &damaged)) {
+        if (auto shelves = ShelfJson::decodeShelves(data))
+            m_shelves = std::move(*shelves);
+        else
+            damaged = true;
+    }
+    m_shelvesDamaged = damaged;
+
+    const auto readIds = [](const QString &path, QSet<QUuid> *out, bool *damaged) {
+        QByteArray bytes;
+        if (!readStateFile(path, &bytes, damaged))
+            return;
+        if (auto ids = ShelfJson::decodeIdSet(bytes))
+            *out = std::move(*ids);
+        else
+            *damaged = true;
+    };
+    readIds(openShelvesFilePath(), &m_openShelfIDs, &m_openDamaged);
+    readIds(hiddenShelvesFilePath(), &m_userHiddenShelfIDs, &m_hiddenDamaged);
+
+    // Once the application is running: drop hot keys of shelves that are gone, then
+    // register every hot key afresh.
+    QTimer::singleShot(0, this, [this] {
+        if (m_hooks.pruneShelfHotkeys) {
+            QSet<QUuid> ids;
+            for (const Shelf &s : std::as_const(m_shelves))
+                ids.insert(s.id);
+            m_hooks.pruneShelfHotkeys(ids);
+        }
+        if (m_hooks.registerHotkeys)
+            m_hooks.registerHotkeys();
+    });
+}
+
+// ---- saving ----
+
+void ShelfManager::shelvesDidChange()
+{
+    ++m_generation;
+    emit shelvesChanged();
+    m_saveTimer.start(); // restarts: one write 300 ms after the last change
+}
+
+bool ShelfManager::prepareShelvesFile()
+{
+    QDir().mkpath(m_dataDir);
+    if (!m_shelvesDamaged)
+        return true;
+    const auto moved = moveAside(shelvesFilePath());
+    if (!moved)
+        return false; // keep the damaged file; try again at the next save
+    m_damagedBackupPath = *moved;
+    m_shelvesDamaged = false;
+    return true;
+}
+
+void ShelfManager::saveShelves()
+{
+    m_saveTimer.stop();
+    if (!prepareShelvesFile())
+        return;
+    const QList<Shelf> snapshot = m_shelves;
+    const QString path = shelvesFilePath();
+    m_writer.start([this, snapshot, path] {
+        const bool ok = writeFileAtomically(path, ShelfJson::encodeShelves(snapshot));
+        m_writeCount.fetch_add(1);
+        // The destructor waits for the writer, so `this` is alive here.
+        QMetaObject::invokeMethod(this, [this, ok] { emit shelvesSaved(ok); }, Qt::QueuedConnection);
+    });
+}
+
+void ShelfManager::writeShelvesNow(const QList<Shelf> &snapshot)
+{
+    if (!prepareShelvesFile())
+        return;
+    const bool ok = writeFileAtomically(shelvesFilePath(), ShelfJson::encodeShelves(snapshot));
+    m_writeCount.fetch_add(1);
+    emit shelvesSaved(ok);
+}
+
+void ShelfManager::flushPendingSave()
+{
+    const bool pending = m_saveTimer.isActive();
+    m_saveTimer.stop();
+    m_writer.waitForDone();
+    if (pending)
+        writeShelvesNow(m_shelves);
+}
+
+void ShelfManager::writeIdFile(const QString &path, const QSet<QUuid> &ids, bool *damaged)
+{
+    QDir().mkpath(m_dataDir);
+    if (*damaged) {
+        if (!moveAside(path))
+            return;
+        *damaged = false;
+    }
+    writeFileAtomically(path, ShelfJson::encodeIdSet(ids));
+}
+
+void ShelfManager::saveOpenShelfIDs() { writeIdFile(openShelvesFilePath(), m_openShelfIDs, &m_openDamaged); }
+
+void ShelfManager::saveHiddenShelfIDs()
+{
+    writeIdFile(hiddenShelvesFilePath(), m_userHiddenShelfIDs, &m_hiddenDamaged);
+}
+
+// ---- visibility ----
+
+void ShelfManager::bumpVisibility()
+{
+    ++m_windowVisibilityVersion;
+    emit windowVisibilityVersionChanged(m_windowVisibilityVersion);
+}
+
+void ShelfManager::openShelf(const QUuid &id)
+{
+    const bool opened = !m_openShelfIDs.contains(id);
+    m_openShelfIDs.insert(id);
+    const bool unhidden = m_userHiddenShelfIDs.remove(id);
+    if (opened)
+        emit openShelfIDsChanged();
+    if (unhidden)
+        emit userHiddenShelfIDsChanged();
+    bumpVisibility();
+    saveOpenShelfIDs();
+    saveHiddenShelfIDs();
+}
+
+void ShelfManager::closeShelf(const QUuid &id)
+{
+    const bool closed = m_openShelfIDs.remove(id);
+    const bool unhidden = m_userHiddenShelfIDs.remove(id);
+    if (closed)
+        emit openShelfIDsChanged();
+    if (unhidden)
+        emit userHiddenShelfIDsChanged();
+    bumpVisibility();
+    saveOpenShelfIDs();
+    saveHiddenShelfIDs();
+}
+
+void ShelfManager::hideShelf(const QUuid &id)
+{
+    const bool hidden = !m_userHiddenShelfIDs.contains(id);
+    m_userHiddenShelfIDs.insert(id);
+    if (hidden)
+        emit userHiddenShelfIDsChanged();
+    bumpVisibility();
+    saveHiddenShelfIDs();
+}
+
+void ShelfManager::unhideShelf(const QUuid &id)
+{
+    if (m_userHiddenShelfIDs.remove(id))
+        emit userHiddenShelfIDsChanged();
+    bumpVisibility();
+    saveHiddenShelfIDs();
+}
+
+// ---- creating and deleting ----
+
+QUuid ShelfManager::createShelf()
+{
+    const qint64 now = m_clock();
+    if (m_lastAddShelfTime && now - *m_lastAddShelfTime <= kCreateShelfThrottleMs)
+        return {};
+    m_lastAddShelfTime = now;
+    const Shelf shelf = Shelf::make(ShelfDefaults::newShelfName, ShelfColorData::systemBlue(),
+                                    ShelfDefaults::newShelfIcon);
+    m_shelves.append(shelf);
+    shelvesDidChange();
+    openShelf(shelf.id);
+    emit showShelfWindowRequested(shelf.id);
+    return shelf.id;
+}
+
+void ShelfManager::appendShelf(const Shelf &shelf)
+{
+    m_shelves.append(shelf);
+    shelvesDidChange();
+}
+
+bool ShelfManager::folderIsInsideShelvesRoot(const QByteArray &standardizedFolder) const
+{
+    const QByteArray root = FilePath::standardized(ShelfFolder::shelvesRootBytes());
+    return standardizedFolder.startsWith(root + '/');
+}
+
+void ShelfManager::removeShelfFolder(const Shelf &shelf)
+{
+    // Only ever inside our own "Shelves" folder, whatever the file says the folder is.
+    const QByteArray stored = FilePath::standardized(FilePath::bytes(shelf.folderURL));
+    if (!stored.isEmpty() && folderIsInsideShelvesRoot(stored))
+        ShelfFolder::removeTree(stored);
+    const QByteArray canonical =
+        FilePath::standardized(ShelfFolder::shelvesRootBytes() + '/' + uuidString(shelf.id).toLatin1());
+    if (canonical != stored)
+        ShelfFolder::removeTree(canonical);
+}
+
+void ShelfManager::deleteShelf(const QUuid &id)
+{
+    emit closeShelfWindowsRequested(id);
+    if (m_hooks.removeShelfHotkeys)
+        m_hooks.removeShelfHotkeys(id);
+    QTimer::singleShot(kDeleteDelayMs, this, [this, id] {
+        if (m_openShelfIDs.remove(id))
+            emit openShelfIDsChanged();
+        const int index = indexOfShelf(id);
+        if (index >= 0) {
+            const Shelf removed = m_shelves.takeAt(index);
+            shelvesDidChange();
+            removeShelfFolder(removed);
+        }
+        saveOpenShelfIDs();
+    });
+}
+
+void ShelfManager::deleteAllShelves()
+{
+    for (const Shelf &s : std::as_const(m_shelves)) {
+        emit closeShelfWindowsRequested(s.id);
+        if (m_hooks.removeShelfHotkeys)
+            m_hooks.removeShelfHotkeys(s.id);
+    }
+    QTimer::singleShot(kDeleteDelayMs, this, [this] {
+        const QList<Shelf> removed = std::exchange(m_shelves, {});
+        for (const Shelf &s : removed)
+            removeShelfFolder(s);
+        shelvesDidChange();
+        if (!m_openShelfIDs.isEmpty()) {
+            m_openShelfIDs.clear();
+            emit openShelfIDsChanged();
+        }
+        saveOpenShelfIDs();
+    });
+}
+
+// ---- files ----
+
+void ShelfManager::addFiles(const QList<QUrl> &urls, const QUuid &shelfID)
+{
+    const Shelf *target = shelf(shelfID);
+    if (!target)
+        return;
+    const int limit = maxFilesPerShelf();
+    const qsizetype count = target->files.size();
+
+    AddJob job;
+    job.shelfID = shelfID;
+    job.limit = limit;
+    job.generation = m_generation;
+    job.shelfUrls.reserve(target->files.size());
+    for (const ShelfFile &f : target->files)
+        job.shelfUrls.insert(f.url);
+
+    QList<QUrl> accepted;
+    QSet<QUrl> seen;
+    for (const QUrl &url : urls) {
+        if (job.shelfUrls.contains(url) || seen.contains(url))
+            continue;
+        if (limit >= 1 && count + accepted.size() >= limit)
+            break;
+        seen.insert(url);
+        accepted.append(url);
+    }
+    if (accepted.isEmpty())
+        return;
+
+    const quint64 jobID = m_nextJobID++;
+    m_addJobs.insert(jobID, std::move(job));
+
+    // Forget jobs that are done.
+    m_addFutures.removeIf([](const QFuture<void> &f) { return f.isFinished(); });
+
+    const auto cancelled = m_cancelled;
+    QThreadPool *pool = QThreadPool::globalInstance();
+    m_addFutures.append(QtConcurrent::run(pool, [this, jobID, accepted, cancelled] {
+        QList<AddedEntry> batch;
+        batch.reserve(kAddBatchSize);
+        for (const QUrl &url : accepted) {
+            if (cancelled->load())
+                return;
+            AddedEntry entry;
+            entry.file.id = QUuid::createUuid();
+            entry.file.url = url;
+            entry.file.bookmarkData = FileBookmark::create(url);
+            entry.resolved = entry.file.bookmarkData.isEmpty()
+                                 ? url
+                                 : FileBookmark::resolvedUrl(entry.file.bookmarkData, url);
+            batch.append(std::move(entry));
+            if (batch.size() == kAddBatchSize) {
+                QMetaObject::invokeMethod(
+                    this, [this, jobID, b = std::move(batch)] { deliverBatch(jobID, b, false); },
+                    Qt::QueuedConnection);
+                batch = {};
+                batch.reserve(kAddBatchSize);
+            }
+        }
+        if (cancelled->load())
+            return;
+        // The destructor waits for this task, so `this` is alive while posting.
+        QMetaObject::invokeMethod(
+            this, [this, jobID, b = std::move(batch)] { deliverBatch(jobID, b, true); },
+            Qt::QueuedConnection);
+    }));
+}
+
+void ShelfManager::deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, bool last)
+{
+    auto jobIt = m_addJobs.find(jobID);
+    if (jobIt == m_addJobs.end())
+        return;
+    AddJob &job = *jobIt;
+    const QUuid shelfID = job.shelfID;
+    const int index = indexOfShelf(shelfID);
+    int added = 0;
+    if (index >= 0 && !batch.isEmpty()) {
+        Shelf &target = m_shelves[index];
+        if (job.generation != m_generation) {
+            // The list changed since the last batch: look at the shelf's files afresh.
+            job.shelfUrls.clear();
+            for (const ShelfFile &f : std::as_const(target.files))
+                job.shelfUrls.insert(f.url);
+        }
+        QSet<QUrl> taken;
+        for (const AddedEntry &entry : batch) {
+            if (job.limit >= 1 && target.files.size() >= job.limit)
+                break;
+            if (job.shelfUrls.contains(entry.file.url) || taken.contains(entry.file.url))
+                continue;
+            target.files.append(entry.file);
+            taken.insert(entry.file.url);
+            taken.insert(entry.resolved);
+            ++added;
+        }
+        if (added > 0) {
+            for (qsizetype i = target.files.size() - added; i < target.files.size(); ++i)
+                job.shelfUrls.insert(target.files[i].url);
+            shelvesDidChange();
+            job.generation = m_generation;
+        }
+    }
+    if (last)
+        m_addJobs.erase(jobIt);
+    if (added > 0)
+        emit filesAdded(shelfID, added);
+    if (last)
+        emit addFilesFinished(shelfID);
+}
+
+void ShelfManager::moveFiles(const QList<ShelfFile> &files, const QUuid &fromShelfID, const QUuid &toShelfID)
+{
+    const int from = indexOfShelf(fromShelfID);
+    const int to = indexOfShelf(toShelfID);
+    if (from < 0 || to < 0 || from == to || files.isEmpty())
+        return;
+    Shelf &source = m_shelves[from];
+    const qsizetype before = source.files.size();
+    source.files.removeIf([&files](const ShelfFile &f) { return files.contains(f); });
+    if (source.files.size() == before)
+        return;
+
+    Shelf &target = m_shelves[to];
+    QSet<QUrl> targetUrls;
+    for (const ShelfFile &f : std::as_const(target.files))
+        targetUrls.insert(f.url);
+    for (const ShelfFile &f : files) {
+        if (targetUrls.contains(f.url))
+            continue;
+        targetUrls.insert(f.url);
+        target.files.append(f);
+    }
+    shelvesDidChange();
+    saveShelves();
+}
+
+bool ShelfManager::isOwnedFile(const QUrl &url) const
+{
+    const QByteArray path = FilePath::standardized(FilePath::bytes(url));
+    if (path.isEmpty() || !path.startsWith('/'))
+        return false;
+    for (const Shelf &s : m_shelves) {
+        const QByteArray folder = FilePath::standardized(FilePath::bytes(s.folderURL));
+        if (folder.isEmpty() || folder == "/" || !folderIsInsideShelvesRoot(folder))
+            continue;
+        if (!path.startsWith(folder + '/'))
+            continue;
+        // The text says "inside"; make sure no symbolic link inside the shelf folder leads
+        // the path somewhere else.
+        const QByteArray realFolder = realPath(folder);
+        const QByteArray realParent = realPath(parentOf(path));
+        if (realFolder.isEmpty() || realParent.isEmpty())
+            continue;
+        if (realParent == realFolder || realParent.startsWith(realFolder + '/'))
+            return true;
+    }
+    return false;
+}
+
+bool ShelfManager::deleteOwnedFile(const QUrl &url)
+{
+    if (!isOwnedFile(url))
+        return false;
+    return ShelfFolder::removeTree(FilePath::standardized(FilePath::bytes(url)));
+}
+
+void ShelfManager::removeFiles(const QUuid &shelfID, const QSet<QUuid> &fileIDs, bool deleteOwnedFiles)
+{
+    const int index = indexOfShelf(shelfID);
+    if (index < 0 || fileIDs.isEmpty())
+        return;
+    QList<ShelfFile> removed;
+    m_shelves[index].files.removeIf([&](const ShelfFile &f) {
+        if (!fileIDs.contains(f.id))
+            return false;
+        removed.append(f);
+        return true;
+    });
+    if (removed.isEmpty())
+        return;
+    shelvesDidChange();
+    bool deleted = false;
+    if (deleteOwnedFiles)
+        for (const ShelfFile &f : std::as_const(removed))
+            deleted |= deleteOwnedFile(f.url);
+    if (deleted)
+        saveShelves(); // the file is gone from disk: do not wait for the debounce
+}
+
+// ---- direct edits ----
+
+bool ShelfManager::updateShelf(const QUuid &id, const std::function<void(Shelf &)> &edit)
+{
+    const int index = indexOfShelf(id);
+    if (index < 0)
+        return false;
+    Shelf &s = m_shelves[index];
+    edit(s);
+    s.id = id;
+    shelvesDidChange();
+    return true;
+}
+
+void ShelfManager::setShelves(const QList<Shelf> &shelves)
+{
+    m_shelves = shelves;
+    shelvesDidChange();
+}
+
+bool ShelfManager::renameShelf(const QUuid &id, const QString &name)
+{
+    return updateShelf(id, [&name](Shelf &s) { s.name = name; });
+}
+
+bool ShelfManager::moveShelf(int from, int to)
+{
+    if (from < 0 || from >= m_shelves.size() || to < 0 || to >= m_shelves.size())
+        return false;
+    if (from != to) {
+        m_shelves.move(from, to);
+        shelvesDidChange();
+    }
+    return true;
+}

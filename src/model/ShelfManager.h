@@ -1,0 +1,206 @@
+#pragma once
+
+#include "model/Shelf.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// The single owner of all shelves. It holds the list of shelves, which shelves have a
+// window (open) and which of those the user has hidden, and keeps them in three files in
+// the app-data folder ($XDG_DATA_HOME/Perchbox):
+//
+//   "shelves.json"          the shelves, written 300 ms after the last change of a burst
+//   "openShelves.json"      the open ids, written at once on every change
+//   "hidden-shelf-ids.json" the hidden ids, written at once on every change
+//
+// Main thread only. Each published field has a change signal that fires after every
+// change. Views edit shelves through updateShelf() and the convenience operations; every
+// edit reaches "shelves.json" through the debounced save.
+class ShelfManager : public QObject
+{
+    Q_OBJECT
+public:
+    // What the manager needs from the settings and the hot-key layer, set by the
+    // application. Every member may stay empty (no limit, nothing to prune or register).
+    struct Hooks {
+        // The "maxFilesPerShelf" setting; below 1 means no limit.
+        std::function<int()> maxFilesPerShelf;
+        // Called once after loading with every shelf id: drop per-shelf hot keys and key
+        // combinations of shelves that no longer exist.
+        std::function<void(const QSet<QUuid> &)> pruneShelfHotkeys;
+        // Called after pruning: register all hot keys afresh.
+        std::function<void()> registerHotkeys;
+        // Called when a shelf is deleted: forget its hot key and key combination.
+        std::function<void(const QUuid &)> removeShelfHotkeys;
+    };
+
+    // A monotonic clock in milliseconds (for the new-shelf throttle; tests inject their own).
+    using MonotonicClock = std::function<qint64()>;
+
+    static constexpr int kSaveDelayMs = 300;
+    static constexpr qint64 kCreateShelfThrottleMs = 400;
+    static constexpr int kDeleteDelayMs = 50;
+    static constexpr int kAddBatchSize = 64;
+
+    // Loads the three files from the app-data folder (AppPaths::appDataDir()).
+    explicit ShelfManager(QObject *parent = nullptr);
+    // Writes a pending debounced save before going away.
+    ~ShelfManager() override;
+
+    void setHooks(Hooks hooks);
+    const Hooks &hooks() const { return m_hooks; }
+    void setMonotonicClock(MonotonicClock clock);
+
+    // ---- published state ----
+    const QList<Shelf> &shelves() const { return m_shelves; }
+    const QSet<QUuid> &openShelfIDs() const { return m_openShelfIDs; }
+    const QSet<QUuid> &userHiddenShelfIDs() const { return m_userHiddenShelfIDs; }
+    qint64 windowVisibilityVersion() const { return m_windowVisibilityVersion; }
+
+    // Lookups. The pointer stays valid until the next change of the shelf list.
+    const Shelf *shelf(const QUuid &id) const;
+    int indexOfShelf(const QUuid &id) const;
+    bool isShelfOpen(const QUuid &id) const { return m_openShelfIDs.contains(id); }
+    bool isShelfHidden(const QUuid &id) const { return m_userHiddenShelfIDs.contains(id); }
+    // Open and not hidden: the shelf's window is on screen.
+    bool isShelfVisible(const QUuid &id) const { return isShelfOpen(id) && !isShelfHidden(id); }
+
+    // ---- storage ----
+    QString storageDir() const { return m_dataDir; }
+    QString shelvesFilePath() const;
+    QString openShelvesFilePath() const;
+    QString hiddenShelvesFilePath() const;
+
+    // Write one file each; failures are ignored and the state in memory is kept.
+    // "shelves.json" is encoded and written on a background writer, in order.
+    void saveShelves();
+    void saveOpenShelfIDs();
+    void saveHiddenShelfIDs();
+    // Writes a pending debounced save now and waits until every shelf-list write is on
+    // disk. Call at quit (the destructor calls it too).
+    void flushPendingSave();
+    bool hasPendingSave() const { return m_saveTimer.isActive(); }
+    // How many times "shelves.json" has been written (successfully or not) so far.
+    int shelvesWriteCount() const { return m_writeCount.load(); }
+    // Where a damaged "shelves.json" was moved before it was replaced (empty when none).
+    QString damagedShelvesBackupPath() const { return m_damagedBackupPath; }
+
+    // ---- visibility ----
+    void openShelf(const QUuid &id);   // → shown, from any state
+    void closeShelf(const QUuid &id);  // → closed (the shelf and its files stay)
+    void hideShelf(const QUuid &id);   // shown → hidden
+    void unhideShelf(const QUuid &id); // hidden → shown
+
+    // ---- creating and deleting ----
+    // The "Perchbox.createNewShelf" command (the manager observes that notification
+    // itself): a "New Shelf", unless the last one came 0.4 s ago or less. Returns the new
+    // id, or a null id when throttled.
+    QUuid createShelf();
+    // Appends a shelf made elsewhere (the menu's "New shelf", "Inbox", "Screenshots",
+    // tool results), without throttle. Does not open it.
+    void appendShelf(const Shelf &shelf);
+    // Asks the window layer to close the shelf's windows, forgets its hot keys, and 50 ms
+    // later removes the shelf and deletes its folder.
+    void deleteShelf(const QUuid &id);
+    void deleteAllShelves();
+
+    // ---- files ----
+    // Puts files on a shelf: duplicates and files beyond "maxFilesPerShelf" are dropped,
+    // bookmarks are made in the background and the entries arrive in batches of 64.
+    void addFiles(const QList<QUrl> &urls, const QUuid &shelfID);
+    // "Send to Shelf…": the entries leave `fromShelfID` and join `toShelfID` unless it holds
+    // the same URL already. Saved at once.
+    void moveFiles(const QList<ShelfFile> &files, const QUuid &fromShelfID, const QUuid &toShelfID);
+    // True when the file lies inside the folder of a shelf.
+    bool isOwnedFile(const QUrl &url) const;
+    // Deletes the file from disk when it is owned by a shelf; never touches anything else.
+    // Returns true when a file was deleted.
+    bool deleteOwnedFile(const QUrl &url);
+    // Removes entries from a shelf; files owned by a shelf are deleted from disk.
+    void removeFiles(const QUuid &shelfID, const QSet<QUuid> &fileIDs, bool deleteOwnedFiles = true);
+
+    // ---- direct edits (each one emits shelvesChanged and schedules the save) ----
+    // Runs `edit` on the shelf; false when there is no such shelf. The id cannot change.
+    bool updateShelf(const QUuid &id, const std::function<void(Shelf &)> &edit);
+    void setShelves(const QList<Shelf> &shelves);
+    bool renameShelf(const QUuid &id, const QString &name);
+    bool moveShelf(int from, int to);
+
+signals:
+    void shelvesChanged();
+    void openShelfIDsChanged();
+    void userHiddenShelfIDsChanged();
+    void windowVisibilityVersionChanged(qint64 version);
+
+    // For the window layer: show a freshly created shelf / close every window of a shelf
+    // (windows whose identifier contains the shelf's id).
+    void showShelfWindowRequested(const QUuid &id);
+    void closeShelfWindowsRequested(const QUuid &id);
+
+    // A batch of added files reached the shelf; and the whole addFiles call is done.
+    void filesAdded(const QUuid &shelfID, int count);
+    void addFilesFinished(const QUuid &shelfID);
+    // A write of "shelves.json" finished (delivered on the main thread).
+    void shelvesSaved(bool ok);
+
+private:
+    struct AddedEntry {
+        ShelfFile file;
+        QUrl resolved;
+    };
+    struct AddJob {
+        QUuid shelfID;
+        int limit = 0;
+        quint64 generation = 0;
+        QSet<QUrl> shelfUrls; // URLs of the shelf's files as of `generation`
+    };
+
+    void loadAll();
+    void shelvesDidChange();
+    void bumpVisibility();
+    void deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, bool last);
+    void removeShelfFolder(const Shelf &shelf);
+    bool folderIsInsideShelvesRoot(const QByteArray &standardizedFolder) const;
+    bool prepareShelvesFile();
+    void writeShelvesNow(const QList<Shelf> &snapshot);
+    void writeIdFile(const QString &path, const QSet<QUuid> &ids, bool *damaged);
+    int maxFilesPerShelf() const;
+
+    Hooks m_hooks;
+    MonotonicClock m_clock;
+
+    QString m_dataDir;
+    QList<Shelf> m_shelves;
+    QSet<QUuid> m_openShelfIDs;
+    QSet<QUuid> m_userHiddenShelfIDs;
+    qint64 m_windowVisibilityVersion = 0;
+    std::optional<qint64> m_lastAddShelfTime; // empty: the distant past
+
+    QTimer m_saveTimer;
+    QThreadPool m_writer; // one thread: shelf-list writes happen in order
+    std::atomic<int> m_writeCount{0};
+
+    // A file that was there but could not be read is moved aside before it is replaced.
+    bool m_shelvesDamaged = false;
+    bool m_openDamaged = false;
+    bool m_hiddenDamaged = false;
+    QString m_damagedBackupPath;
+
+    quint64 m_generation = 0; // bumped on every change of the shelf list
+    quint64 m_nextJobID = 1;
+    QHash<quint64, AddJob> m_addJobs;
+    QList<QFuture<void>> m_addFutures;
+    std::shared_ptr<std::atomic<bool>> m_cancelled = std::make_shared<std::atomic<bool>>(false);
+};
