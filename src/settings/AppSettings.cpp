@@ -1,0 +1,1116 @@
+#include "settings/AppSettings.h"
+
+#include "platform/Autostart.h"
+#include "platform/FileBookmark.h"
+#include "platform/FilePath.h"
+#include "platform/NotificationCenter.h"
+#include "settings/SettingsStore.h"
+
+#include <QColor>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString globalCombosKey = QStringLiteral("customGlobalCombos_json");
+const QString shelfCombosKey = QStringLiteral("customShelfCombos_json");
+const QString shelfHotkeysKey = QStringLiteral("shelfHotkeys_json");
+const QString customColorsKey = QStringLiteral("savedCustomColors_json");
+const QString screenshotFolderKey = QStringLiteral("screenshotFolderBookmark");
+const QString outputFolderKey = QStringLiteral("convDefaultOutputFolder");
+const QString outputFolderBookmarkKey = QStringLiteral("convDefaultOutputFolderBookmark");
+
+// Members of the stored global combos object and the separate keys kept in step with it.
+const QString showAllMember = QStringLiteral("showAll");
+const QString newShelfMember = QStringLiteral("newShelf");
+const QString tuckLeftMember = QStringLiteral("tuckLeft");
+const QString tuckRightMember = QStringLiteral("tuckRight");
+const QString showAllKey = QStringLiteral("customShowAllCombo");
+const QString newShelfKey = QStringLiteral("customNewShelfCombo");
+const QString tuckLeftKey = QStringLiteral("customTuckLeftCombo");
+const QString tuckRightKey = QStringLiteral("customTuckRightCombo");
+
+int clampToInt(qint64 value)
+{
+    return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+QString uuidText(const QUuid &id)
+{
+    return id.isNull() ? QString() : AppSettings::shelfKey(id);
+}
+
+QString pathText(const QUrl &url)
+{
+    return url.isEmpty() ? QString() : FilePath::displayPath(url);
+}
+
+std::optional<QJsonDocument> parseJson(const std::optional<QByteArray> &data)
+{
+    if (!data)
+        return std::nullopt;
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(*data, &error);
+    if (error.error != QJsonParseError::NoError)
+        return std::nullopt;
+    return document;
+}
+
+QByteArray compactJson(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<KeyCombo> legacyShortcutCombo(GlobalShortcut shortcut)
+{
+    switch (shortcut) {
+    case GlobalShortcut::none: return std::nullopt;
+    case GlobalShortcut::optionSpace: return KeyCombo{KeyCombo::KeySpace, KeyCombo::Option};
+    case GlobalShortcut::optionD: return KeyCombo{KeyCombo::KeyD, KeyCombo::Option};
+    case GlobalShortcut::ctrlOptionD: return KeyCombo{KeyCombo::KeyD, KeyCombo::Control | KeyCombo::Option};
+    }
+    return std::nullopt;
+}
+
+// "ctrl1" … "ctrl9" → the digit; anything else → nothing.
+std::optional<int> legacyShelfHotkeyDigit(const QString &name)
+{
+    if (name.size() != 5 || !name.startsWith(QLatin1String("ctrl")))
+        return std::nullopt;
+    const QChar digit = name.at(4);
+    if (digit < u'1' || digit > u'9')
+        return std::nullopt;
+    return digit.unicode() - u'0';
+}
+
+} // namespace
+
+AppSettings &AppSettings::instance()
+{
+    static AppSettings settings(SettingsStore::shared());
+    return settings;
+}
+
+AppSettings::AppSettings(SettingsStore &store, QObject *parent)
+    : QObject(parent), m_store(store)
+{
+    load();
+    m_launchAtLogin = Autostart::isEnabled();
+    migrateLegacyShortcuts();
+    m_initialized = true;
+}
+
+AppSettings::~AppSettings() = default;
+
+QString AppSettings::shelfKey(const QUuid &id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+template <typename E>
+E AppSettings::readEnum(const QString &key, E fallback) const
+{
+    const auto raw = m_store.stringValue(key);
+    return raw ? enumFromRaw<E>(*raw, fallback) : fallback;
+}
+
+QUuid AppSettings::readUuid(const QString &key) const
+{
+    const auto text = m_store.stringValue(key);
+    return text ? QUuid::fromString(*text) : QUuid();
+}
+
+QUrl AppSettings::readPath(const QString &key) const
+{
+    const QString text = m_store.stringValue(key).value_or(QString());
+    return text.isEmpty() ? QUrl() : FilePath::urlFromPath(text);
+}
+
+QUrl AppSettings::readBookmark(const QString &key) const
+{
+    const auto data = m_store.dataValue(key);
+    if (!data || data->isEmpty())
+        return {};
+    return FileBookmark::resolve(*data).url;
+}
+
+void AppSettings::load()
+{
+    m_dragMode = readEnum(QStringLiteral("dragMode"), DragMode::copy);
+    m_closeWhenEmpty = m_store.plainBool(QStringLiteral("closeWhenEmpty"));
+    m_maxFilesPerShelf = clampToInt(m_store.plainInt(QStringLiteral("maxFilesPerShelf")));
+    m_theme = readEnum(QStringLiteral("theme"), AppTheme::system);
+    m_shelfLayout = readEnum(QStringLiteral("shelfLayout"), ShelfLayout::list);
+    m_shelfSize = readEnum(QStringLiteral("shelfSize"), ShelfSize::compact);
+    m_shelfSortOrder = readEnum(QStringLiteral("shelfSortOrder"), ShelfSortOrder::manual);
+    m_screenshotEnabled = m_store.boolValue(QStringLiteral("screenshotEnabled")).value_or(false);
+    m_screenshotShelfID = readUuid(QStringLiteral("screenshotShelfID"));
+    m_screenshotUseTempShelf = m_store.boolValue(QStringLiteral("screenshotUseTempShelf")).value_or(true);
+    m_shelfHotkeysEnabled = m_store.boolValue(QStringLiteral("shelfHotkeysEnabled")).value_or(false);
+    m_globalShortcut = readEnum(QStringLiteral("globalShortcut"), GlobalShortcut::none);
+    m_newShelfShortcut = readEnum(QStringLiteral("newShelfShortcut"), GlobalShortcut::none);
+    m_showInDock = m_store.boolValue(QStringLiteral("showInDock")).value_or(false);
+    m_automaticUpdateChecks = m_store.boolValue(QStringLiteral("automaticUpdateChecks")).value_or(true);
+    m_useNightlyChannel = m_store.boolValue(QStringLiteral("useNightlyChannel")).value_or(false);
+    m_hotkeyPinEnabled = m_store.boolValue(QStringLiteral("hotkeyPinEnabled")).value_or(true);
+    m_hotkeyHoldUntilHotkey = m_store.boolValue(QStringLiteral("hotkeyHoldUntilHotkey")).value_or(false);
+    m_sendToFinderEnabled = m_store.boolValue(QStringLiteral("sendToFinderEnabled")).value_or(true);
+    m_defaultShelfID = readUuid(QStringLiteral("defaultShelfID"));
+    m_showZipFeature = m_store.boolValue(QStringLiteral("showZipFeature")).value_or(true);
+    m_showBatchRenameFeature = m_store.boolValue(QStringLiteral("showBatchRenameFeature")).value_or(true);
+    m_showSendToShelfFeature = m_store.boolValue(QStringLiteral("showSendToShelfFeature")).value_or(true);
+    m_showFlattenFeature = m_store.boolValue(QStringLiteral("showFlattenFeature")).value_or(true);
+    m_showConvertFeature = m_store.boolValue(QStringLiteral("showConvertFeature")).value_or(true);
+    m_clearShelfAfterConversion = m_store.boolValue(QStringLiteral("clearShelfAfterConversion")).value_or(false);
+    m_createConvertedShelf = m_store.boolValue(QStringLiteral("createConvertedShelf")).value_or(true);
+    m_convDefaultOutputMode = readEnum(QStringLiteral("convDefaultOutputMode"), ConversionOutputMode::flatFolder);
+    m_convDefaultVideoFormat = readEnum(QStringLiteral("convDefaultVideoFormat"), VideoOutputFormat::prores);
+    m_convDefaultProResProfile = readEnum(QStringLiteral("convDefaultProResProfile"), ProResProfile::p422hq);
+    m_convDefaultVideoCRF = readEnum(QStringLiteral("convDefaultVideoCRF"), VideoQualityCRF::high);
+    m_convDefaultAudioFormat = readEnum(QStringLiteral("convDefaultAudioFormat"), AudioOutputFormat::wav);
+    m_convDefaultSampleRate = readEnum(QStringLiteral("convDefaultSampleRate"), AudioSampleRate::original);
+    m_convDefaultChannels = readEnum(QStringLiteral("convDefaultChannels"), AudioChannels::original);
+    m_convDefaultVideoChannels = readEnum(QStringLiteral("convDefaultVideoChannels"), AudioChannels::original);
+    m_convDefaultFrameRate = readEnum(QStringLiteral("convDefaultFrameRate"), VideoFrameRate::original);
+    m_convDefaultBurnSubtitles = m_store.boolValue(QStringLiteral("convDefaultBurnSubtitles")).value_or(true);
+    m_convDefaultImageFormat = readEnum(QStringLiteral("convDefaultImageFormat"), defaultImageOutputFormat());
+    m_convDefaultImageQuality = int(std::clamp<qint64>(m_store.intValue(QStringLiteral("convDefaultImageQuality")).value_or(90), 0, 100));
+    m_convDefaultImageDimensions = parseImageDimensions(m_store.stringValue(QStringLiteral("convDefaultImageDimensions")).value_or(QString())).value_or(ImageDimensionsPreset::original);
+    m_convDefaultPreserveImageMetadata = m_store.boolValue(QStringLiteral("convDefaultPreserveImageMetadata")).value_or(true);
+    m_convDefaultRemoveImageBackground = m_store.boolValue(QStringLiteral("convDefaultRemoveImageBackground")).value_or(false);
+    m_flattenDefaultDestination = readPath(QStringLiteral("flattenDefaultDestination"));
+    m_flattenDuplicateMode = readEnum(QStringLiteral("flattenDuplicateMode"), FlattenDuplicateMode::keepForReview);
+    m_flattenOperation = readEnum(QStringLiteral("flattenOperation"), FlattenOperation::copy);
+    m_archiveFormat = readEnum(QStringLiteral("archiveFormat"), ArchiveFormat::zip);
+    m_compressionLevel = readEnum(QStringLiteral("compressionLevel"), CompressionLevel::normal);
+    m_archivePassword = m_store.stringValue(QStringLiteral("archivePassword")).value_or(QString());
+    m_archivePasswordEnabled = m_store.boolValue(QStringLiteral("archivePasswordEnabled")).value_or(false);
+    {
+        const qint64 length = m_store.plainInt(QStringLiteral("pwGenLength"));
+        m_pwGenLength = length <= 0 ? 16 : clampToInt(length);
+    }
+    m_pwGenUppercase = m_store.boolValue(QStringLiteral("pwGenUppercase")).value_or(true);
+    m_pwGenLowercase = m_store.boolValue(QStringLiteral("pwGenLowercase")).value_or(true);
+    m_pwGenNumbers = m_store.boolValue(QStringLiteral("pwGenNumbers")).value_or(true);
+    m_pwGenSymbols = m_store.boolValue(QStringLiteral("pwGenSymbols")).value_or(false);
+    m_pwGenSymbolSet = m_store.stringValue(QStringLiteral("pwGenSymbolSet")).value_or(QStringLiteral("!@#$%^&*"));
+    m_pwGenExcludeChars = m_store.stringValue(QStringLiteral("pwGenExcludeChars")).value_or(QString());
+    m_pwGenMinUppercase = clampToInt(m_store.intValue(QStringLiteral("pwGenMinUppercase")).value_or(1));
+    m_pwGenMinLowercase = clampToInt(m_store.intValue(QStringLiteral("pwGenMinLowercase")).value_or(1));
+    m_pwGenMinNumbers = clampToInt(m_store.intValue(QStringLiteral("pwGenMinNumbers")).value_or(1));
+    m_pwGenMinSymbols = clampToInt(m_store.intValue(QStringLiteral("pwGenMinSymbols")).value_or(0));
+
+    m_screenshotFolder = readBookmark(screenshotFolderKey);
+    // The bookmark wins; the plain path is only used when there is no bookmark data.
+    if (m_store.dataValue(outputFolderBookmarkKey))
+        m_convDefaultOutputFolder = readBookmark(outputFolderBookmarkKey);
+    else
+        m_convDefaultOutputFolder = readPath(outputFolderKey);
+
+    // Legacy per-shelf hot-key names.
+    if (const auto document = parseJson(m_store.dataValue(shelfHotkeysKey)); document && document->isObject()) {
+        QMap<QString, QString> map;
+        bool valid = true;
+        const QJsonObject object = document->object();
+        for (auto it = object.begin(); it != object.end() && valid; ++it) {
+            valid = it.value().isString();
+            map.insert(it.key(), it.value().toString());
+        }
+        if (valid)
+            m_shelfHotkeys = map;
+    }
+
+    // The four application combos, from the combined object or else the separate keys.
+    bool globalsLoaded = false;
+    if (const auto document = parseJson(m_store.dataValue(globalCombosKey)); document && document->isObject()) {
+        const QJsonObject object = document->object();
+        std::optional<KeyCombo> combos[4];
+        bool valid = true;
+        const QString members[4] = {showAllMember, newShelfMember, tuckLeftMember, tuckRightMember};
+        for (int i = 0; i < 4; ++i) {
+            const QJsonValue value = object.value(members[i]);
+            if (value.isUndefined() || value.isNull())
+                continue;
+            combos[i] = KeyCombo::fromJsonObject(value.toObject());
+            if (!combos[i])
+                valid = false;
+        }
+        if (valid) {
+            m_customShowAllCombo = combos[0];
+            m_customNewShelfCombo = combos[1];
+            m_customTuckLeftCombo = combos[2];
+            m_customTuckRightCombo = combos[3];
+            globalsLoaded = true;
+        }
+    }
+    if (!globalsLoaded) {
+        auto legacy = [this](const QString &key) -> std::optional<KeyCombo> {
+            const auto data = m_store.dataValue(key);
+            return data ? KeyCombo::fromJson(*data) : std::nullopt;
+        };
+        m_customShowAllCombo = legacy(showAllKey);
+        m_customNewShelfCombo = legacy(newShelfKey);
+        m_customTuckLeftCombo = legacy(tuckLeftKey);
+        m_customTuckRightCombo = legacy(tuckRightKey);
+    }
+
+    if (const auto document = parseJson(m_store.dataValue(shelfCombosKey)); document && document->isObject()) {
+        QMap<QString, KeyCombo> map;
+        bool valid = true;
+        const QJsonObject object = document->object();
+        for (auto it = object.begin(); it != object.end() && valid; ++it) {
+            const auto combo = KeyCombo::fromJsonObject(it.value().toObject());
+            valid = combo.has_value();
+            if (combo)
+                map.insert(it.key(), *combo);
+        }
+        if (valid)
+            m_customShelfCombos = map;
+    }
+
+    if (const auto document = parseJson(m_store.dataValue(customColorsKey)); document && document->isArray()) {
+        QList<SavedColor> colors;
+        bool valid = true;
+        for (const QJsonValue &item : document->array()) {
+            const QJsonArray components = item.toArray();
+            if (!item.isArray() || components.size() != 4) {
+                valid = false;
+                break;
+            }
+            double values[4];
+            for (int i = 0; i < 4; ++i) {
+                valid = valid && components.at(i).isDouble();
+                values[i] = components.at(i).toDouble();
+            }
+            if (!valid)
+                break;
+            colors.append(SavedColor{values[0], values[1], values[2], values[3]});
+        }
+        if (valid)
+            m_savedCustomColors = colors;
+    }
+}
+
+void AppSettings::migrateLegacyShortcuts()
+{
+    bool migrated = false;
+    if (!m_customShowAllCombo && m_globalShortcut != GlobalShortcut::none) {
+        m_customShowAllCombo = legacyShortcutCombo(m_globalShortcut);
+        migrated = true;
+    }
+    if (!m_customNewShelfCombo && m_newShelfShortcut != GlobalShortcut::none) {
+        m_customNewShelfCombo = legacyShortcutCombo(m_newShelfShortcut);
+        migrated = true;
+    }
+    for (auto it = m_shelfHotkeys.cbegin(); it != m_shelfHotkeys.cend(); ++it) {
+        const auto digit = legacyShelfHotkeyDigit(it.value());
+        if (!digit || m_customShelfCombos.contains(it.key()))
+            continue;
+        m_customShelfCombos.insert(it.key(), KeyCombo{KeyCombo::digitKeyCode(*digit), KeyCombo::Control});
+        migrated = true;
+    }
+    if (!migrated)
+        return;
+
+    m_globalShortcut = GlobalShortcut::none;
+    m_newShelfShortcut = GlobalShortcut::none;
+    m_shelfHotkeysEnabled = false;
+    m_shelfHotkeys.clear();
+    saveGlobalCombos();
+    saveShelfCombos();
+    saveShelfHotkeys();
+    m_store.setString(QStringLiteral("globalShortcut"), rawValue(GlobalShortcut::none));
+    m_store.setString(QStringLiteral("newShelfShortcut"), rawValue(GlobalShortcut::none));
+    m_store.setBool(QStringLiteral("shelfHotkeysEnabled"), false);
+    m_store.flush();
+}
+
+void AppSettings::requestHotkeyRegistration()
+{
+    if (m_initialized)
+        emit hotkeysRegistrationRequested();
+}
+
+void AppSettings::saveGlobalCombos()
+{
+    QJsonObject object;
+    const std::pair<const QString &, const std::optional<KeyCombo> &> members[] = {
+        {showAllMember, m_customShowAllCombo},
+        {newShelfMember, m_customNewShelfCombo},
+        {tuckLeftMember, m_customTuckLeftCombo},
+        {tuckRightMember, m_customTuckRightCombo},
+    };
+    for (const auto &[member, combo] : members)
+        if (combo)
+            object.insert(member, combo->toJsonObject());
+    m_store.setData(globalCombosKey, compactJson(object));
+
+    const std::pair<const QString &, const std::optional<KeyCombo> &> separate[] = {
+        {showAllKey, m_customShowAllCombo},
+        {newShelfKey, m_customNewShelfCombo},
+        {tuckLeftKey, m_customTuckLeftCombo},
+        {tuckRightKey, m_customTuckRightCombo},
+    };
+    for (const auto &[key, combo] : separate) {
+        if (combo)
+            m_store.setData(key, combo->toJson());
+        else
+            m_store.remove(key);
+    }
+    m_store.flush();
+    requestHotkeyRegistration();
+}
+
+void AppSettings::saveShelfCombos()
+{
+    QJsonObject object;
+    for (auto it = m_customShelfCombos.cbegin(); it != m_customShelfCombos.cend(); ++it)
+        object.insert(it.key(), it.value().toJsonObject());
+    m_store.setData(shelfCombosKey, compactJson(object));
+    m_store.flush();
+    requestHotkeyRegistration();
+}
+
+void AppSettings::saveShelfHotkeys()
+{
+    QJsonObject object;
+    for (auto it = m_shelfHotkeys.cbegin(); it != m_shelfHotkeys.cend(); ++it)
+        object.insert(it.key(), it.value());
+    m_store.setData(shelfHotkeysKey, compactJson(object));
+}
+
+void AppSettings::saveCustomColors()
+{
+    QJsonArray array;
+    for (const SavedColor &color : std::as_const(m_savedCustomColors))
+        array.append(QJsonArray{color.red, color.green, color.blue, color.alpha});
+    m_store.setData(customColorsKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+void AppSettings::applyScreenshotEnabled()
+{
+    if (m_screenshotEnabled)
+        emit screenshotWatcherStartRequested();
+    else
+        emit screenshotWatcherStopRequested();
+}
+
+void AppSettings::setInputMonitoringGranted(bool granted)
+{
+    if (m_inputMonitoringGranted == granted)
+        return;
+    m_inputMonitoringGranted = granted;
+    emit inputMonitoringGrantedChanged(granted);
+}
+
+bool AppSettings::setLaunchAtLogin(bool enabled, QString *error)
+{
+    if (!Autostart::setEnabled(enabled, error))
+        return false;
+    const bool now = Autostart::isEnabled();
+    if (now != m_launchAtLogin) {
+        m_launchAtLogin = now;
+        emit launchAtLoginChanged(now);
+    }
+    return true;
+}
+
+void AppSettings::setScreenshotFolder(const QUrl &value)
+{
+    const QByteArray bookmark = value.isEmpty() ? QByteArray() : FileBookmark::create(value);
+    if (bookmark.isEmpty())
+        m_store.remove(screenshotFolderKey);
+    else
+        m_store.setData(screenshotFolderKey, bookmark);
+    const bool changed = m_screenshotFolder != value;
+    m_screenshotFolder = value;
+    if (m_screenshotEnabled)
+        emit screenshotWatcherRestartRequested();
+    if (changed)
+        emit screenshotFolderChanged(m_screenshotFolder);
+}
+
+void AppSettings::setConvDefaultOutputFolder(const QUrl &value)
+{
+    m_store.setString(outputFolderKey, pathText(value));
+    const QByteArray bookmark = value.isEmpty() ? QByteArray() : FileBookmark::create(value);
+    if (bookmark.isEmpty())
+        m_store.remove(outputFolderBookmarkKey);
+    else
+        m_store.setData(outputFolderBookmarkKey, bookmark);
+    const bool changed = m_convDefaultOutputFolder != value;
+    m_convDefaultOutputFolder = value;
+    if (changed)
+        emit convDefaultOutputFolderChanged(m_convDefaultOutputFolder);
+}
+
+void AppSettings::setShelfHotkeys(const QMap<QString, QString> &value)
+{
+    const bool changed = m_shelfHotkeys != value;
+    m_shelfHotkeys = value;
+    saveShelfHotkeys();
+    if (changed)
+        emit shelfHotkeysChanged(m_shelfHotkeys);
+}
+
+#define PB_COMBO_SETTER(Setter, member, signal)                                                \
+    void AppSettings::Setter(const std::optional<KeyCombo> &value)                             \
+    {                                                                                          \
+        const bool changed = member != value;                                                  \
+        member = value;                                                                        \
+        saveGlobalCombos();                                                                    \
+        if (changed)                                                                           \
+            emit signal(member);                                                               \
+    }
+PB_COMBO_SETTER(setCustomShowAllCombo, m_customShowAllCombo, customShowAllComboChanged)
+PB_COMBO_SETTER(setCustomNewShelfCombo, m_customNewShelfCombo, customNewShelfComboChanged)
+PB_COMBO_SETTER(setCustomTuckLeftCombo, m_customTuckLeftCombo, customTuckLeftComboChanged)
+PB_COMBO_SETTER(setCustomTuckRightCombo, m_customTuckRightCombo, customTuckRightComboChanged)
+#undef PB_COMBO_SETTER
+
+void AppSettings::setCustomShelfCombos(const QMap<QString, KeyCombo> &value)
+{
+    const bool changed = m_customShelfCombos != value;
+    m_customShelfCombos = value;
+    saveShelfCombos();
+    if (changed)
+        emit customShelfCombosChanged(m_customShelfCombos);
+}
+
+void AppSettings::setSavedCustomColors(const QList<SavedColor> &value)
+{
+    const bool changed = m_savedCustomColors != value;
+    m_savedCustomColors = value;
+    saveCustomColors();
+    if (changed)
+        emit savedCustomColorsChanged(m_savedCustomColors);
+}
+
+void AppSettings::setShelfCombo(const std::optional<KeyCombo> &combo, const QUuid &shelfId)
+{
+    const QString key = shelfKey(shelfId);
+    QMap<QString, KeyCombo> combos = m_customShelfCombos;
+    if (combo)
+        combos.insert(key, *combo);
+    else
+        combos.remove(key);
+    setCustomShelfCombos(combos);
+    if (m_shelfHotkeys.contains(key)) {
+        QMap<QString, QString> legacy = m_shelfHotkeys;
+        legacy.remove(key);
+        setShelfHotkeys(legacy);
+    }
+}
+
+void AppSettings::removeShelfHotkeys(const QUuid &shelfId)
+{
+    const QString key = shelfKey(shelfId);
+    if (m_customShelfCombos.contains(key)) {
+        QMap<QString, KeyCombo> combos = m_customShelfCombos;
+        combos.remove(key);
+        setCustomShelfCombos(combos);
+    }
+    if (m_shelfHotkeys.contains(key)) {
+        QMap<QString, QString> legacy = m_shelfHotkeys;
+        legacy.remove(key);
+        setShelfHotkeys(legacy);
+    }
+}
+
+void AppSettings::pruneShelfHotkeys(const QSet<QUuid> &validIds)
+{
+    QSet<QString> valid;
+    for (const QUuid &id : validIds)
+        valid.insert(shelfKey(id));
+
+    QMap<QString, KeyCombo> combos = m_customShelfCombos;
+    combos.removeIf([&valid](const auto &entry) { return !valid.contains(entry.key()); });
+    if (combos.size() != m_customShelfCombos.size())
+        setCustomShelfCombos(combos);
+
+    QMap<QString, QString> legacy = m_shelfHotkeys;
+    legacy.removeIf([&valid](const auto &entry) { return !valid.contains(entry.key()); });
+    if (legacy.size() != m_shelfHotkeys.size())
+        setShelfHotkeys(legacy);
+}
+
+void AppSettings::restoreDefaultShortcuts()
+{
+    setGlobalShortcut(GlobalShortcut::none);
+    setNewShelfShortcut(GlobalShortcut::none);
+    setShelfHotkeysEnabled(false);
+    setShelfHotkeys({});
+    setCustomShowAllCombo(KeyCombo{KeyCombo::KeyD, KeyCombo::Control | KeyCombo::Option});
+    setCustomNewShelfCombo(KeyCombo{KeyCombo::KeyD, KeyCombo::Option});
+    setCustomTuckLeftCombo(std::nullopt);
+    setCustomTuckRightCombo(std::nullopt);
+    setCustomShelfCombos({});
+}
+
+void AppSettings::addCustomColor(const QColor &color)
+{
+    const QColor rgb = color.toRgb();
+    addCustomColor(SavedColor{rgb.redF(), rgb.greenF(), rgb.blueF(), rgb.alphaF()});
+}
+
+void AppSettings::addCustomColor(const SavedColor &color)
+{
+    QList<SavedColor> colors = m_savedCustomColors;
+    colors.removeAll(color);
+    colors.prepend(color);
+    if (colors.size() > maxSavedCustomColors)
+        colors.resize(maxSavedCustomColors);
+    setSavedCustomColors(colors);
+}
+
+// ---- Plain fields: write the key, run the side effect, tell observers.
+
+void AppSettings::setDragMode(DragMode value)
+{
+    m_store.setString(QStringLiteral("dragMode"), rawValue(value));
+    const bool changed = !(m_dragMode == value);
+    m_dragMode = value;
+    if (changed)
+        emit dragModeChanged(m_dragMode);
+}
+
+void AppSettings::setCloseWhenEmpty(bool value)
+{
+    m_store.setBool(QStringLiteral("closeWhenEmpty"), value);
+    const bool changed = !(m_closeWhenEmpty == value);
+    m_closeWhenEmpty = value;
+    if (changed)
+        emit closeWhenEmptyChanged(m_closeWhenEmpty);
+}
+
+void AppSettings::setMaxFilesPerShelf(int value)
+{
+    m_store.setInt(QStringLiteral("maxFilesPerShelf"), value);
+    const bool changed = !(m_maxFilesPerShelf == value);
+    m_maxFilesPerShelf = value;
+    if (changed)
+        emit maxFilesPerShelfChanged(m_maxFilesPerShelf);
+}
+
+void AppSettings::setTheme(AppTheme value)
+{
+    m_store.setString(QStringLiteral("theme"), rawValue(value));
+    const bool changed = !(m_theme == value);
+    m_theme = value;
+    if (changed)
+        emit themeChanged(m_theme);
+}
+
+void AppSettings::setShelfLayout(ShelfLayout value)
+{
+    m_store.setString(QStringLiteral("shelfLayout"), rawValue(value));
+    const bool changed = !(m_shelfLayout == value);
+    m_shelfLayout = value;
+    if (changed)
+        emit shelfLayoutChanged(m_shelfLayout);
+}
+
+void AppSettings::setShelfSize(ShelfSize value)
+{
+    m_store.setString(QStringLiteral("shelfSize"), rawValue(value));
+    const bool changed = !(m_shelfSize == value);
+    m_shelfSize = value;
+    NotificationCenter::instance().post(Notifications::shelfSizeChanged);
+    if (changed)
+        emit shelfSizeChanged(m_shelfSize);
+}
+
+void AppSettings::setShelfSortOrder(ShelfSortOrder value)
+{
+    m_store.setString(QStringLiteral("shelfSortOrder"), rawValue(value));
+    const bool changed = !(m_shelfSortOrder == value);
+    m_shelfSortOrder = value;
+    if (changed)
+        emit shelfSortOrderChanged(m_shelfSortOrder);
+}
+
+void AppSettings::setScreenshotEnabled(bool value)
+{
+    m_store.setBool(QStringLiteral("screenshotEnabled"), value);
+    const bool changed = !(m_screenshotEnabled == value);
+    m_screenshotEnabled = value;
+    applyScreenshotEnabled();
+    if (changed)
+        emit screenshotEnabledChanged(m_screenshotEnabled);
+}
+
+void AppSettings::setScreenshotShelfID(QUuid value)
+{
+    m_store.setString(QStringLiteral("screenshotShelfID"), uuidText(value));
+    const bool changed = !(m_screenshotShelfID == value);
+    m_screenshotShelfID = value;
+    if (changed)
+        emit screenshotShelfIDChanged(m_screenshotShelfID);
+}
+
+void AppSettings::setScreenshotUseTempShelf(bool value)
+{
+    m_store.setBool(QStringLiteral("screenshotUseTempShelf"), value);
+    const bool changed = !(m_screenshotUseTempShelf == value);
+    m_screenshotUseTempShelf = value;
+    if (changed)
+        emit screenshotUseTempShelfChanged(m_screenshotUseTempShelf);
+}
+
+void AppSettings::setShelfHotkeysEnabled(bool value)
+{
+    m_store.setBool(QStringLiteral("shelfHotkeysEnabled"), value);
+    const bool changed = !(m_shelfHotkeysEnabled == value);
+    m_shelfHotkeysEnabled = value;
+    if (changed)
+        emit shelfHotkeysEnabledChanged(m_shelfHotkeysEnabled);
+}
+
+void AppSettings::setGlobalShortcut(GlobalShortcut value)
+{
+    m_store.setString(QStringLiteral("globalShortcut"), rawValue(value));
+    const bool changed = !(m_globalShortcut == value);
+    m_globalShortcut = value;
+    if (changed)
+        emit globalShortcutChanged(m_globalShortcut);
+}
+
+void AppSettings::setNewShelfShortcut(GlobalShortcut value)
+{
+    m_store.setString(QStringLiteral("newShelfShortcut"), rawValue(value));
+    const bool changed = !(m_newShelfShortcut == value);
+    m_newShelfShortcut = value;
+    if (changed)
+        emit newShelfShortcutChanged(m_newShelfShortcut);
+}
+
+void AppSettings::setShowInDock(bool value)
+{
+    m_store.setBool(QStringLiteral("showInDock"), value);
+    const bool changed = !(m_showInDock == value);
+    m_showInDock = value;
+    if (changed)
+        emit showInDockChanged(m_showInDock);
+}
+
+void AppSettings::setAutomaticUpdateChecks(bool value)
+{
+    m_store.setBool(QStringLiteral("automaticUpdateChecks"), value);
+    const bool changed = !(m_automaticUpdateChecks == value);
+    m_automaticUpdateChecks = value;
+    if (changed)
+        emit automaticUpdateChecksChanged(m_automaticUpdateChecks);
+}
+
+void AppSettings::setUseNightlyChannel(bool value)
+{
+    m_store.setBool(QStringLiteral("useNightlyChannel"), value);
+    const bool changed = !(m_useNightlyChannel == value);
+    m_useNightlyChannel = value;
+    NotificationCenter::instance().post(Notifications::updateChannelChanged);
+    if (changed)
+        emit useNightlyChannelChanged(m_useNightlyChannel);
+}
+
+void AppSettings::setHotkeyPinEnabled(bool value)
+{
+    m_store.setBool(QStringLiteral("hotkeyPinEnabled"), value);
+    const bool changed = !(m_hotkeyPinEnabled == value);
+    m_hotkeyPinEnabled = value;
+    if (changed)
+        emit hotkeyPinEnabledChanged(m_hotkeyPinEnabled);
+}
+
+void AppSettings::setHotkeyHoldUntilHotkey(bool value)
+{
+    m_store.setBool(QStringLiteral("hotkeyHoldUntilHotkey"), value);
+    const bool changed = !(m_hotkeyHoldUntilHotkey == value);
+    m_hotkeyHoldUntilHotkey = value;
+    if (changed)
+        emit hotkeyHoldUntilHotkeyChanged(m_hotkeyHoldUntilHotkey);
+}
+
+void AppSettings::setSendToFinderEnabled(bool value)
+{
+    m_store.setBool(QStringLiteral("sendToFinderEnabled"), value);
+    const bool changed = !(m_sendToFinderEnabled == value);
+    m_sendToFinderEnabled = value;
+    if (changed)
+        emit sendToFinderEnabledChanged(m_sendToFinderEnabled);
+}
+
+void AppSettings::setDefaultShelfID(QUuid value)
+{
+    m_store.setString(QStringLiteral("defaultShelfID"), uuidText(value));
+    const bool changed = !(m_defaultShelfID == value);
+    m_defaultShelfID = value;
+    if (changed)
+        emit defaultShelfIDChanged(m_defaultShelfID);
+}
+
+void AppSettings::setShowZipFeature(bool value)
+{
+    m_store.setBool(QStringLiteral("showZipFeature"), value);
+    const bool changed = !(m_showZipFeature == value);
+    m_showZipFeature = value;
+    if (changed)
+        emit showZipFeatureChanged(m_showZipFeature);
+}
+
+void AppSettings::setShowBatchRenameFeature(bool value)
+{
+    m_store.setBool(QStringLiteral("showBatchRenameFeature"), value);
+    const bool changed = !(m_showBatchRenameFeature == value);
+    m_showBatchRenameFeature = value;
+    if (changed)
+        emit showBatchRenameFeatureChanged(m_showBatchRenameFeature);
+}
+
+void AppSettings::setShowSendToShelfFeature(bool value)
+{
+    m_store.setBool(QStringLiteral("showSendToShelfFeature"), value);
+    const bool changed = !(m_showSendToShelfFeature == value);
+    m_showSendToShelfFeature = value;
+    if (changed)
+        emit showSendToShelfFeatureChanged(m_showSendToShelfFeature);
+}
+
+void AppSettings::setShowFlattenFeature(bool value)
+{
+    m_store.setBool(QStringLiteral("showFlattenFeature"), value);
+    const bool changed = !(m_showFlattenFeature == value);
+    m_showFlattenFeature = value;
+    if (changed)
+        emit showFlattenFeatureChanged(m_showFlattenFeature);
+}
+
+void AppSettings::setShowConvertFeature(bool value)
+{
+    m_store.setBool(QStringLiteral("showConvertFeature"), value);
+    const bool changed = !(m_showConvertFeature == value);
+    m_showConvertFeature = value;
+    if (changed)
+        emit showConvertFeatureChanged(m_showConvertFeature);
+}
+
+void AppSettings::setClearShelfAfterConversion(bool value)
+{
+    m_store.setBool(QStringLiteral("clearShelfAfterConversion"), value);
+    const bool changed = !(m_clearShelfAfterConversion == value);
+    m_clearShelfAfterConversion = value;
+    if (changed)
+        emit clearShelfAfterConversionChanged(m_clearShelfAfterConversion);
+}
+
+void AppSettings::setCreateConvertedShelf(bool value)
+{
+    m_store.setBool(QStringLiteral("createConvertedShelf"), value);
+    const bool changed = !(m_createConvertedShelf == value);
+    m_createConvertedShelf = value;
+    if (changed)
+        emit createConvertedShelfChanged(m_createConvertedShelf);
+}
+
+void AppSettings::setConvDefaultOutputMode(ConversionOutputMode value)
+{
+    m_store.setString(QStringLiteral("convDefaultOutputMode"), rawValue(value));
+    const bool changed = !(m_convDefaultOutputMode == value);
+    m_convDefaultOutputMode = value;
+    if (changed)
+        emit convDefaultOutputModeChanged(m_convDefaultOutputMode);
+}
+
+void AppSettings::setConvDefaultVideoFormat(VideoOutputFormat value)
+{
+    m_store.setString(QStringLiteral("convDefaultVideoFormat"), rawValue(value));
+    const bool changed = !(m_convDefaultVideoFormat == value);
+    m_convDefaultVideoFormat = value;
+    if (changed)
+        emit convDefaultVideoFormatChanged(m_convDefaultVideoFormat);
+}
+
+void AppSettings::setConvDefaultProResProfile(ProResProfile value)
+{
+    m_store.setString(QStringLiteral("convDefaultProResProfile"), rawValue(value));
+    const bool changed = !(m_convDefaultProResProfile == value);
+    m_convDefaultProResProfile = value;
+    if (changed)
+        emit convDefaultProResProfileChanged(m_convDefaultProResProfile);
+}
+
+void AppSettings::setConvDefaultVideoCRF(VideoQualityCRF value)
+{
+    m_store.setString(QStringLiteral("convDefaultVideoCRF"), rawValue(value));
+    const bool changed = !(m_convDefaultVideoCRF == value);
+    m_convDefaultVideoCRF = value;
+    if (changed)
+        emit convDefaultVideoCRFChanged(m_convDefaultVideoCRF);
+}
+
+void AppSettings::setConvDefaultAudioFormat(AudioOutputFormat value)
+{
+    m_store.setString(QStringLiteral("convDefaultAudioFormat"), rawValue(value));
+    const bool changed = !(m_convDefaultAudioFormat == value);
+    m_convDefaultAudioFormat = value;
+    if (changed)
+        emit convDefaultAudioFormatChanged(m_convDefaultAudioFormat);
+}
+
+void AppSettings::setConvDefaultSampleRate(AudioSampleRate value)
+{
+    m_store.setString(QStringLiteral("convDefaultSampleRate"), rawValue(value));
+    const bool changed = !(m_convDefaultSampleRate == value);
+    m_convDefaultSampleRate = value;
+    if (changed)
+        emit convDefaultSampleRateChanged(m_convDefaultSampleRate);
+}
+
+void AppSettings::setConvDefaultChannels(AudioChannels value)
+{
+    m_store.setString(QStringLiteral("convDefaultChannels"), rawValue(value));
+    const bool changed = !(m_convDefaultChannels == value);
+    m_convDefaultChannels = value;
+    if (changed)
+        emit convDefaultChannelsChanged(m_convDefaultChannels);
+}
+
+void AppSettings::setConvDefaultVideoChannels(AudioChannels value)
+{
+    m_store.setString(QStringLiteral("convDefaultVideoChannels"), rawValue(value));
+    const bool changed = !(m_convDefaultVideoChannels == value);
+    m_convDefaultVideoChannels = value;
+    if (changed)
+        emit convDefaultVideoChannelsChanged(m_convDefaultVideoChannels);
+}
+
+void AppSettings::setConvDefaultFrameRate(VideoFrameRate value)
+{
+    m_store.setString(QStringLiteral("convDefaultFrameRate"), rawValue(value));
+    const bool changed = !(m_convDefaultFrameRate == value);
+    m_convDefaultFrameRate = value;
+    if (changed)
+        emit convDefaultFrameRateChanged(m_convDefaultFrameRate);
+}
+
+void AppSettings::setConvDefaultBurnSubtitles(bool value)
+{
+    m_store.setBool(QStringLiteral("convDefaultBurnSubtitles"), value);
+    const bool changed = !(m_convDefaultBurnSubtitles == value);
+    m_convDefaultBurnSubtitles = value;
+    if (changed)
+        emit convDefaultBurnSubtitlesChanged(m_convDefaultBurnSubtitles);
+}
+
+void AppSettings::setConvDefaultImageFormat(ImageOutputFormat value)
+{
+    m_store.setString(QStringLiteral("convDefaultImageFormat"), rawValue(value));
+    const bool changed = !(m_convDefaultImageFormat == value);
+    m_convDefaultImageFormat = value;
+    if (changed)
+        emit convDefaultImageFormatChanged(m_convDefaultImageFormat);
+}
+
+void AppSettings::setConvDefaultImageQuality(int value)
+{
+    const int clamped = std::clamp(value, 0, 100);
+    m_store.setInt(QStringLiteral("convDefaultImageQuality"), clamped);
+    const bool changed = !(m_convDefaultImageQuality == clamped);
+    m_convDefaultImageQuality = clamped;
+    if (changed)
+        emit convDefaultImageQualityChanged(m_convDefaultImageQuality);
+}
+
+void AppSettings::setConvDefaultImageDimensions(ImageDimensionsPreset value)
+{
+    m_store.setString(QStringLiteral("convDefaultImageDimensions"), rawValue(value));
+    const bool changed = !(m_convDefaultImageDimensions == value);
+    m_convDefaultImageDimensions = value;
+    if (changed)
+        emit convDefaultImageDimensionsChanged(m_convDefaultImageDimensions);
+}
+
+void AppSettings::setConvDefaultPreserveImageMetadata(bool value)
+{
+    m_store.setBool(QStringLiteral("convDefaultPreserveImageMetadata"), value);
+    const bool changed = !(m_convDefaultPreserveImageMetadata == value);
+    m_convDefaultPreserveImageMetadata = value;
+    if (changed)
+        emit convDefaultPreserveImageMetadataChanged(m_convDefaultPreserveImageMetadata);
+}
+
+void AppSettings::setConvDefaultRemoveImageBackground(bool value)
+{
+    m_store.setBool(QStringLiteral("convDefaultRemoveImageBackground"), value);
+    const bool changed = !(m_convDefaultRemoveImageBackground == value);
+    m_convDefaultRemoveImageBackground = value;
+    if (changed)
+        emit convDefaultRemoveImageBackgroundChanged(m_convDefaultRemoveImageBackground);
+}
+
+void AppSettings::setFlattenDefaultDestination(const QUrl &value)
+{
+    m_store.setString(QStringLiteral("flattenDefaultDestination"), pathText(value));
+    const bool changed = !(m_flattenDefaultDestination == value);
+    m_flattenDefaultDestination = value;
+    if (changed)
+        emit flattenDefaultDestinationChanged(m_flattenDefaultDestination);
+}
+
+void AppSettings::setFlattenDuplicateMode(FlattenDuplicateMode value)
+{
+    m_store.setString(QStringLiteral("flattenDuplicateMode"), rawValue(value));
+    const bool changed = !(m_flattenDuplicateMode == value);
+    m_flattenDuplicateMode = value;
+    if (changed)
+        emit flattenDuplicateModeChanged(m_flattenDuplicateMode);
+}
+
+void AppSettings::setFlattenOperation(FlattenOperation value)
+{
+    m_store.setString(QStringLiteral("flattenOperation"), rawValue(value));
+    const bool changed = !(m_flattenOperation == value);
+    m_flattenOperation = value;
+    if (changed)
+        emit flattenOperationChanged(m_flattenOperation);
+}
+
+void AppSettings::setArchiveFormat(ArchiveFormat value)
+{
+    m_store.setString(QStringLiteral("archiveFormat"), rawValue(value));
+    const bool changed = !(m_archiveFormat == value);
+    m_archiveFormat = value;
+    if (changed)
+        emit archiveFormatChanged(m_archiveFormat);
+}
+
+void AppSettings::setCompressionLevel(CompressionLevel value)
+{
+    m_store.setString(QStringLiteral("compressionLevel"), rawValue(value));
+    const bool changed = !(m_compressionLevel == value);
+    m_compressionLevel = value;
+    if (changed)
+        emit compressionLevelChanged(m_compressionLevel);
+}
+
+void AppSettings::setArchivePassword(const QString &value)
+{
+    m_store.setString(QStringLiteral("archivePassword"), value);
+    const bool changed = !(m_archivePassword == value);
+    m_archivePassword = value;
+    if (changed)
+        emit archivePasswordChanged(m_archivePassword);
+}
+
+void AppSettings::setArchivePasswordEnabled(bool value)
+{
+    m_store.setBool(QStringLiteral("archivePasswordEnabled"), value);
+    const bool changed = !(m_archivePasswordEnabled == value);
+    m_archivePasswordEnabled = value;
+    if (changed)
+        emit archivePasswordEnabledChanged(m_archivePasswordEnabled);
+}
+
+void AppSettings::setPwGenLength(int value)
+{
+    m_store.setInt(QStringLiteral("pwGenLength"), value);
+    const bool changed = !(m_pwGenLength == value);
+    m_pwGenLength = value;
+    if (changed)
+        emit pwGenLengthChanged(m_pwGenLength);
+}
+
+void AppSettings::setPwGenUppercase(bool value)
+{
+    m_store.setBool(QStringLiteral("pwGenUppercase"), value);
+    const bool changed = !(m_pwGenUppercase == value);
+    m_pwGenUppercase = value;
+    if (changed)
+        emit pwGenUppercaseChanged(m_pwGenUppercase);
+}
+
+void AppSettings::setPwGenLowercase(bool value)
+{
+    m_store.setBool(QStringLiteral("pwGenLowercase"), value);
+    const bool changed = !(m_pwGenLowercase == value);
+    m_pwGenLowercase = value;
+    if (changed)
+        emit pwGenLowercaseChanged(m_pwGenLowercase);
+}
+
+void AppSettings::setPwGenNumbers(bool value)
+{
+    m_store.setBool(QStringLiteral("pwGenNumbers"), value);
+    const bool changed = !(m_pwGenNumbers == value);
+    m_pwGenNumbers = value;
+    if (changed)
+        emit pwGenNumbersChanged(m_pwGenNumbers);
+}
+
+void AppSettings::setPwGenSymbols(bool value)
+{
+    m_store.setBool(QStringLiteral("pwGenSymbols"), value);
+    const bool changed = !(m_pwGenSymbols == value);
+    m_pwGenSymbols = value;
+    if (changed)
+        emit pwGenSymbolsChanged(m_pwGenSymbols);
+}
+
+void AppSettings::setPwGenSymbolSet(const QString &value)
+{
+    m_store.setString(QStringLiteral("pwGenSymbolSet"), value);
+    const bool changed = !(m_pwGenSymbolSet == value);
+    m_pwGenSymbolSet = value;
+    if (changed)
+        emit pwGenSymbolSetChanged(m_pwGenSymbolSet);
+}
+
+void AppSettings::setPwGenExcludeChars(const QString &value)
+{
+    m_store.setString(QStringLiteral("pwGenExcludeChars"), value);
+    const bool changed = !(m_pwGenExcludeChars == value);
+    m_pwGenExcludeChars = value;
+    if (changed)
+        emit pwGenExcludeCharsChanged(m_pwGenExcludeChars);
+}
+
+void AppSettings::setPwGenMinUppercase(int value)
+{
+    m_store.setInt(QStringLiteral("pwGenMinUppercase"), value);
+    const bool changed = !(m_pwGenMinUppercase == value);
+    m_pwGenMinUppercase = value;
+    if (changed)
+        emit pwGenMinUppercaseChanged(m_pwGenMinUppercase);
+}
+
+void AppSettings::setPwGenMinLowercase(int value)
+{
+    m_store.setInt(QStringLiteral("pwGenMinLowercase"), value);
+    const bool changed = !(m_pwGenMinLowercase == value);
+    m_pwGenMinLowercase = value;
+    if (changed)
+        emit pwGenMinLowercaseChanged(m_pwGenMinLowercase);
+}
+
+void AppSettings::setPwGenMinNumbers(int value)
+{
+    m_store.setInt(QStringLiteral("pwGenMinNumbers"), value);
+    const bool changed = !(m_pwGenMinNumbers == value);
+    m_pwGenMinNumbers = value;
+    if (changed)
+        emit pwGenMinNumbersChanged(m_pwGenMinNumbers);
+}
+
+void AppSettings::setPwGenMinSymbols(int value)
+{
+    m_store.setInt(QStringLiteral("pwGenMinSymbols"), value);
+    const bool changed = !(m_pwGenMinSymbols == value);
+    m_pwGenMinSymbols = value;
+    if (changed)
+        emit pwGenMinSymbolsChanged(m_pwGenMinSymbols);
+}
+
