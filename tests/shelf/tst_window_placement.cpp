@@ -1,0 +1,98 @@
+#include "shelf/WindowPlacement.h"
+
+#include <QtTest>
+
+using namespace WindowPlacement;
+
+// A 1440 × 900 screen whose top 28 px are taken by a panel: the visible area starts at
+// y = 28 and ends (exclusive) at y = 900.
+static const QRect kVisible(0, 28, 1440, 872);
+// A second screen to the right, offset vertically.
+static const QRect kSecond(1440, 100, 1920, 1080);
+static const QSize kWin(220, 300);
+
+class TestWindowPlacement : public QObject
+{
+    Q_OBJECT
+private slots:
+    void nextToPointer_data()
+    {
+        QTest::addColumn<QRect>("visible");
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QPoint>("expected");
+
+        // Middle of the screen: centered on the pointer, 8 px below it.
+        QTest::newRow("middle") << kVisible << QPoint(700, 300) << QPoint(700 - 110, 308);
+        // Right edge: right edge of the window 4 px inside the visible area.
+        QTest::newRow("right edge") << kVisible << QPoint(1439, 300) << QPoint(1440 - 4 - 220, 308);
+        // Left edge: 4 px inside.
+        QTest::newRow("left edge") << kVisible << QPoint(0, 300) << QPoint(4, 308);
+        // Near the bottom: the window goes above the pointer with an 8 px gap.
+        QTest::newRow("bottom edge") << kVisible << QPoint(700, 890) << QPoint(590, 890 - 8 - 300);
+        // Exactly fitting below (bottom edge lands 4 px above the visible bottom): stays below.
+        QTest::newRow("fits below exactly") << kVisible << QPoint(700, 900 - 4 - 300 - 8)
+                                            << QPoint(590, 900 - 4 - 300);
+        // One pixel lower no longer fits: above.
+        QTest::newRow("one px too low") << kVisible << QPoint(700, 900 - 4 - 300 - 7)
+                                        << QPoint(590, 900 - 4 - 300 - 7 - 8 - 300);
+        // Top edge under a panel: below the pointer, but never above the visible top + 4.
+        QTest::newRow("top edge") << kVisible << QPoint(700, 0) << QPoint(590, 32);
+        // Bottom-right corner.
+        QTest::newRow("bottom right") << kVisible << QPoint(1439, 899) << QPoint(1216, 899 - 308);
+        // Window taller than the space above and below: pinned 4 px below the visible top.
+        QTest::newRow("too tall") << QRect(0, 0, 1440, 400) << QPoint(700, 200) << QPoint(590, 4);
+        // Second screen with its own origin.
+        QTest::newRow("second screen right") << kSecond << QPoint(3359, 500)
+                                             << QPoint(3360 - 4 - 220, 508);
+        QTest::newRow("second screen left top") << kSecond << QPoint(1440, 100)
+                                                << QPoint(1444, 108);
+        QTest::newRow("second screen bottom") << kSecond << QPoint(2000, 1170)
+                                              << QPoint(1890, 1170 - 308);
+    }
+    void nextToPointer()
+    {
+        QFETCH(QRect, visible);
+        QFETCH(QPoint, pointer);
+        QFETCH(QPoint, expected);
+        const QPoint got = placeNextTo(pointer, kWin, visible);
+        QCOMPARE(got, expected);
+        // Whatever happens horizontally, the window stays inside the visible area.
+        QVERIFY(got.x() >= visible.x() + 4);
+        QVERIFY(got.x() + kWin.width() <= visible.x() + visible.width() - 4);
+    }
+
+    void centered()
+    {
+        QCOMPARE(centeredIn(kVisible, kWin), QPoint(720 - 110, 28 + 436 - 150));
+        QCOMPARE(centeredIn(kSecond, QSize(260, 1)), QPoint(1440 + 960 - 130, 100 + 540));
+    }
+
+    // The grip keeps the top edge under the pointer; the window height plays no part.
+    void dragKeepsTopUnderPointer()
+    {
+        const QPoint press(500, 200), start(400, 180);
+        QCOMPARE(dragPosition(press, start, QPoint(530, 260)), QPoint(430, 240));
+        QCOMPARE(dragPosition(press, start, press), start);
+    }
+
+    // The requests are one-shot, and a pending position wins and clears centering.
+    void requests()
+    {
+        QCOMPARE(takeRequest().kind, Request::Kind::keepPosition);
+
+        setCenterNextWindow(true);
+        setPendingPosition(QPoint(10, 20));
+        Request r = takeRequest();
+        QCOMPARE(r.kind, Request::Kind::nextToPoint);
+        QCOMPARE(r.point, QPoint(10, 20));
+        QVERIFY(!centerNextWindow());
+        QCOMPARE(takeRequest().kind, Request::Kind::keepPosition);
+
+        setCenterNextWindow(true);
+        QCOMPARE(takeRequest().kind, Request::Kind::centerOnMainScreen);
+        QCOMPARE(takeRequest().kind, Request::Kind::keepPosition);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindowPlacement)
+#include "tst_window_placement.moc"
