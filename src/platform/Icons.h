@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+
+// Icons by symbol name ("tray", "tray.fill", "star.fill", "trash", "photo", "eye.slash",
+// "plus", "gearshape", "exclamationmark.triangle.fill", …). A name maps to the desktop icon
+// theme's freedesktop name where one fits; otherwise, or when the theme lacks it, a small
+// bundled drawing is used, so every symbol shows on every desktop.
+
+// The icon for `symbolName`, drawn in the palette's text colour when it comes from the bundle.
+// An unknown name gives the bundled "questionmark.circle".
+QIcon symbolIcon(const QString &symbolName);
+
+// The bundled drawing in `tint` (shelf icons tinted by the shelf colour). Never the theme's.
+QIcon tintedSymbolIcon(const QString &symbolName, const QColor &tint);
+
+// True when the bundle has a drawing of that name.
+bool hasBundledSymbol(const QString &symbolName);
+
+// Every bundled symbol name.
+QStringList bundledSymbolNames();
+
+// The freedesktop icon name used for a symbol, empty when the bundle is always used.
+QString themeNameForSymbol(const QString &symbolName);

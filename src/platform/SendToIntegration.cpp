@@ -1,0 +1,343 @@
+#include "platform/SendToIntegration.h"
+
+#include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+
+namespace {
+
+const QByteArray kMarker = "X-Perchbox-Generated=true";
+const QByteArray kScriptMarker = "# X-Perchbox-Generated=true";
+
+QString nautilusScriptPath() { return AppPaths::dataHome() + QStringLiteral("/nautilus/scripts/Send to Perchbox"); }
+QString dolphin6Path() { return AppPaths::dataHome() + QStringLiteral("/kio/servicemenus/perchbox-send.desktop"); }
+QString dolphin5Path() { return AppPaths::dataHome() + QStringLiteral("/kservices5/ServiceMenus/perchbox-send.desktop"); }
+QString nemoPath() { return AppPaths::dataHome() + QStringLiteral("/nemo/actions/perchbox-send.nemo_action"); }
+QString desktopEntryPath() { return AppPaths::dataHome() + QStringLiteral("/applications/perchbox.desktop"); }
+
+QString shellQuote(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+QByteArray nautilusScript(const QString &executable)
+{
+    // Nautilus runs scripts in the folder shown, with the selected names as arguments.
+    return "#!/bin/sh\n" + kScriptMarker + "\n# Puts the selected files on a Perchbox shelf.\nexec "
+        + shellQuote(executable).toUtf8() + " --send \"$@\"\n";
+}
+
+QByteArray dolphinMenu(const QString &executable)
+{
+    return "[Desktop Entry]\n"
+           "Type=Service\n"
+           "MimeType=all/all;\n"
+           "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
+           "Actions=sendToPerchbox;\n"
+           + kMarker + "\n\n"
+           "[Desktop Action sendToPerchbox]\n"
+           "Name=Send to Perchbox\n"
+           "Icon=perchbox\n"
+           "Exec=" + SendToIntegration::quoteExecArgument(executable).toUtf8() + " --send %F\n";
+}
+
+QByteArray nemoAction(const QString &executable)
+{
+    return "[Nemo Action]\n"
+           "Name=Send to Perchbox\n"
+           "Comment=Put the selected files on a Perchbox shelf\n"
+           "Exec=" + SendToIntegration::quoteExecArgument(executable).toUtf8() + " --send %F\n"
+           "Icon-Name=perchbox\n"
+           "Selection=notnone\n"
+           "Extensions=any;\n"
+           + kMarker + "\n";
+}
+
+QByteArray desktopEntry(const QString &executable)
+{
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Perchbox\n"
+           "GenericName=File Shelves\n"
+           "Comment=Floating shelves for the files you are working with\n"
+           "Icon=perchbox\n"
+           "Exec=" + SendToIntegration::quoteExecArgument(executable).toUtf8() + " --send %F\n"
+           "Terminal=false\n"
+           "Categories=Utility;FileTools;\n"
+           "MimeType=application/octet-stream;inode/directory;\n"
+           "StartupNotify=false\n"
+           + kMarker + "\n";
+}
+
+QByteArray thunarAction(const QString &executable)
+{
+    QString command = SendToIntegration::quoteExecArgument(executable) + QStringLiteral(" --send %F");
+    command = command.toHtmlEscaped();
+    return "<action>\n"
+           "\t<icon>perchbox</icon>\n"
+           "\t<name>Send to Perchbox</name>\n"
+           "\t<submenu></submenu>\n"
+           "\t<unique-id>" + SendToIntegration::thunarActionId.toUtf8() + "</unique-id>\n"
+           "\t<command>" + command.toUtf8() + "</command>\n"
+           "\t<description>Put the selected files on a Perchbox shelf</description>\n"
+           "\t<range></range>\n"
+           "\t<patterns>*</patterns>\n"
+           "\t<directories/>\n"
+           "\t<audio-files/>\n"
+           "\t<image-files/>\n"
+           "\t<other-files/>\n"
+           "\t<text-files/>\n"
+           "\t<video-files/>\n"
+           "</action>\n";
+}
+
+bool writeIfChanged(const QString &path, const QByteArray &content, bool executable, QStringList *errors)
+{
+    QByteArray current;
+    const bool same = readWholeFile(path, &current) && current == content;
+    if (!same) {
+        QFileInfo info(path);
+        if (info.exists() && !readWholeFile(path, &current)) {
+            if (errors)
+                errors->append(QStringLiteral("%1: cannot be read").arg(path));
+            return false;
+        }
+        // Never replace a file of the same name that is not ours.
+        if (info.exists() && !current.contains(kMarker)) {
+            if (errors)
+                errors->append(QStringLiteral("%1: a file of that name exists and was left alone").arg(path));
+            return false;
+        }
+        QDir().mkpath(info.absolutePath());
+        QString error;
+        if (!writeFileAtomically(path, content, &error)) {
+            if (errors)
+                errors->append(QStringLiteral("%1: %2").arg(path, error));
+            return false;
+        }
+    }
+    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+        | QFileDevice::ReadOther
+        | (executable ? (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther) : QFileDevice::Permissions());
+    if (QFile::permissions(path) != wanted && !QFile::setPermissions(path, wanted)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot set permissions").arg(path));
+        return false;
+    }
+    return true;
+}
+
+bool removeIfOurs(const QString &path, QStringList *errors)
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    QByteArray current;
+    if (!readWholeFile(path, &current) || !current.contains(kMarker))
+        return true; // not ours: leave it
+    if (!QFile::remove(path)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot be removed").arg(path));
+        return false;
+    }
+    return true;
+}
+
+// The system's default Thunar actions, which a new user file starts from (Thunar reads only
+// the user's file once it exists).
+QByteArray systemThunarActions()
+{
+    QStringList dirs = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_DIRS")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    if (dirs.isEmpty())
+        dirs = {QStringLiteral("/etc/xdg")};
+    for (const QString &dir : dirs) {
+        QByteArray data;
+        if (readWholeFile(dir + QStringLiteral("/Thunar/uca.xml"), &data))
+            return data;
+    }
+    return {};
+}
+
+} // namespace
+
+namespace SendToIntegration {
+
+QString quoteExecArgument(const QString &argument)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`=%");
+    bool needsQuotes = argument.isEmpty();
+    for (QChar c : argument)
+        if (reserved.contains(c))
+            needsQuotes = true;
+    QString out;
+    for (QChar c : argument) {
+        if (c == QLatin1Char('%'))
+            out += QLatin1String("%%");
+        else if (needsQuotes && (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\')))
+            out += QLatin1Char('\\') + c;
+        else
+            out += c;
+    }
+    return needsQuotes ? QLatin1Char('"') + out + QLatin1Char('"') : out;
+}
+
+QString thunarActionsPath()
+{
+    return AppPaths::configHome() + QStringLiteral("/Thunar/uca.xml");
+}
+
+QStringList entryPaths()
+{
+    return {nautilusScriptPath(), dolphin6Path(), dolphin5Path(), nemoPath(), desktopEntryPath(), thunarActionsPath()};
+}
+
+bool mergeThunarActions(const QByteArray &existing, const QString &executable, QByteArray *result)
+{
+    result->clear();
+    QByteArray source = existing;
+    if (source.trimmed().isEmpty())
+        source = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
+
+    // Find our <action> elements and the closing </actions> by their offsets in the text, so
+    // that everything else (the user's actions, comments, formatting) stays byte for byte.
+    const QString text = QString::fromUtf8(source);
+    QXmlStreamReader reader(text);
+    struct Range { qint64 begin; qint64 end; };
+    QList<Range> ours;
+    qint64 closingAt = -1;   // where "</actions>" begins
+    bool selfClosing = false; // "<actions/>"
+    qint64 actionBegin = -1;
+    bool inUniqueId = false;
+    QString uniqueId;
+    int depth = 0;
+    bool rootSeen = false;
+    // The reader's offset is exact right after a tag's ">", so every position is found from
+    // the end of a tag backwards.
+    while (!reader.atEnd()) {
+        const auto token = reader.readNext();
+        const qint64 after = reader.characterOffset();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            if (depth == 1) {
+                if (reader.name() != QLatin1String("actions"))
+                    return false;
+                rootSeen = true;
+            } else if (depth == 2 && reader.name() == QLatin1String("action")) {
+                actionBegin = text.lastIndexOf(QLatin1String("<action"), after - 1);
+                uniqueId.clear();
+            } else if (depth == 3 && reader.name() == QLatin1String("unique-id")) {
+                inUniqueId = true;
+            }
+        } else if (token == QXmlStreamReader::Characters && inUniqueId) {
+            uniqueId += reader.text();
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (depth == 3)
+                inUniqueId = false;
+            if (depth == 2 && reader.name() == QLatin1String("action") && uniqueId.trimmed() == thunarActionId
+                && actionBegin >= 0) {
+                qint64 end = after;
+                // Take the line break after our element with it.
+                if (end < text.size() && text.at(end) == QLatin1Char('\n'))
+                    ++end;
+                ours.append({actionBegin, end});
+            }
+            if (depth == 1) {
+                selfClosing = text.mid(after - 2, 2) == QLatin1String("/>");
+                closingAt = selfClosing ? text.lastIndexOf(QLatin1String("<actions"), after - 1)
+                                        : text.lastIndexOf(QLatin1String("</actions"), after - 1);
+            }
+            --depth;
+        }
+    }
+    if (reader.hasError() || !rootSeen || closingAt < 0)
+        return false;
+
+    QString out;
+    qint64 pos = 0;
+    for (const Range &r : ours) {
+        out += text.mid(pos, r.begin - pos);
+        pos = r.end;
+    }
+    const QString block = executable.isEmpty() ? QString() : QString::fromUtf8(thunarAction(executable));
+    if (selfClosing) {
+        // "<actions/>": there is nothing of the user's inside; write the element out in full.
+        out += text.mid(pos, closingAt - pos);
+        out += QStringLiteral("<actions>\n") + block + QStringLiteral("</actions>");
+        out += text.mid(text.indexOf(QLatin1String("/>"), closingAt) + 2);
+    } else {
+        out += text.mid(pos, closingAt - pos);
+        if (!block.isEmpty() && !out.endsWith(QLatin1Char('\n')))
+            out += QLatin1Char('\n');
+        out += block;
+        out += text.mid(closingAt);
+    }
+    *result = out.toUtf8();
+    return true;
+}
+
+bool install(const QString &executable, QStringList *errors)
+{
+    bool ok = writeIfChanged(nautilusScriptPath(), nautilusScript(executable), true, errors);
+    // KF6 runs only service menus that are executable.
+    ok &= writeIfChanged(dolphin6Path(), dolphinMenu(executable), true, errors);
+    ok &= writeIfChanged(dolphin5Path(), dolphinMenu(executable), false, errors);
+    ok &= writeIfChanged(nemoPath(), nemoAction(executable), false, errors);
+    ok &= writeIfChanged(desktopEntryPath(), desktopEntry(executable), false, errors);
+
+    const QString thunar = thunarActionsPath();
+    QByteArray existing;
+    const bool exists = QFileInfo::exists(thunar);
+    if (exists && !readWholeFile(thunar, &existing)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot be read").arg(thunar));
+        return false;
+    }
+    if (!exists)
+        existing = systemThunarActions();
+    QByteArray merged;
+    if (!mergeThunarActions(existing, executable, &merged)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: not a Thunar actions file; left alone").arg(thunar));
+        return false;
+    }
+    if (merged != existing || !exists) {
+        QDir().mkpath(QFileInfo(thunar).absolutePath());
+        QString error;
+        if (!writeFileAtomically(thunar, merged, &error)) {
+            if (errors)
+                errors->append(QStringLiteral("%1: %2").arg(thunar, error));
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool uninstall(QStringList *errors)
+{
+    bool ok = true;
+    for (const QString &path : {nautilusScriptPath(), dolphin6Path(), dolphin5Path(), nemoPath(), desktopEntryPath()})
+        ok &= removeIfOurs(path, errors);
+
+    const QString thunar = thunarActionsPath();
+    QByteArray existing;
+    if (QFileInfo::exists(thunar) && readWholeFile(thunar, &existing)) {
+        QByteArray merged;
+        if (mergeThunarActions(existing, QString(), &merged) && merged != existing) {
+            QString error;
+            if (!writeFileAtomically(thunar, merged, &error)) {
+                if (errors)
+                    errors->append(QStringLiteral("%1: %2").arg(thunar, error));
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+} // namespace SendToIntegration
