@@ -1,0 +1,460 @@
+#include "tools/archive/ArchiveEngine.h"
+
+#include "platform/FilePath.h"
+#include "tools/archive/ArchiveFileOps.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------------------------
+// Cancellation token
+
+namespace {
+
+void interrupt(QProcess *process)
+{
+    if (process && process->state() != QProcess::NotRunning && process->processId() > 0)
+        ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+}
+
+} // namespace
+
+void ArchiveCancellationToken::cancel()
+{
+    QMutexLocker locker(&m_lock);
+    m_cancelled = true;
+    QProcess *process = m_process.data();
+    if (!process)
+        return;
+    if (process->thread() == QThread::currentThread()) {
+        interrupt(process);
+    } else {
+        // The process belongs to another thread: interrupt it there. It is still alive here,
+        // because the engine detaches it under this lock before it is deleted.
+        QPointer<QProcess> weak(process);
+        QMetaObject::invokeMethod(process, [weak] { interrupt(weak.data()); }, Qt::QueuedConnection);
+    }
+}
+
+bool ArchiveCancellationToken::isCancelled() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_cancelled;
+}
+
+void ArchiveCancellationToken::attach(QProcess *process)
+{
+    QMutexLocker locker(&m_lock);
+    m_process = process;
+    if (m_cancelled)
+        interrupt(process);
+}
+
+void ArchiveCancellationToken::detach()
+{
+    QMutexLocker locker(&m_lock);
+    m_process = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tool paths
+
+QStringList ArchiveToolPaths::defaultSevenZipCandidates()
+{
+    QStringList out;
+    // The copy shipped with the application comes first.
+    if (QCoreApplication::instance())
+        out << QCoreApplication::applicationDirPath() + QStringLiteral("/7zz");
+    out << QStringLiteral(PERCHBOX_DATA_DIR "/7zz")
+        << QStringLiteral("/opt/homebrew/bin/7zz") << QStringLiteral("/opt/homebrew/bin/7z")
+        << QStringLiteral("/usr/local/bin/7zz") << QStringLiteral("/usr/local/bin/7z")
+        << QStringLiteral("/usr/bin/7zz") << QStringLiteral("/usr/bin/7z");
+    return out;
+}
+
+QString ArchiveToolPaths::sevenZip() const
+{
+    for (const QString &candidate : sevenZipCandidates) {
+        QFileInfo info(candidate);
+        if (info.exists() && info.isFile())
+            return candidate;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names and arguments
+
+namespace ArchiveEngine {
+
+QString toolFailedMessage(int status)
+{
+    return QStringLiteral("Archive tool failed (exit %1).").arg(status);
+}
+
+QString cleanBaseName(const QString &name)
+{
+    QString out = name;
+    for (QChar &c : out) {
+        switch (c.unicode()) {
+        case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|': case '\\':
+            c = QLatin1Char('-');
+            break;
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
+QUrl uniqueArchiveURL(const QUrl &wanted)
+{
+    const QByteArray path = FilePath::bytes(wanted);
+    if (path.isEmpty() || !ArchiveFileOps::exists(path))
+        return wanted;
+    const QByteArray dir = path.left(path.lastIndexOf('/') + 1);
+    const QByteArray name = ArchiveFileOps::lastComponent(path);
+    const auto [base, ext] = ArchiveFileOps::splitExtension(name);
+    for (int n = 2;; ++n) {
+        QByteArray candidate = dir + base + ' ' + QByteArray::number(n);
+        if (!ext.isEmpty())
+            candidate += '.' + ext;
+        if (!ArchiveFileOps::exists(candidate))
+            return FilePath::urlFromBytes(candidate);
+    }
+}
+
+QList<QByteArray> arguments(ArchiveFormat format, CompressionLevel level, bool usePassword,
+                            const QString &password, const QByteArray &output,
+                            const QList<QByteArray> &inputs)
+{
+    QList<QByteArray> args;
+    switch (format) {
+    case ArchiveFormat::tarGz:
+        args << "-czvf" << output << inputs;
+        break;
+    case ArchiveFormat::sevenZip:
+        args << "a" << "-bsp2";
+        if (usePassword && !password.isEmpty())
+            args << "-p" + password.toUtf8() << "-mhe=on";
+        args << output << inputs;
+        break;
+    case ArchiveFormat::zip:
+        args << zipLevelArgument(level).toLatin1() << "-r" << "-v" << output << ".";
+        break;
+    }
+    return args;
+}
+
+QByteArray StagingNamer::nameFor(const QByteArray &name)
+{
+    QByteArray chosen = name;
+    if (m_used.contains(chosen)) {
+        const auto [base, ext] = ArchiveFileOps::splitExtension(name);
+        do {
+            ++m_clashes;
+            chosen = base + '-' + QByteArray::number(m_clashes);
+            if (!ext.isEmpty())
+                chosen += '.' + ext;
+        } while (m_used.contains(chosen));
+    }
+    m_used.append(chosen);
+    return chosen;
+}
+
+ProgressParser::ProgressParser(ArchiveFormat format, qint64 total) : m_format(format), m_total(total) {}
+
+std::optional<double> ProgressParser::feed(const QByteArray &chunk)
+{
+    std::optional<double> result;
+    m_partial += chunk;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < m_partial.size(); ++i) {
+        const char c = m_partial.at(i);
+        // 7-Zip redraws its percentage with backspaces where a terminal would get carriage returns.
+        const bool isBreak = c == '\n' || c == '\r' || (m_format == ArchiveFormat::sevenZip && c == '\b');
+        if (!isBreak)
+            continue;
+        if (auto f = handleLine(m_partial.mid(start, i - start)))
+            result = f;
+        start = i + 1;
+    }
+    m_partial.remove(0, start);
+    // 7-Zip leaves its percentage unterminated until the next redraw: read it right away.
+    if (m_format == ArchiveFormat::sevenZip && !m_partial.isEmpty()) {
+        const QByteArray word = m_partial.trimmed().split(' ').value(0);
+        if (word.endsWith('%') && word.size() > 1)
+            if (auto f = handleLine(m_partial))
+                result = f;
+    }
+    if (m_format != ArchiveFormat::sevenZip && result && m_total <= 0)
+        return std::nullopt;
+    return result;
+}
+
+std::optional<double> ProgressParser::handleLine(const QByteArray &line)
+{
+    switch (m_format) {
+    case ArchiveFormat::sevenZip: {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty())
+            return std::nullopt;
+        const QByteArray word = trimmed.simplified().split(' ').value(0);
+        if (!word.endsWith('%'))
+            return std::nullopt;
+        bool ok = false;
+        const double percent = QString::fromLatin1(word.chopped(1)).toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        return std::min(0.1 + 0.9 * percent / 100.0, 0.98);
+    }
+    case ArchiveFormat::tarGz:
+        if (line.trimmed().isEmpty())
+            return std::nullopt;
+        ++m_entries;
+        break;
+    case ArchiveFormat::zip:
+        if (!line.contains("adding:"))
+            return std::nullopt;
+        ++m_entries;
+        break;
+    }
+    if (m_total <= 0)
+        return 0.0; // seen, but not reported (see feed)
+    return std::min(double(m_entries) / double(m_total), 0.98);
+}
+
+} // namespace ArchiveEngine
+
+// ---------------------------------------------------------------------------------------------
+// One run
+
+namespace {
+
+struct Preparation {
+    std::optional<QString> failure;
+    qint64 total = 0;
+    QByteArray stagingDir; // ZIP only
+};
+
+Preparation prepare(const QList<QByteArray> &inputs, ArchiveFormat format,
+                    const ArchiveCancellationTokenPtr &token)
+{
+    Preparation prep;
+    const auto stop = [&token] { return token->isCancelled(); };
+    for (const QByteArray &input : inputs) {
+        if (!ArchiveFileOps::exists(input)) {
+            prep.failure = QStringLiteral("“%1” no longer exists.")
+                               .arg(QString::fromLocal8Bit(ArchiveFileOps::lastComponent(input)));
+            return prep;
+        }
+    }
+    for (const QByteArray &input : inputs)
+        prep.total += ArchiveFileOps::countEntries(input, stop);
+    if (format != ArchiveFormat::zip || stop())
+        return prep;
+
+    prep.stagingDir = QFile::encodeName(QDir::tempPath()) + "/PerchboxStage-"
+                      + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1();
+    ::mkdir(prep.stagingDir.constData(), 0700);
+    ArchiveEngine::StagingNamer namer;
+    for (const QByteArray &input : inputs) {
+        const QByteArray target = prep.stagingDir + '/' + namer.nameFor(ArchiveFileOps::lastComponent(input));
+        QString error;
+        if (!ArchiveFileOps::stageCopy(input, target, &error, stop)) {
+            // An archive silently missing a file would be worse than no archive: the
+            // originals may be trashed afterwards.
+            if (!stop())
+                prep.failure = QStringLiteral("Could not prepare %1 for archiving.").arg(error);
+            break;
+        }
+    }
+    return prep;
+}
+
+class ArchiveRun : public QObject
+{
+public:
+    ArchiveRun(QList<QByteArray> inputs, QByteArray output, ArchiveFormat format, CompressionLevel level,
+               bool usePassword, QString password, ArchiveCancellationTokenPtr token,
+               ArchiveProgressHandler onProgress, ArchiveCompletionHandler onFinished, ArchiveToolPaths tools)
+        : m_inputs(std::move(inputs)), m_output(std::move(output)), m_format(format), m_level(level),
+          m_usePassword(usePassword), m_password(std::move(password)),
+          m_token(token ? std::move(token) : std::make_shared<ArchiveCancellationToken>()),
+          m_onProgress(std::move(onProgress)), m_onFinished(std::move(onFinished)), m_tools(std::move(tools)),
+          m_parser(format, 0)
+    {
+    }
+
+    void start()
+    {
+        m_outputExisted = ArchiveFileOps::exists(m_output);
+        if (m_format == ArchiveFormat::sevenZip) {
+            m_program = m_tools.sevenZip();
+            if (m_program.isEmpty()) {
+                // Nothing runs; the answer still comes asynchronously like every other.
+                QTimer::singleShot(0, this, [this] { finish(ArchiveEngine::sevenZipMissingMessage, false); });
+                return;
+            }
+        } else {
+            m_program = m_format == ArchiveFormat::zip ? m_tools.zip : m_tools.tar;
+        }
+        auto *watcher = new QFutureWatcher<Preparation>(this);
+        connect(watcher, &QFutureWatcher<Preparation>::finished, this, [this, watcher] {
+            const Preparation prep = watcher->result();
+            watcher->deleteLater();
+            prepared(prep);
+        });
+        watcher->setFuture(QtConcurrent::run(
+            [inputs = m_inputs, format = m_format, token = m_token] { return prepare(inputs, format, token); }));
+    }
+
+private:
+    void prepared(const Preparation &prep)
+    {
+        m_stagingDir = prep.stagingDir;
+        m_parser = ArchiveEngine::ProgressParser(m_format, prep.total);
+        if (m_token->isCancelled())
+            return finish(ArchiveEngine::cancelledMessage, true);
+        if (prep.failure)
+            return finish(prep.failure, true);
+
+        m_process = new QProcess(this);
+        const QList<QByteArray> args =
+            ArchiveEngine::arguments(m_format, m_level, m_usePassword, m_password, m_output, m_inputs);
+        QStringList textArgs;
+        for (const QByteArray &a : args)
+            textArgs << QString::fromLocal8Bit(a);
+        m_process->setProgram(m_program);
+        m_process->setArguments(textArgs);
+        m_process->setStandardInputFile(QProcess::nullDevice());
+        if (m_format == ArchiveFormat::zip)
+            m_process->setWorkingDirectory(QFile::decodeName(m_stagingDir));
+        // GNU tar lists to standard output when it writes the archive to a file; zip lists to
+        // standard output; 7-Zip's -bsp2 sends its percentages to standard error.
+        if (m_format == ArchiveFormat::sevenZip) {
+            m_process->setStandardOutputFile(QProcess::nullDevice());
+            m_process->setReadChannel(QProcess::StandardError);
+            connect(m_process, &QProcess::readyReadStandardError, this, &ArchiveRun::readOutput);
+        } else {
+            m_process->setStandardErrorFile(QProcess::nullDevice());
+            m_process->setReadChannel(QProcess::StandardOutput);
+            connect(m_process, &QProcess::readyReadStandardOutput, this, &ArchiveRun::readOutput);
+        }
+        // File names are bytes: hand the exact bytes to the archiver, not their text form.
+        m_argv.clear();
+        m_argv << QFile::encodeName(m_program);
+        m_argv << args;
+        m_argvPointers.clear();
+        for (QByteArray &a : m_argv)
+            m_argvPointers.push_back(a.data());
+        m_argvPointers.push_back(nullptr);
+        char *const *argv = m_argvPointers.data();
+        m_process->setChildProcessModifier([argv] {
+            ::execv(argv[0], argv);
+            // On failure QProcess's own exec runs next and reports the error.
+        });
+        connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus) {
+            ended(code);
+        });
+        connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                ended(std::nullopt);
+        });
+        m_process->start();
+        m_token->attach(m_process);
+    }
+
+    void readOutput()
+    {
+        if (m_ended)
+            return;
+        const QByteArray chunk = m_process->readAll();
+        if (auto f = m_parser.feed(chunk); f && m_onProgress)
+            m_onProgress(*f);
+    }
+
+    // `status`: the exit status (the signal number for a killed archiver), or nothing when
+    // the archiver could not be started.
+    void ended(std::optional<int> status)
+    {
+        if (m_ended)
+            return;
+        m_ended = true;
+        m_token->detach();
+        m_process->disconnect(this);
+        m_process->readAllStandardOutput();
+        m_process->readAllStandardError();
+        std::optional<QString> message;
+        if (m_token->isCancelled())
+            message = ArchiveEngine::cancelledMessage;
+        else if (!status)
+            message = QStringLiteral("The archive tool %1 could not be started: %2")
+                          .arg(m_program, m_process->errorString());
+        else if (*status != 0)
+            message = ArchiveEngine::toolFailedMessage(*status);
+        finish(message, true);
+    }
+
+    void finish(std::optional<QString> message, bool reportProgress)
+    {
+        if (!m_stagingDir.isEmpty())
+            ArchiveFileOps::removeTree(m_stagingDir);
+        if (message && !m_outputExisted)
+            ArchiveFileOps::removeTree(m_output);
+        if (reportProgress && m_onProgress)
+            m_onProgress(1.0);
+        if (m_onFinished)
+            m_onFinished(message);
+        deleteLater();
+    }
+
+    QList<QByteArray> m_inputs;
+    QByteArray m_output;
+    ArchiveFormat m_format;
+    CompressionLevel m_level;
+    bool m_usePassword;
+    QString m_password;
+    ArchiveCancellationTokenPtr m_token;
+    ArchiveProgressHandler m_onProgress;
+    ArchiveCompletionHandler m_onFinished;
+    ArchiveToolPaths m_tools;
+    ArchiveEngine::ProgressParser m_parser;
+    QString m_program;
+    QByteArray m_stagingDir;
+    QProcess *m_process = nullptr;
+    QList<QByteArray> m_argv;
+    std::vector<char *> m_argvPointers;
+    bool m_outputExisted = false;
+    bool m_ended = false;
+};
+
+} // namespace
+
+void buildArchive(const QList<QUrl> &urls, const QUrl &output, ArchiveFormat format,
+                  CompressionLevel level, bool usePassword, const QString &password,
+                  const ArchiveCancellationTokenPtr &token, ArchiveProgressHandler onProgress,
+                  ArchiveCompletionHandler onFinished, const ArchiveToolPaths &tools)
+{
+    QList<QByteArray> inputs;
+    for (const QUrl &url : urls)
+        inputs << FilePath::standardized(FilePath::bytes(url));
+    auto *run = new ArchiveRun(std::move(inputs), FilePath::standardized(FilePath::bytes(output)), format,
+                               level, usePassword, password, token, std::move(onProgress),
+                               std::move(onFinished), tools);
+    run->start();
+}

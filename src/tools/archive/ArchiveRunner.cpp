@@ -1,0 +1,291 @@
+#include "tools/archive/ArchiveRunner.h"
+
+#include "platform/FilePath.h"
+#include "tools/archive/ArchiveFileOps.h"
+#include "tools/progress/ShelfProgressState.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+namespace {
+
+QString nameOf(const QUrl &url)
+{
+    return QString::fromLocal8Bit(ArchiveFileOps::lastComponent(FilePath::bytes(url)));
+}
+
+QUrl childUrl(const QUrl &folder, const QString &name)
+{
+    QByteArray dir = FilePath::bytes(folder);
+    if (!dir.endsWith('/'))
+        dir += '/';
+    return FilePath::urlFromBytes(dir + QFile::encodeName(name));
+}
+
+} // namespace
+
+int trashFiles(const QList<QUrl> &files)
+{
+    int trashed = 0;
+    for (const QUrl &url : files)
+        if (ArchiveFileOps::moveToTrash(url))
+            ++trashed;
+    return trashed;
+}
+
+ArchiveRunner::ArchiveRunner(ArchiveRunHost *host, QObject *parent)
+    : QObject(parent), m_host(host), m_tempDir(QDir::tempPath())
+{
+}
+
+void ArchiveRunner::setProgressState(ShelfProgressState *state)
+{
+    m_progress = state;
+}
+
+void ArchiveRunner::cancel()
+{
+    m_token->cancel();
+}
+
+QString ArchiveRunner::temporaryPath(const QString &name) const
+{
+    return QDir(m_tempDir).filePath(name);
+}
+
+void ArchiveRunner::beginProgress()
+{
+    if (!m_progress)
+        return;
+    m_progress->setLabel(m_label);
+    m_progress->setEtaString(QString());
+    m_progress->setFileCountLabel(m_files.size() == 1 ? QStringLiteral("1 file")
+                                                      : QStringLiteral("%1 files").arg(m_files.size()));
+    m_progress->setRunning(0.0);
+    QPointer<ArchiveRunner> self(this);
+    m_progress->setCancelHandler([self] {
+        if (self)
+            self->cancel();
+    });
+}
+
+void ArchiveRunner::reportProgress(double fraction)
+{
+    if (!m_progress || m_ended || m_token->isCancelled())
+        return;
+    m_progress->setRunning(fraction);
+}
+
+void ArchiveRunner::end(Outcome outcome, const QString &message)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_progress) {
+        m_progress->clearCancelHandler();
+        switch (outcome) {
+        case Outcome::succeeded:
+            if (m_progress->phase() != ShelfProgressState::Phase::done)
+                m_progress->markDone();
+            break;
+        case Outcome::failed:
+            m_progress->markError();
+            break;
+        case Outcome::cancelled:
+            m_progress->reset();
+            break;
+        }
+    }
+    emit finished(outcome, message, m_saved);
+    deleteLater();
+}
+
+void ArchiveRunner::run(const QList<QUrl> &files, const QString &archiveName, const ArchiveJobOptions &options,
+                        const std::optional<QUrl> &destinationFolder)
+{
+    if (options.zipIndividually)
+        runPerFile(files, options, destinationFolder);
+    else
+        runAllIntoOne(files, archiveName, options, destinationFolder);
+}
+
+// ---------------------------------------------------------------------------------------------
+// All into one archive
+
+void ArchiveRunner::runAllIntoOne(const QList<QUrl> &files, const QString &archiveName,
+                                  const ArchiveJobOptions &options, const std::optional<QUrl> &destinationFolder)
+{
+    m_files = files;
+    m_options = options;
+    QString base = ArchiveEngine::cleanBaseName(archiveName.trimmed());
+    if (base.isEmpty())
+        base = QStringLiteral("Archive");
+    const QString ext = fileExtension(options.format);
+    const QUrl temporary = FilePath::urlFromPath(temporaryPath(
+        base + QLatin1Char('-') + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('.') + ext));
+
+    beginProgress();
+    QPointer<ArchiveRunner> self(this);
+    buildArchive(
+        files, temporary, options.format, options.level, options.usePassword, options.password, m_token,
+        [self](double f) {
+            if (self)
+                self->reportProgress(f);
+        },
+        [self, temporary, base, ext, destinationFolder](std::optional<QString> message) {
+            if (!self) {
+                ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+                return;
+            }
+            if (message) {
+                ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+                if (*message == ArchiveEngine::cancelledMessage)
+                    return self->end(Outcome::cancelled, QString());
+                self->m_host->showAlert(QStringLiteral("Export Failed"),
+                                        QStringLiteral("Could not save archive:\n") + *message);
+                return self->end(Outcome::failed, *message);
+            }
+            if (self->m_progress) {
+                self->m_progress->clearCancelHandler();
+                self->m_progress->markDone();
+            }
+            if (destinationFolder) {
+                const QUrl dest = ArchiveEngine::uniqueArchiveURL(childUrl(*destinationFolder, base + QLatin1Char('.') + ext));
+                return self->saveSingle(temporary, dest);
+            }
+            self->m_host->chooseSaveLocation(
+                base + QLatin1Char('.') + ext, QStringLiteral("Save \"%1\" archive").arg(base), self->m_options.format,
+                [self, temporary](std::optional<QUrl> chosen) {
+                    if (!self) {
+                        ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+                        return;
+                    }
+                    if (!chosen) {
+                        ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+                        return self->end(Outcome::cancelled, QString());
+                    }
+                    self->saveSingle(temporary, *chosen);
+                });
+        },
+        m_tools);
+}
+
+void ArchiveRunner::saveSingle(const QUrl &temporary, const QUrl &destination)
+{
+    const QByteArray from = FilePath::bytes(temporary);
+    const QByteArray to = FilePath::bytes(destination);
+    QString error;
+    // The copy lands beside the destination and replaces an existing file (which the user
+    // agreed to in the save panel) only once it is complete.
+    const bool copied = ArchiveFileOps::copyFile(from, to, &error);
+    ArchiveFileOps::removeTree(from);
+    if (!copied) {
+        m_host->showAlert(QStringLiteral("Export Failed"), QStringLiteral("Could not save archive:\n") + error);
+        return end(Outcome::failed, error);
+    }
+    m_saved << destination;
+    m_host->reveal({destination});
+    if (m_options.removeOriginals)
+        trashFiles(m_files);
+    end(Outcome::succeeded, QString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// One archive per file
+
+void ArchiveRunner::runPerFile(const QList<QUrl> &files, const ArchiveJobOptions &options,
+                               const std::optional<QUrl> &destinationFolder)
+{
+    m_files = files;
+    m_options = options;
+    m_runToken = QUuid::createUuid().toString(QUuid::Id128).left(12);
+    m_index = 0;
+    QPointer<ArchiveRunner> self(this);
+    auto start = [self](const QUrl &folder) {
+        if (!self)
+            return;
+        self->m_folder = folder;
+        self->beginProgress();
+        self->perFileNext();
+    };
+    if (destinationFolder) {
+        start(*destinationFolder);
+        return;
+    }
+    m_host->chooseDestinationFolder([self, start](std::optional<QUrl> folder) {
+        if (!self)
+            return;
+        if (!folder)
+            return self->end(Outcome::cancelled, QString());
+        start(*folder);
+    });
+}
+
+void ArchiveRunner::perFileNext()
+{
+    if (m_index >= m_files.size() || m_token->isCancelled())
+        return perFileEnd();
+
+    const QUrl file = m_files.at(m_index);
+    const QByteArray name = ArchiveFileOps::lastComponent(FilePath::bytes(file));
+    QString base = ArchiveEngine::cleanBaseName(QString::fromLocal8Bit(ArchiveFileOps::splitExtension(name).first));
+    if (base.isEmpty())
+        base = QStringLiteral("Archive");
+    const QString ext = fileExtension(m_options.format);
+    const QUrl temporary =
+        FilePath::urlFromPath(temporaryPath(base + QLatin1Char('_') + m_runToken + QLatin1Char('.') + ext));
+    ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+
+    if (m_progress)
+        m_progress->setFileCountLabel(QStringLiteral("%1/%2").arg(m_index + 1).arg(m_files.size()));
+
+    const int count = int(m_files.size());
+    const int index = m_index;
+    QPointer<ArchiveRunner> self(this);
+    buildArchive(
+        {file}, temporary, m_options.format, m_options.level, m_options.usePassword, m_options.password, m_token,
+        [self, index, count](double f) {
+            if (self)
+                self->reportProgress((index + f) / count);
+        },
+        [self, file, temporary, base, ext](std::optional<QString> message) {
+            if (!self) {
+                ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+                return;
+            }
+            if (!message) {
+                const QUrl dest =
+                    ArchiveEngine::uniqueArchiveURL(childUrl(self->m_folder, base + QLatin1Char('.') + ext));
+                QString error;
+                if (ArchiveFileOps::moveFile(FilePath::bytes(temporary), FilePath::bytes(dest), &error)) {
+                    self->m_saved << dest;
+                    self->m_archivedInputs << file;
+                } else {
+                    self->m_failures << nameOf(file) + QStringLiteral(": ") + error;
+                }
+            } else if (*message != ArchiveEngine::cancelledMessage) {
+                self->m_failures << nameOf(file) + QStringLiteral(": ") + *message;
+            }
+            ArchiveFileOps::removeTree(FilePath::bytes(temporary));
+            ++self->m_index;
+            self->perFileNext();
+        },
+        m_tools);
+}
+
+void ArchiveRunner::perFileEnd()
+{
+    const bool cancelled = m_token->isCancelled();
+    if (!m_saved.isEmpty())
+        m_host->reveal(m_saved);
+    // Only inputs whose archive was saved, and never after the user stopped the run.
+    if (m_options.removeOriginals && !cancelled)
+        trashFiles(m_archivedInputs);
+    if (!m_failures.isEmpty()) {
+        const QString text = QStringLiteral("Some files could not be archived:\n") + m_failures.join(QLatin1Char('\n'));
+        m_host->showAlert(QStringLiteral("Export Failed"), text);
+        return end(Outcome::failed, m_failures.join(QLatin1Char('\n')));
+    }
+    end(cancelled ? Outcome::cancelled : Outcome::succeeded, QString());
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "tools/archive/ArchiveEngine.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class ShelfProgressState;
+
+// The options of one Zip run (the window's choices or an archive preset).
+struct ArchiveJobOptions {
+    ArchiveFormat format = ArchiveFormat::zip;
+    CompressionLevel level = CompressionLevel::normal;
+    bool usePassword = false;
+    QString password;
+    bool zipIndividually = false;
+    bool removeOriginals = false;
+};
+
+// What a run needs from the desktop: panels, the file manager and alerts. The window side
+// implements it with dialogs; tests answer directly. Every answer may come later (panels are
+// asynchronous); `done` must be called exactly once.
+class ArchiveRunHost
+{
+public:
+    virtual ~ArchiveRunHost() = default;
+    // The save panel of "All into one zip": nothing when the user cancelled.
+    virtual void chooseSaveLocation(const QString &proposedFileName, const QString &message,
+                                    ArchiveFormat format,
+                                    std::function<void(std::optional<QUrl>)> done) = 0;
+    // The folder chooser of "One zip per file".
+    virtual void chooseDestinationFolder(std::function<void(std::optional<QUrl>)> done) = 0;
+    // Shows the archives in the file manager.
+    virtual void reveal(const QList<QUrl> &urls) = 0;
+    virtual void showAlert(const QString &title, const QString &message) = 0;
+};
+
+// Drives the archive engine for the Zip window and for favorites: one archive for all files
+// or one per file, saving, revealing, trashing the originals, failures and progress. One
+// runner does one run and then deletes itself (after `finished`).
+class ArchiveRunner : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Outcome { succeeded, failed, cancelled };
+    Q_ENUM(Outcome)
+
+    ArchiveRunner(ArchiveRunHost *host, QObject *parent = nullptr);
+
+    // The shelf's progress state to report into (may be null). The runner installs its
+    // cancel handler there for the duration of the run.
+    void setProgressState(ShelfProgressState *state);
+    // The label shown with the ring (the tooltip), e.g. "Zipping…".
+    void setProgressLabel(const QString &label) { m_label = label; }
+    void setToolPaths(const ArchiveToolPaths &tools) { m_tools = tools; }
+    // Where temporary archives go (default: the system's temporary folder).
+    void setTemporaryFolder(const QString &path) { m_tempDir = path; }
+
+    // "All into one zip". `archiveName` is the base name the caller proposes (cleaned here).
+    // Without `destinationFolder` the host's save panel asks where to save; with one the
+    // archive goes there under a free name (favorites).
+    void runAllIntoOne(const QList<QUrl> &files, const QString &archiveName,
+                       const ArchiveJobOptions &options,
+                       const std::optional<QUrl> &destinationFolder = std::nullopt);
+    // "One zip per file". Without `destinationFolder` the host's folder chooser asks.
+    void runPerFile(const QList<QUrl> &files, const ArchiveJobOptions &options,
+                    const std::optional<QUrl> &destinationFolder = std::nullopt);
+    // Runs whichever mode `options.zipIndividually` selects.
+    void run(const QList<QUrl> &files, const QString &archiveName, const ArchiveJobOptions &options,
+             const std::optional<QUrl> &destinationFolder = std::nullopt);
+
+    void cancel();
+    ArchiveCancellationTokenPtr token() const { return m_token; }
+
+signals:
+    // `message`: the failure text (also shown in the alert); `archives`: what was saved.
+    void finished(ArchiveRunner::Outcome outcome, const QString &message, const QList<QUrl> &archives);
+
+private:
+    void beginProgress();
+    void reportProgress(double fraction);
+    void end(Outcome outcome, const QString &message);
+    QString temporaryPath(const QString &name) const;
+
+    void saveSingle(const QUrl &temporary, const QUrl &destination);
+    void perFileNext();
+    void perFileEnd();
+
+    ArchiveRunHost *m_host;
+    QPointer<ShelfProgressState> m_progress;
+    QString m_label = QStringLiteral("Zipping…");
+    ArchiveToolPaths m_tools;
+    QString m_tempDir;
+    ArchiveCancellationTokenPtr m_token = std::make_shared<ArchiveCancellationToken>();
+    ArchiveJobOptions m_options;
+    QList<QUrl> m_files;
+    QList<QUrl> m_saved;
+    bool m_ended = false;
+
+    // One-per-file state.
+    QUrl m_folder;
+    QString m_runToken;
+    int m_index = 0;
+    QStringList m_failures;
+    QList<QUrl> m_archivedInputs;
+};
+
+// Moves each file to the Trash; failures are skipped. Returns how many were trashed.
+int trashFiles(const QList<QUrl> &files);
