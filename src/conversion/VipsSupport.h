@@ -1,0 +1,8 @@
+#pragma once
+
+// libvips is started once per process (thread-safe) before any image work.
+namespace VipsSupport {
+bool ensureStarted();
+// The value of an opaque alpha sample for the image (65535 for 16-bit images, else 255).
+double maxAlpha(const struct _VipsImage *image);
+}

@@ -1,0 +1,254 @@
+// vips (glib) before Qt: gio uses "signals" as a name.
+#include <vips/vips.h>
+
+#include "conversion/image/BackgroundRemover.h"
+#include "conversion/VipsSupport.h"
+
+#include "platform/AppPaths.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cstring>
+#include <memory>
+
+#ifdef PERCHBOX_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
+#endif
+
+namespace BackgroundRemover {
+
+namespace {
+
+constexpr int kSide = 1024;               // the network's input and output size
+constexpr double kSubjectThreshold = 0.5; // mask value counted as subject
+constexpr double kMinSubjectShare = 0.001; // below this share of the frame: no subject
+
+QStringList candidateFolders()
+{
+    QStringList folders;
+    const QByteArray env = qgetenv("PERCHBOX_MODEL_DIR");
+    if (!env.isEmpty())
+        folders << QFile::decodeName(env);
+    folders << AppPaths::dataHome() + QStringLiteral("/Perchbox/models");
+    QByteArray dirs = qgetenv("XDG_DATA_DIRS");
+    if (dirs.isEmpty())
+        dirs = "/usr/local/share:/usr/share";
+    for (const QByteArray &d : dirs.split(':'))
+        if (!d.isEmpty())
+            folders << QFile::decodeName(d) + QStringLiteral("/perchbox/models");
+    folders << QStringLiteral(PERCHBOX_DATA_DIR "/models");
+    folders << QStringLiteral(PERCHBOX_SOURCE_DIR "/data/models");
+    return folders;
+}
+
+} // namespace
+
+QString modelPath()
+{
+#ifdef PERCHBOX_HAVE_OPENCV
+    for (const QString &folder : candidateFolders()) {
+        const QFileInfo file(folder + QStringLiteral("/isnet-fp32.onnx"));
+        if (file.isFile() && file.size() > 0)
+            return file.absoluteFilePath();
+    }
+#endif
+    return {};
+}
+
+bool isAvailable()
+{
+    return !modelPath().isEmpty();
+}
+
+QString unavailableHint()
+{
+#ifdef PERCHBOX_HAVE_OPENCV
+    return QStringLiteral("Unavailable: the background model is not installed (run scripts/fetch-model.sh).");
+#else
+    return QStringLiteral("Unavailable: this build has no OpenCV.");
+#endif
+}
+
+#ifdef PERCHBOX_HAVE_OPENCV
+namespace {
+
+struct Network {
+    QMutex mutex;
+    QString loadedPath;
+    std::unique_ptr<cv::dnn::Net> net;
+};
+
+Network &network()
+{
+    static Network n;
+    return n;
+}
+
+// Unref helper for the intermediate vips images.
+struct Unref {
+    void operator()(VipsImage *image) const { if (image) g_object_unref(image); }
+};
+using ImagePtr = std::unique_ptr<VipsImage, Unref>;
+
+bool vipsFailed(QString *error)
+{
+    if (error)
+        *error = QString::fromUtf8(vips_error_buffer()).trimmed();
+    vips_error_clear();
+    return false;
+}
+
+Outcome failed(QString *error)
+{
+    vipsFailed(error);
+    return Outcome::failed;
+}
+
+// Squashes the colour bands of `in` to kSide × kSide 8-bit RGB.
+bool networkInput(VipsImage *in, cv::Mat &rgb, QString *error)
+{
+    VipsImage *t = nullptr;
+    if (vips_colourspace(in, &t, VIPS_INTERPRETATION_sRGB, nullptr))
+        return vipsFailed(error);
+    ImagePtr srgb(t);
+    if (vips_extract_band(srgb.get(), &t, 0, "n", 3, nullptr))
+        return vipsFailed(error);
+    ImagePtr bands(t);
+    const double hs = double(kSide) / vips_image_get_width(in);
+    const double vs = double(kSide) / vips_image_get_height(in);
+    if (vips_resize(bands.get(), &t, hs, "vscale", vs, nullptr))
+        return vipsFailed(error);
+    ImagePtr small(t);
+    if (vips_cast_uchar(small.get(), &t, nullptr))
+        return vipsFailed(error);
+    ImagePtr bytes(t);
+    // Rounding in resize may leave a pixel more or less; pin the size exactly.
+    if (vips_image_get_width(bytes.get()) != kSide || vips_image_get_height(bytes.get()) != kSide) {
+        if (vips_embed(bytes.get(), &t, 0, 0, kSide, kSide, "extend", VIPS_EXTEND_COPY, nullptr))
+            return vipsFailed(error);
+        bytes.reset(t);
+    }
+    size_t size = 0;
+    void *data = vips_image_write_to_memory(bytes.get(), &size);
+    if (!data || size != size_t(kSide) * kSide * 3) {
+        g_free(data);
+        return vipsFailed(error);
+    }
+    rgb = cv::Mat(kSide, kSide, CV_8UC3, data).clone();
+    g_free(data);
+    return true;
+}
+
+} // namespace
+#endif
+
+Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error)
+{
+#ifndef PERCHBOX_HAVE_OPENCV
+    Q_UNUSED(upright);
+    Q_UNUSED(out);
+    if (error)
+        *error = unavailableHint();
+    return Outcome::unavailable;
+#else
+    const QString path = modelPath();
+    if (path.isEmpty()) {
+        if (error)
+            *error = unavailableHint();
+        return Outcome::unavailable;
+    }
+    const int width = vips_image_get_width(upright), height = vips_image_get_height(upright);
+    if (width <= 0 || height <= 0)
+        return Outcome::failed;
+
+    cv::Mat rgb;
+    if (!networkInput(upright, rgb, error))
+        return Outcome::failed;
+
+    cv::Mat mask(kSide, kSide, CV_32F);
+    try {
+        Network &n = network();
+        QMutexLocker lock(&n.mutex);
+        if (!n.net || n.loadedPath != path) {
+            n.net = std::make_unique<cv::dnn::Net>(cv::dnn::readNetFromONNX(path.toStdString()));
+            n.loadedPath = path;
+        }
+        // (x − 128) / 256 per channel, NCHW, channels kept in RGB order.
+        const cv::Mat blob = cv::dnn::blobFromImage(rgb, 1.0 / 256.0, cv::Size(kSide, kSide),
+                                                    cv::Scalar(128, 128, 128), false, false, CV_32F);
+        n.net->setInput(blob, "input");
+        const cv::Mat result = n.net->forward("output");
+        if (result.total() != size_t(kSide) * kSide)
+            return Outcome::failed;
+        std::memcpy(mask.data, result.ptr<float>(), sizeof(float) * kSide * kSide);
+    } catch (const cv::Exception &e) {
+        if (error)
+            *error = QString::fromUtf8(e.what()).trimmed();
+        return Outcome::failed;
+    }
+
+    cv::Mat mask8;
+    mask.convertTo(mask8, CV_8U, 255.0); // saturates outside [0, 1]
+    const int subject = cv::countNonZero(mask > kSubjectThreshold);
+    if (subject < kMinSubjectShare * kSide * kSide)
+        return Outcome::noSubject;
+
+    // Mask back to the full frame, then it becomes (or limits) the alpha band.
+    VipsImage *t = vips_image_new_from_memory_copy(mask8.data, mask8.total(), kSide, kSide, 1, VIPS_FORMAT_UCHAR);
+    if (!t)
+        return failed(error);
+    ImagePtr small(t);
+    if (vips_resize(small.get(), &t, double(width) / kSide, "vscale", double(height) / kSide,
+                    "kernel", VIPS_KERNEL_LINEAR, nullptr))
+        return failed(error);
+    ImagePtr big(t);
+    if (vips_image_get_width(big.get()) != width || vips_image_get_height(big.get()) != height) {
+        if (vips_embed(big.get(), &t, 0, 0, width, height, "extend", VIPS_EXTEND_COPY, nullptr))
+            return failed(error);
+        big.reset(t);
+    }
+
+    // Colour bands of the source, in its own format; the mask is scaled to that format's range.
+    VipsImage *src = upright;
+    ImagePtr colour;
+    ImagePtr oldAlpha;
+    if (vips_image_hasalpha(upright)) {
+        const int bands = vips_image_get_bands(upright);
+        if (vips_extract_band(upright, &t, 0, "n", bands - 1, nullptr))
+            return failed(error);
+        colour.reset(t);
+        if (vips_extract_band(upright, &t, bands - 1, nullptr))
+            return failed(error);
+        oldAlpha.reset(t);
+        src = colour.get();
+    }
+    const double maxValue = VipsSupport::maxAlpha(upright);
+    if (vips_linear1(big.get(), &t, maxValue / 255.0, 0.0, nullptr))
+        return failed(error);
+    ImagePtr alpha(t);
+    if (oldAlpha) {
+        // Keep pixels that were already transparent transparent.
+        VipsImage *less = nullptr;
+        if (vips_less(alpha.get(), oldAlpha.get(), &less, nullptr))
+            return failed(error);
+        ImagePtr cond(less);
+        if (vips_ifthenelse(cond.get(), alpha.get(), oldAlpha.get(), &t, nullptr))
+            return failed(error);
+        alpha.reset(t);
+    }
+    if (vips_cast(alpha.get(), &t, vips_image_get_format(src), nullptr))
+        return failed(error);
+    alpha.reset(t);
+    if (vips_bandjoin2(src, alpha.get(), &t, nullptr))
+        return failed(error);
+    // Keep the interpretation (a 2-band grey image stays grey with alpha).
+    *out = t;
+    return Outcome::masked;
+#endif
+}
+
+} // namespace BackgroundRemover

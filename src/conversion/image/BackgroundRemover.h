@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+typedef struct _VipsImage VipsImage;
+
+// "Remove background" on Linux: a salient-object segmentation network (ISNet, converted
+// to fp32 ONNX by scripts/fetch-model.sh) run through OpenCV's DNN module. The mask the
+// network produces, scaled back to the full frame, becomes the image's alpha channel.
+//
+// The model file "isnet-fp32.onnx" is looked up, first match wins, in:
+//   $PERCHBOX_MODEL_DIR
+//   $XDG_DATA_HOME/Perchbox/models   (~/.local/share/Perchbox/models)
+//   each $XDG_DATA_DIRS entry + /perchbox/models   (/usr/local/share, /usr/share)
+//   the installed data folder (PERCHBOX_DATA_DIR) + /models
+//   <source tree>/data/models
+namespace BackgroundRemover {
+
+// The model file, or "" when none is installed (or the build has no OpenCV).
+QString modelPath();
+bool isAvailable();
+// A short explanation for the options window when isAvailable() is false.
+QString unavailableHint();
+
+enum class Outcome { masked, noSubject, unavailable, failed };
+
+// Masks `upright` (any band count and format). On `masked`, *out holds the full frame with
+// an alpha band that is transparent outside the subject; otherwise *out is untouched.
+// Thread-safe (one network pass at a time).
+Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error = nullptr);
+
+} // namespace BackgroundRemover
