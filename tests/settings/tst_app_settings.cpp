@@ -1,0 +1,465 @@
+#include "platform/Autostart.h"
+#include "platform/NotificationCenter.h"
+#include "settings/AppSettings.h"
+#include "settings/SettingsStore.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const KeyCombo ctrlOptD{KeyCombo::KeyD, KeyCombo::Control | KeyCombo::Option};
+const KeyCombo optD{KeyCombo::KeyD, KeyCombo::Option};
+const KeyCombo optSpace{KeyCombo::KeySpace, KeyCombo::Option};
+
+QJsonObject jsonObject(const std::optional<QByteArray> &data)
+{
+    return data ? QJsonDocument::fromJson(*data).object() : QJsonObject();
+}
+} // namespace
+
+class TestAppSettings : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+    QTemporaryDir m_files;
+    std::unique_ptr<SettingsStore> m_store;
+
+    QString storePath() const { return m_config.filePath(QStringLiteral("settings.json")); }
+    // Simulates a restart: the store is saved, then read again from its file.
+    SettingsStore &reopen()
+    {
+        m_store.reset();
+        m_store = std::make_unique<SettingsStore>(storePath());
+        return *m_store;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    }
+    void init()
+    {
+        m_store.reset();
+        QFile::remove(storePath());
+        QFile::remove(Autostart::entryPath());
+        m_store = std::make_unique<SettingsStore>(storePath());
+    }
+    void cleanup() { m_store.reset(); }
+
+    void freshStoreLoadsDefaults()
+    {
+        AppSettings s(*m_store);
+        QVERIFY(s.initialized());
+        QCOMPARE(s.dragMode(), DragMode::copy);
+        QCOMPARE(s.theme(), AppTheme::system);
+        QCOMPARE(s.shelfLayout(), ShelfLayout::list);
+        QCOMPARE(s.shelfSize(), ShelfSize::compact);
+        QCOMPARE(s.shelfSortOrder(), ShelfSortOrder::manual);
+        QVERIFY(!s.screenshotEnabled());
+        QVERIFY(s.screenshotUseTempShelf());
+        QVERIFY(s.automaticUpdateChecks());
+        QVERIFY(s.showZipFeature() && s.showBatchRenameFeature() && s.showSendToShelfFeature()
+                && s.showFlattenFeature() && s.showConvertFeature());
+        QCOMPARE(s.archiveFormat(), ArchiveFormat::zip);
+        QCOMPARE(s.compressionLevel(), CompressionLevel::normal);
+        QVERIFY(!s.archivePasswordEnabled());
+        QCOMPARE(s.archivePassword(), QString());
+        QCOMPARE(s.convDefaultImageQuality(), 90);
+        QCOMPARE(s.pwGenLength(), 16);
+        QCOMPARE(s.pwGenSymbolSet(), QStringLiteral("!@#$%^&*"));
+        QCOMPARE(s.convDefaultProResProfile(), ProResProfile::p422hq);
+        QCOMPARE(s.convDefaultVideoCRF(), VideoQualityCRF::high);
+        QCOMPARE(s.flattenDuplicateMode(), FlattenDuplicateMode::keepForReview);
+        QCOMPARE(s.convDefaultImageFormat(), defaultImageOutputFormat());
+        QVERIFY(!s.customShowAllCombo() && !s.customNewShelfCombo());
+        QVERIFY(s.customShelfCombos().isEmpty());
+        QVERIFY(s.screenshotShelfID().isNull());
+        QVERIFY(s.convDefaultOutputFolder().isEmpty());
+        QVERIFY(!s.launchAtLogin());
+        QVERIFY(s.inputMonitoringGranted());
+        // Loading writes nothing.
+        QVERIFY(m_store->keys().isEmpty());
+    }
+
+    void storedValuesAreReadByTheirRules_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("quality above") << "convDefaultImageQuality" << QVariant(qint64(150)) << "quality" << QVariant(100);
+        QTest::newRow("quality below") << "convDefaultImageQuality" << QVariant(qint64(-5)) << "quality" << QVariant(0);
+        QTest::newRow("quality string") << "convDefaultImageQuality" << QVariant("50") << "quality" << QVariant(90);
+        QTest::newRow("drag upper case") << "dragMode" << QVariant("MOVE") << "dragMode" << QVariant(int(DragMode::copy));
+        QTest::newRow("drag move") << "dragMode" << QVariant("move") << "dragMode" << QVariant(int(DragMode::move));
+        QTest::newRow("bool as string") << "automaticUpdateChecks" << QVariant("false") << "updates" << QVariant(true);
+        QTest::newRow("bool as int") << "automaticUpdateChecks" << QVariant(qint64(0)) << "updates" << QVariant(true);
+        QTest::newRow("closeWhenEmpty plain yes") << "closeWhenEmpty" << QVariant("YES") << "close" << QVariant(true);
+        QTest::newRow("closeWhenEmpty plain int") << "closeWhenEmpty" << QVariant(qint64(1)) << "close" << QVariant(true);
+        QTest::newRow("max files string") << "maxFilesPerShelf" << QVariant("12") << "maxFiles" << QVariant(12);
+        QTest::newRow("pw length zero") << "pwGenLength" << QVariant(qint64(0)) << "pwLength" << QVariant(16);
+        QTest::newRow("pw length negative") << "pwGenLength" << QVariant(qint64(-4)) << "pwLength" << QVariant(16);
+        QTest::newRow("pw length 40") << "pwGenLength" << QVariant(qint64(40)) << "pwLength" << QVariant(40);
+        QTest::newRow("pw min mistyped") << "pwGenMinNumbers" << QVariant("3") << "pwMinNumbers" << QVariant(1);
+        QTest::newRow("dims 9:16") << "convDefaultImageDimensions" << QVariant("9:16") << "dims" << QVariant(int(ImageDimensionsPreset::sixteenByNine));
+        QTest::newRow("dims 2:1") << "convDefaultImageDimensions" << QVariant("2:1") << "dims" << QVariant(int(ImageDimensionsPreset::original));
+        QTest::newRow("image format unknown") << "convDefaultImageFormat" << QVariant("com.microsoft.bmp") << "imageFormat" << QVariant(int(defaultImageOutputFormat()));
+        QTest::newRow("image format tiff") << "convDefaultImageFormat" << QVariant("public.tiff") << "imageFormat" << QVariant(int(ImageOutputFormat::tiff));
+        QTest::newRow("uuid garbage") << "defaultShelfID" << QVariant("not-a-uuid") << "defaultShelf" << QVariant(QString());
+        QTest::newRow("uuid lower case") << "defaultShelfID" << QVariant("0a1b2c3d-0000-4000-8000-00000000000f") << "defaultShelf" << QVariant(QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000F"));
+    }
+    void storedValuesAreReadByTheirRules()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(QString, field);
+        QFETCH(QVariant, expected);
+        if (stored.typeId() == QMetaType::LongLong)
+            m_store->setInt(key, stored.toLongLong());
+        else
+            m_store->setString(key, stored.toString());
+        AppSettings s(*m_store);
+        const QHash<QString, QVariant> actual{
+            {"quality", s.convDefaultImageQuality()},
+            {"dragMode", int(s.dragMode())},
+            {"updates", s.automaticUpdateChecks()},
+            {"close", s.closeWhenEmpty()},
+            {"maxFiles", s.maxFilesPerShelf()},
+            {"pwLength", s.pwGenLength()},
+            {"pwMinNumbers", s.pwGenMinNumbers()},
+            {"dims", int(s.convDefaultImageDimensions())},
+            {"imageFormat", int(s.convDefaultImageFormat())},
+            {"defaultShelf", s.defaultShelfID().isNull() ? QString() : AppSettings::shelfKey(s.defaultShelfID())},
+        };
+        QCOMPARE(actual.value(field), expected);
+        // The bad value stays in the store until the field is written.
+        QVERIFY(m_store->contains(key));
+    }
+
+    void settersWriteAtOnceAndSurviveARestart()
+    {
+        const QUuid shelf = QUuid::createUuid();
+        {
+            AppSettings s(*m_store);
+            QSignalSpy themeSpy(&s, &AppSettings::themeChanged);
+            s.setTheme(AppTheme::retro);
+            s.setTheme(AppTheme::retro);
+            QCOMPARE(themeSpy.count(), 1); // told once per real change
+            QCOMPARE(m_store->stringValue("theme"), std::optional<QString>("retro"));
+            s.setConvDefaultVideoCRF(VideoQualityCRF::low);
+            s.setArchiveFormat(ArchiveFormat::sevenZip);
+            s.setConvDefaultFrameRate(VideoFrameRate::f2997);
+            s.setScreenshotShelfID(shelf);
+            s.setFlattenDefaultDestination(QUrl::fromLocalFile(QStringLiteral("/tmp/out dir")));
+            s.setPwGenExcludeChars(QStringLiteral("0Ol1I|`\""));
+            s.setConvDefaultImageQuality(250);
+            s.setMaxFilesPerShelf(7);
+        }
+        QCOMPARE(m_store->stringValue("convDefaultVideoCRF"), std::optional<QString>("28"));
+        QCOMPARE(m_store->stringValue("archiveFormat"), std::optional<QString>("7z"));
+        QCOMPARE(m_store->stringValue("convDefaultFrameRate"), std::optional<QString>("30000/1001"));
+        QCOMPARE(m_store->stringValue("screenshotShelfID"), std::optional<QString>(AppSettings::shelfKey(shelf)));
+        QCOMPARE(m_store->stringValue("flattenDefaultDestination"), std::optional<QString>("/tmp/out dir"));
+        AppSettings s(reopen());
+        QCOMPARE(s.theme(), AppTheme::retro);
+        QCOMPARE(s.convDefaultVideoCRF(), VideoQualityCRF::low);
+        QCOMPARE(s.archiveFormat(), ArchiveFormat::sevenZip);
+        QCOMPARE(s.convDefaultFrameRate(), VideoFrameRate::f2997);
+        QCOMPARE(s.screenshotShelfID(), shelf);
+        QCOMPARE(s.flattenDefaultDestination(), QUrl::fromLocalFile(QStringLiteral("/tmp/out dir")));
+        QCOMPARE(s.pwGenExcludeChars(), QStringLiteral("0Ol1I|`\""));
+        QCOMPARE(s.convDefaultImageQuality(), 100);
+        QCOMPARE(s.maxFilesPerShelf(), 7);
+    }
+
+    void sideEffectsReachTheirListeners()
+    {
+        AppSettings s(*m_store);
+        QStringList posted;
+        QObject context;
+        NotificationCenter::instance().observe(Notifications::shelfSizeChanged, &context,
+                                               [&](const QVariantMap &) { posted << "size"; });
+        NotificationCenter::instance().observe(Notifications::updateChannelChanged, &context,
+                                               [&](const QVariantMap &) { posted << "channel"; });
+        s.setShelfSize(ShelfSize::large);
+        s.setUseNightlyChannel(true);
+        QCOMPARE(posted, QStringList({"size", "channel"}));
+
+        QSignalSpy start(&s, &AppSettings::screenshotWatcherStartRequested);
+        QSignalSpy stop(&s, &AppSettings::screenshotWatcherStopRequested);
+        QSignalSpy restart(&s, &AppSettings::screenshotWatcherRestartRequested);
+        QSignalSpy dock(&s, &AppSettings::showInDockChanged);
+        s.setScreenshotFolder(QUrl::fromLocalFile(m_files.path())); // watcher off: no restart
+        QCOMPARE(restart.count(), 0);
+        s.setScreenshotEnabled(true);
+        s.setScreenshotFolder(QUrl());
+        s.setScreenshotEnabled(false);
+        QCOMPARE(start.count(), 1);
+        QCOMPARE(restart.count(), 1);
+        QCOMPARE(stop.count(), 1);
+        QVERIFY(!m_store->contains("screenshotFolderBookmark"));
+        s.setShowInDock(true);
+        QCOMPARE(dock.count(), 1);
+        QCOMPARE(dock.first().first().toBool(), true);
+    }
+
+    void foldersAreStoredAsPathAndBookmark()
+    {
+        const QString folder = m_files.filePath(QStringLiteral("Exports"));
+        QVERIFY(QDir().mkpath(folder));
+        {
+            AppSettings s(*m_store);
+            s.setConvDefaultOutputFolder(QUrl::fromLocalFile(folder));
+            QCOMPARE(m_store->stringValue("convDefaultOutputFolder"), std::optional<QString>(folder));
+            QVERIFY(m_store->dataValue("convDefaultOutputFolderBookmark"));
+            s.setScreenshotFolder(QUrl::fromLocalFile(folder));
+            QVERIFY(m_store->dataValue("screenshotFolderBookmark"));
+        }
+        {
+            AppSettings s(reopen());
+            QCOMPARE(s.convDefaultOutputFolder().toLocalFile(), folder);
+            QCOMPARE(s.screenshotFolder().toLocalFile(), folder);
+            // Clearing writes "" and removes the bookmark.
+            s.setConvDefaultOutputFolder(QUrl());
+            QCOMPARE(m_store->stringValue("convDefaultOutputFolder"), std::optional<QString>(QString()));
+            QVERIFY(!m_store->contains("convDefaultOutputFolderBookmark"));
+        }
+        // A bookmark that cannot be resolved loads as empty even with a path beside it.
+        m_store->setString("convDefaultOutputFolder", folder);
+        m_store->setData("convDefaultOutputFolderBookmark", "garbage");
+        QVERIFY(AppSettings(*m_store).convDefaultOutputFolder().isEmpty());
+        // Without bookmark data the path is used.
+        m_store->remove("convDefaultOutputFolderBookmark");
+        QCOMPARE(AppSettings(*m_store).convDefaultOutputFolder().toLocalFile(), folder);
+    }
+
+    void globalComboSavesKeepAllKeysInStep()
+    {
+        AppSettings s(*m_store);
+        QSignalSpy register_(&s, &AppSettings::hotkeysRegistrationRequested);
+        s.setCustomTuckLeftCombo(KeyCombo{KeyCombo::functionKeyCode(5), 0});
+        s.setCustomShowAllCombo(ctrlOptD);
+        QCOMPARE(register_.count(), 2);
+
+        const QJsonObject stored = jsonObject(m_store->dataValue("customGlobalCombos_json"));
+        QCOMPARE(stored.keys(), QStringList({"showAll", "tuckLeft"}));
+        QCOMPARE(KeyCombo::fromJsonObject(stored["showAll"].toObject()), std::optional(ctrlOptD));
+        QCOMPARE(KeyCombo::fromJson(*m_store->dataValue("customShowAllCombo")), std::optional(ctrlOptD));
+        QVERIFY(m_store->contains("customTuckLeftCombo"));
+        QVERIFY(!m_store->contains("customNewShelfCombo"));
+        QVERIFY(!m_store->isDirty()); // flushed with the save
+
+        s.setCustomTuckLeftCombo(std::nullopt);
+        QVERIFY(!m_store->contains("customTuckLeftCombo"));
+        QVERIFY(!jsonObject(m_store->dataValue("customGlobalCombos_json")).contains("tuckLeft"));
+    }
+
+    void globalCombosFallBackToTheSeparateKeys()
+    {
+        m_store->setData("customGlobalCombos_json", "{\"showAll\": {\"keyCode\": \"x\"}}");
+        m_store->setData("customNewShelfCombo", optD.toJson());
+        m_store->setData("customTuckRightCombo", "not json");
+        AppSettings s(*m_store);
+        QVERIFY(!s.customShowAllCombo());
+        QCOMPARE(s.customNewShelfCombo(), std::optional(optD));
+        QVERIFY(!s.customTuckRightCombo());
+
+        // A decodable combined object wins over the separate keys.
+        m_store->setData("customGlobalCombos_json", "{}");
+        QVERIFY(!AppSettings(*m_store).customNewShelfCombo());
+    }
+
+    void legacyGlobalShortcutMigrates()
+    {
+        m_store->setString("globalShortcut", "optionSpace");
+        m_store->setString("newShelfShortcut", "ctrlOptionD");
+        AppSettings s(*m_store);
+        QCOMPARE(s.customShowAllCombo(), std::optional(optSpace));
+        QCOMPARE(s.customNewShelfCombo(), std::optional(ctrlOptD));
+        QCOMPARE(s.globalShortcut(), GlobalShortcut::none);
+        QCOMPARE(m_store->stringValue("globalShortcut"), std::optional<QString>("none"));
+        QCOMPARE(m_store->stringValue("newShelfShortcut"), std::optional<QString>("none"));
+        QCOMPARE(m_store->boolValue("shelfHotkeysEnabled"), std::optional<bool>(false));
+        QVERIFY(jsonObject(m_store->dataValue("customGlobalCombos_json")).contains("showAll"));
+        QVERIFY(!m_store->isDirty());
+        // Runs once: a second start finds nothing legacy.
+        AppSettings again(reopen());
+        QCOMPARE(again.customShowAllCombo(), std::optional(optSpace));
+    }
+
+    void legacyShelfHotkeysMigrate()
+    {
+        const QString keep = AppSettings::shelfKey(QUuid::createUuid());
+        const QString move = AppSettings::shelfKey(QUuid::createUuid());
+        const QString none = AppSettings::shelfKey(QUuid::createUuid());
+        const KeyCombo custom{KeyCombo::functionKeyCode(2), KeyCombo::Shift};
+        m_store->setData("shelfHotkeys_json",
+                         QJsonDocument(QJsonObject{{keep, "ctrl3"}, {move, "ctrl5"}, {none, "none"}}).toJson());
+        m_store->setData("customShelfCombos_json",
+                         QJsonDocument(QJsonObject{{keep, custom.toJsonObject()}}).toJson());
+        m_store->setBool("shelfHotkeysEnabled", true);
+        AppSettings s(*m_store);
+        QCOMPARE(s.customShelfCombos().value(keep), custom);
+        QCOMPARE(s.customShelfCombos().value(move), (KeyCombo{23, KeyCombo::Control})); // digit 5
+        QVERIFY(!s.customShelfCombos().contains(none));
+        QVERIFY(s.shelfHotkeys().isEmpty());
+        QVERIFY(!s.shelfHotkeysEnabled());
+        QCOMPARE(jsonObject(m_store->dataValue("customShelfCombos_json")).size(), 2);
+        QVERIFY(jsonObject(m_store->dataValue("shelfHotkeys_json")).isEmpty());
+    }
+
+    void nothingLegacyMeansNoMigration()
+    {
+        const QString shelf = AppSettings::shelfKey(QUuid::createUuid());
+        m_store->setData("shelfHotkeys_json", QJsonDocument(QJsonObject{{shelf, "ctrl0"}}).toJson());
+        m_store->setString("globalShortcut", "optionD");
+        m_store->setData("customShowAllCombo", ctrlOptD.toJson()); // already has a combo
+        AppSettings s(*m_store);
+        QCOMPARE(s.customShowAllCombo(), std::optional(ctrlOptD));
+        QCOMPARE(s.globalShortcut(), GlobalShortcut::optionD);
+        QCOMPARE(s.shelfHotkeys().value(shelf), QStringLiteral("ctrl0"));
+        QVERIFY(!m_store->contains("customGlobalCombos_json"));
+    }
+
+    void restoreDefaultShortcuts()
+    {
+        AppSettings s(*m_store);
+        s.setShelfCombo(KeyCombo{0, KeyCombo::Command}, QUuid::createUuid());
+        s.setCustomTuckRightCombo(optSpace);
+        s.restoreDefaultShortcuts();
+        QCOMPARE(s.customShowAllCombo(), std::optional(ctrlOptD));
+        QCOMPARE(s.customNewShelfCombo(), std::optional(optD));
+        QVERIFY(!s.customTuckLeftCombo() && !s.customTuckRightCombo());
+        QVERIFY(s.customShelfCombos().isEmpty());
+        QCOMPARE(s.customShowAllCombo()->displayText(), QStringLiteral("⌃⌥D"));
+        QCOMPARE(s.customNewShelfCombo()->displayText(), QStringLiteral("⌥D"));
+    }
+
+    void shelfHotkeysAreSetRemovedAndPruned()
+    {
+        const QUuid a = QUuid::createUuid(), b = QUuid::createUuid(), c = QUuid::createUuid();
+        const KeyCombo combo{KeyCombo::digitKeyCode(1), KeyCombo::Control};
+        AppSettings s(*m_store);
+        s.setShelfHotkeys({{AppSettings::shelfKey(a), "ctrl1"}, {AppSettings::shelfKey(b), "ctrl2"}});
+        QSignalSpy register_(&s, &AppSettings::hotkeysRegistrationRequested);
+
+        s.setShelfCombo(combo, a);
+        QCOMPARE(register_.count(), 1);
+        QCOMPARE(s.customShelfCombos().value(AppSettings::shelfKey(a)), combo);
+        QVERIFY(!s.shelfHotkeys().contains(AppSettings::shelfKey(a))); // legacy entry dropped
+        // The combos were flushed to disk at once.
+        QVERIFY(jsonObject(SettingsStore(storePath()).dataValue("customShelfCombos_json"))
+                    .contains(AppSettings::shelfKey(a)));
+
+        s.setShelfCombo(std::nullopt, a);
+        QVERIFY(s.customShelfCombos().isEmpty());
+
+        s.setShelfCombo(combo, c);
+        register_.clear();
+        s.removeShelfHotkeys(a); // nothing left for a: no save, no re-registration
+        QCOMPARE(register_.count(), 0);
+        s.removeShelfHotkeys(b);
+        QVERIFY(s.shelfHotkeys().isEmpty());
+        QCOMPARE(register_.count(), 0);
+
+        // Keys that are not the canonical upper-case id of a live shelf are pruned.
+        QMap<QString, KeyCombo> combos = s.customShelfCombos();
+        combos.insert(c.toString(QUuid::WithoutBraces), combo); // lower case
+        combos.insert(AppSettings::shelfKey(b), combo);
+        s.setCustomShelfCombos(combos);
+        register_.clear();
+        s.pruneShelfHotkeys({c});
+        QCOMPARE(s.customShelfCombos().keys(), QStringList({AppSettings::shelfKey(c)}));
+        QCOMPARE(register_.count(), 1);
+        s.pruneShelfHotkeys({c});
+        QCOMPARE(register_.count(), 1); // unchanged: not saved again
+    }
+
+    void customColoursKeepFiveNewestFirst()
+    {
+        AppSettings s(*m_store);
+        for (int i = 0; i < 6; ++i)
+            s.addCustomColor(QColor::fromRgbF(i / 10.0, 0.5, 0.25, 1.0));
+        QCOMPARE(s.savedCustomColors().size(), 5);
+        QCOMPARE(s.savedCustomColors().first().red, QColor::fromRgbF(0.5, 0, 0).redF());
+        QCOMPARE(s.savedCustomColors().last().red, QColor::fromRgbF(0.1, 0, 0).redF()); // 0.0 dropped
+
+        s.addCustomColor(QColor::fromRgbF(0.2, 0.5, 0.25, 1.0));
+        QCOMPARE(s.savedCustomColors().size(), 5);
+        QCOMPARE(s.savedCustomColors().first().red, QColor::fromRgbF(0.2, 0, 0).redF());
+        QCOMPARE(s.savedCustomColors().count(s.savedCustomColors().first()), 1);
+
+        const QList<SavedColor> saved = s.savedCustomColors();
+        QCOMPARE(AppSettings(reopen()).savedCustomColors(), saved);
+        // Entries that are not four numbers make the list undecodable: default (empty).
+        m_store->setData("savedCustomColors_json", "[[1, 0, 0, 1], [1, 0]]");
+        QVERIFY(AppSettings(*m_store).savedCustomColors().isEmpty());
+    }
+
+    void hostileJsonValuesGiveDefaults()
+    {
+        const QString shelf = AppSettings::shelfKey(QUuid::createUuid());
+        m_store->setData("customShelfCombos_json", "{\"" + shelf.toUtf8() + "\": {\"keyCode\": -1, \"modifierFlags\": 0}}");
+        m_store->setData("shelfHotkeys_json", "{\"a\": 5}");
+        m_store->setString("savedCustomColors_json", "[[1,1,1,1]]"); // text, not data
+        m_store->setData("customGlobalCombos_json", QByteArray(5000, '{'));
+        AppSettings s(*m_store);
+        QVERIFY(s.customShelfCombos().isEmpty());
+        QVERIFY(s.shelfHotkeys().isEmpty());
+        QVERIFY(s.savedCustomColors().isEmpty());
+        QVERIFY(!s.customShowAllCombo());
+    }
+
+    void launchAtLoginWritesTheAutostartEntry()
+    {
+        AppSettings s(*m_store);
+        QSignalSpy spy(&s, &AppSettings::launchAtLoginChanged);
+        QString error;
+        QVERIFY(s.setLaunchAtLogin(true, &error));
+        QVERIFY(s.launchAtLogin());
+        QFile entry(Autostart::entryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QByteArray text = entry.readAll();
+        QVERIFY(text.startsWith("[Desktop Entry]\n"));
+        QVERIFY(text.contains("\nX-GNOME-Autostart-enabled=true\n"));
+        QVERIFY(text.contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+        QVERIFY(AppSettings(*m_store).launchAtLogin());
+
+        QVERIFY(s.setLaunchAtLogin(false, &error));
+        QVERIFY(!s.launchAtLogin());
+        QVERIFY(!QFile::exists(Autostart::entryPath()));
+        QCOMPARE(spy.count(), 2);
+
+        // A file where the autostart folder should be: an error, the field unchanged.
+        const QString folder = QFileInfo(Autostart::entryPath()).absolutePath();
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(!s.setLaunchAtLogin(true, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!s.launchAtLogin());
+        QFile::remove(folder);
+    }
+
+    void autostartExecIsQuoted()
+    {
+        const QByteArray text = Autostart::entryText(QStringLiteral("/opt/My Apps/perch\"box%1"));
+        QVERIFY(text.contains("\nExec=\"/opt/My Apps/perch\\\"box%%1\"\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppSettings)
+#include "tst_app_settings.moc"
