@@ -388,9 +388,13 @@ void ShelfManager::deleteAllShelves()
 
 void ShelfManager::addFiles(const QList<QUrl> &urls, const QUuid &shelfID)
 {
+    // Every call ends with one addFilesFinished, also when there is nothing to add.
+    const auto finishEmpty = [this, shelfID] {
+        QMetaObject::invokeMethod(this, [this, shelfID] { emit addFilesFinished(shelfID); }, Qt::QueuedConnection);
+    };
     const Shelf *target = shelf(shelfID);
     if (!target)
-        return;
+        return finishEmpty();
     const int limit = maxFilesPerShelf();
     const qsizetype count = target->files.size();
 
@@ -413,7 +417,7 @@ void ShelfManager::addFiles(const QList<QUrl> &urls, const QUuid &shelfID)
         accepted.append(url);
     }
     if (accepted.isEmpty())
-        return;
+        return finishEmpty();
 
     const quint64 jobID = m_nextJobID++;
     m_addJobs.insert(jobID, std::move(job));

@@ -149,7 +149,8 @@ signals:
     void showShelfWindowRequested(const QUuid &id);
     void closeShelfWindowsRequested(const QUuid &id);
 
-    // A batch of added files reached the shelf; and the whole addFiles call is done.
+    // A batch of added files reached the shelf; and the whole addFiles call is done (every
+    // call ends with exactly one addFilesFinished, queued, also when nothing was added).
     void filesAdded(const QUuid &shelfID, int count);
     void addFilesFinished(const QUuid &shelfID);
     // A write of "shelves.json" finished (delivered on the main thread).

@@ -1,0 +1,367 @@
+#include "model/Shelf.h"
+#include "model/ShelfColor.h"
+#include "model/ShelfFolder.h"
+#include "model/ShelfJson.h"
+#include "platform/FileBookmark.h"
+#include "platform/FilePath.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+// The JSON form of shelves: what is written, and every reading rule that can break.
+class TestShelfJson : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+    // A stored shelf in its minimal valid form.
+    QJsonObject minimalShelf(const QString &id = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000A")) const
+    {
+        return QJsonObject{
+            {"id", id},
+            {"name", "Work"},
+            {"colorData", QJsonObject{{"r", 0.1}, {"g", 0.2}, {"b", 0.3}, {"a", 1}}},
+            {"icon", "tray"},
+            {"folderURL", QString::fromLatin1(FilePath::urlFromPath(m_home.path() + "/Perchbox/Shelves/" + id + "/").toEncoded())},
+            {"files", QJsonArray{}},
+        };
+    }
+    static QJsonObject minimalFavorite(const QString &tool)
+    {
+        return QJsonObject{{"tool", tool}, {"presetID", "11111111-2222-4333-8444-555555555555"}, {"presetName", "P"}};
+    }
+    static std::optional<QList<Shelf>> decode(const QJsonArray &array)
+    {
+        return ShelfJson::decodeShelves(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    }
+    static std::optional<Shelf> decodeOne(const QJsonObject &shelf)
+    {
+        const auto list = decode(QJsonArray{shelf});
+        if (!list || list->size() != 1)
+            return std::nullopt;
+        return list->first();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
+    }
+
+    void fullShelfRoundTrip()
+    {
+        QTemporaryDir dir;
+        // Names with spaces, non-ASCII text and bytes that are not valid UTF-8.
+        const QByteArray dirBytes = QFile::encodeName(dir.path());
+        const QList<QByteArray> names{"plain.txt", "with space & #hash?.txt", "Ünïcødé 日本.png",
+                                      QByteArray("bad\xff\xfe-name.bin")};
+        Shelf shelf = Shelf::make("Renders ✨", ShelfColorData{-0.25, 1.5, 0.5, 0.75}, "photo");
+        for (const QByteArray &name : names) {
+            const QByteArray path = dirBytes + '/' + name;
+            FILE *f = ::fopen(path.constData(), "w");
+            QVERIFY(f);
+            ::fclose(f);
+            ShelfFile file;
+            file.id = QUuid::createUuid();
+            file.url = FilePath::urlFromBytes(path);
+            file.bookmarkData = FileBookmark::create(file.url);
+            QVERIFY(!file.bookmarkData.isEmpty());
+            shelf.files.append(file);
+        }
+        shelf.files[1].sourceURL = FilePath::urlFromPath("/tmp/source file.mov");
+        ShelfFavoriteAction fav;
+        fav.id = QUuid::createUuid();
+        fav.tool = ShelfFavoriteToolKind::convert;
+        fav.presetID = QUuid::createUuid();
+        fav.presetName = "To MP3";
+        fav.scope = ShelfFavoriteScope::allFiles;
+        fav.destinationMode = ShelfFavoriteDestinationMode::savedFolder;
+        fav.destination = ShelfFavoriteDestination{"/home/u/Out Folder", QByteArray("\x01\x02\x03", 3)};
+        fav.customLabel = QString("MP3!");
+        shelf.favorites.append(fav);
+        shelf.favoriteButtonDisplayMode = ShelfFavoriteButtonDisplayMode::nameOnly;
+        shelf.tuckedEdge = TuckEdge::right;
+        shelf.tuckedScreenID = QString("HDMI-1");
+        shelf.tuckedScreenName = QString("Dell U2720Q");
+
+        const QByteArray json = ShelfJson::encodeShelves({shelf, Shelf::make("B", {}, "tray")});
+        QVERIFY(!json.contains('\n'));
+        QVERIFY(!json.contains(": "));
+        const auto back = ShelfJson::decodeShelves(json);
+        QVERIFY(back);
+        QCOMPARE(back->size(), 2);
+        QCOMPARE(back->first(), shelf);
+        for (int i = 0; i < shelf.files.size(); ++i) {
+            const ShelfFile &f = back->first().files[i];
+            QCOMPARE(f.bookmarkData, shelf.files[i].bookmarkData);
+            QCOMPARE(f.sourceURL, shelf.files[i].sourceURL);
+            QCOMPARE(FilePath::bytes(f.url), dirBytes + '/' + names[i]);
+            QCOMPARE(FilePath::bytes(f.resolvedURL()), dirBytes + '/' + names[i]);
+        }
+        ShelfFolder::removeTree(dirBytes); // beyond QTemporaryDir for non-UTF-8 names
+    }
+
+    void writtenForm()
+    {
+        Shelf shelf = Shelf::make("A", ShelfColorData::systemBlue(), "tray");
+        ShelfFile file;
+        file.id = QUuid::fromString(QStringLiteral("aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee"));
+        file.url = FilePath::urlFromPath("/tmp/a b/ä.txt");
+        shelf.files.append(file);
+        ShelfFavoriteAction fav;
+        fav.id = QUuid::createUuid();
+        fav.presetID = QUuid::createUuid();
+        fav.presetName = "Zip";
+        shelf.favorites.append(fav);
+
+        const QJsonArray array = QJsonDocument::fromJson(ShelfJson::encodeShelves({shelf})).array();
+        const QJsonObject o = array.first().toObject();
+        QCOMPARE(o.keys().size(), 8); // the three tuck keys are left out
+        QVERIFY(!o.contains("tuckedEdge") && !o.contains("tuckedScreenID") && !o.contains("tuckedScreenName"));
+        QCOMPARE(o["id"].toString(), uuidString(shelf.id));
+        QCOMPARE(o["id"].toString(), o["id"].toString().toUpper());
+        QCOMPARE(o["favoriteButtonDisplayMode"].toString(), QString("iconAndName"));
+        const QJsonObject f = o["files"].toArray().first().toObject();
+        QCOMPARE(f.keys(), (QStringList{"id", "url"}));
+        QCOMPARE(f["id"].toString(), QString("AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE"));
+        QCOMPARE(f["url"].toString(), QString("file:///tmp/a%20b/%C3%A4.txt"));
+        const QJsonObject fv = o["favorites"].toArray().first().toObject();
+        QCOMPARE(fv.keys(), (QStringList{"destinationMode", "id", "presetID", "presetName", "scope", "tool"}));
+        QCOMPARE(fv["tool"].toString(), QString("archive"));
+        QCOMPARE(fv["scope"].toString(), QString("selectionOrAll"));
+
+        ShelfFavoriteDestination d{"/x", QByteArray("\xfb\xff", 2)};
+        QCOMPARE(ShelfJson::encode(d)["bookmarkData"].toString(), QString("+/8=")); // standard alphabet
+        QVERIFY(!ShelfJson::encode(ShelfFavoriteDestination{"/x", {}}).contains("bookmarkData"));
+    }
+
+    void shelfFolderIsCreatedOnRead()
+    {
+        const QString id = "0A1B2C3D-0000-4000-8000-0000000000FF";
+        const QString folder = m_home.path() + "/Perchbox/Shelves/" + id;
+        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(decodeOne(minimalShelf(id)));
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(shelfFolderURL(QUuid::fromString(id)).toString(), "file://" + folder + "/");
+    }
+
+    void lenientShelfKeys()
+    {
+        // No favorites, no display mode: defaults.
+        auto s = decodeOne(minimalShelf());
+        QVERIFY(s);
+        QVERIFY(s->favorites.isEmpty());
+        QCOMPARE(s->favoriteButtonDisplayMode, ShelfFavoriteButtonDisplayMode::iconAndName);
+        QVERIFY(!s->tuckedEdge && !s->tuckedScreenID && !s->tuckedScreenName);
+
+        QJsonObject o = minimalShelf();
+        o["favorites"] = QJsonValue::Null;
+        o["favoriteButtonDisplayMode"] = QJsonValue::Null;
+        QVERIFY(decodeOne(o));
+
+        // Tuck fields never fail the shelf.
+        for (const QJsonValue &edge : {QJsonValue("top"), QJsonValue(3), QJsonValue(QJsonArray{}), QJsonValue(QJsonValue::Null)}) {
+            QJsonObject t = minimalShelf();
+            t["tuckedEdge"] = edge;
+            t["tuckedScreenID"] = 42;
+            t["tuckedScreenName"] = QJsonObject{};
+            s = decodeOne(t);
+            QVERIFY(s);
+            QVERIFY(!s->tuckedEdge && !s->tuckedScreenID && !s->tuckedScreenName);
+        }
+        o = minimalShelf();
+        o["tuckedEdge"] = "left";
+        o["tuckedScreenName"] = "";
+        s = decodeOne(o);
+        QCOMPARE(s->tuckedEdge, std::optional<TuckEdge>(TuckEdge::left));
+        QCOMPARE(s->tuckedScreenName, std::optional<QString>(QString()));
+    }
+
+    void strictShelfKeys_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("value"); // undefined: removed
+        for (const char *key : {"id", "name", "colorData", "icon", "folderURL", "files"}) {
+            QTest::addRow("missing %s", key) << QString(key) << QJsonValue(QJsonValue::Undefined);
+            QTest::addRow("null %s", key) << QString(key) << QJsonValue(QJsonValue::Null);
+        }
+        QTest::newRow("numeric name") << "name" << QJsonValue(5);
+        QTest::newRow("id not a uuid") << "id" << QJsonValue("not-a-uuid");
+        QTest::newRow("id in braces") << "id" << QJsonValue("{0A1B2C3D-0000-4000-8000-00000000000A}");
+        QTest::newRow("files an object") << "files" << QJsonValue(QJsonObject{});
+        QTest::newRow("colour lacks alpha") << "colorData" << QJsonValue(QJsonObject{{"r", 1}, {"g", 1}, {"b", 1}});
+        QTest::newRow("colour as text") << "colorData" << QJsonValue(QJsonObject{{"r", "1"}, {"g", 1}, {"b", 1}, {"a", 1}});
+        QTest::newRow("folder not a url") << "folderURL" << QJsonValue("");
+        QTest::newRow("unknown display mode") << "favoriteButtonDisplayMode" << QJsonValue("huge");
+        QTest::newRow("favorites not an array") << "favorites" << QJsonValue("x");
+        QTest::newRow("file without url") << "files" << QJsonValue(QJsonArray{QJsonObject{{"id", "0A1B2C3D-0000-4000-8000-00000000000A"}}});
+        QTest::newRow("file with bad base64") << "files" << QJsonValue(QJsonArray{QJsonObject{
+            {"id", "0A1B2C3D-0000-4000-8000-00000000000A"}, {"url", "file:///tmp/x"}, {"bookmarkData", "%%%"}}});
+        QTest::newRow("favorite with unknown tool") << "favorites" << QJsonValue(QJsonArray{minimalFavorite("paint")});
+    }
+    void strictShelfKeys()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
+        QJsonObject bad = minimalShelf();
+        if (value.isUndefined())
+            bad.remove(key);
+        else
+            bad[key] = value;
+        QString error;
+        // One bad shelf fails the whole list.
+        QVERIFY(!ShelfJson::decodeShelves(QJsonDocument(QJsonArray{minimalShelf(), bad}).toJson(), &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void favoriteReadingRules()
+    {
+        const auto decodeFav = [](const QJsonObject &o) { return ShelfJson::decodeFavorite(o); };
+        QCOMPARE(decodeFav(minimalFavorite("rename"))->destinationMode, ShelfFavoriteDestinationMode::none);
+        for (const char *tool : {"archive", "flatten", "convert"})
+            QCOMPARE(decodeFav(minimalFavorite(tool))->destinationMode, ShelfFavoriteDestinationMode::askEachTime);
+
+        // Old and unknown modes read as askEachTime and are written back as such.
+        for (const char *mode : {"usePresetFolder", "somethingNew", ""}) {
+            QJsonObject o = minimalFavorite("rename");
+            o["destinationMode"] = mode;
+            const auto f = decodeFav(o);
+            QVERIFY(f);
+            QCOMPARE(f->destinationMode, ShelfFavoriteDestinationMode::askEachTime);
+            QCOMPARE(ShelfJson::encode(*f)["destinationMode"].toString(), QString("askEachTime"));
+        }
+        QJsonObject saved = minimalFavorite("archive");
+        saved["destinationMode"] = "savedFolder";
+        saved["destination"] = QJsonObject{{"path", "/out"}};
+        saved["customLabel"] = "Go";
+        auto f = decodeFav(saved);
+        QCOMPARE(f->destinationMode, ShelfFavoriteDestinationMode::savedFolder);
+        QCOMPARE(f->destination->path, QString("/out"));
+        QCOMPARE(f->customLabel, std::optional<QString>("Go"));
+        QCOMPARE(f->scope, ShelfFavoriteScope::selectionOrAll);
+
+        // Without an id: a fresh one at every load.
+        const auto a = decodeFav(minimalFavorite("flatten"));
+        const auto b = decodeFav(minimalFavorite("flatten"));
+        QVERIFY(!a->id.isNull() && !b->id.isNull());
+        QVERIFY(a->id != b->id);
+
+        // Strict enumerations and required keys.
+        QJsonObject bad = minimalFavorite("archive");
+        bad["scope"] = "everything";
+        QVERIFY(!decodeFav(bad));
+        for (const char *key : {"tool", "presetID", "presetName"}) {
+            QJsonObject o = minimalFavorite("archive");
+            o.remove(key);
+            QVERIFY(!decodeFav(o));
+        }
+        bad = minimalFavorite("archive");
+        bad["destination"] = QJsonObject{{"bookmarkData", ""}};
+        QVERIFY(!decodeFav(bad));
+    }
+
+    void uuidsInEitherCase()
+    {
+        QJsonObject o = minimalShelf("0a1b2c3d-0000-4000-8000-00000000abcd");
+        o["files"] = QJsonArray{QJsonObject{{"id", "deadbeef-0000-4000-8000-00000000abcd"}, {"url", "file:///tmp/x"}}};
+        const auto s = decodeOne(o);
+        QVERIFY(s);
+        QCOMPARE(uuidString(s->id), QString("0A1B2C3D-0000-4000-8000-00000000ABCD"));
+        QCOMPARE(s->files.first().id, QUuid::fromString(QStringLiteral("DEADBEEF-0000-4000-8000-00000000ABCD")));
+    }
+
+    void hostileInput()
+    {
+        const QList<QByteArray> inputs{
+            "", "   ", "{}", "null", "\"text\"", "[1,2]", "[null]", "[[]]", "[{}]",
+            QByteArray(200000, '['),
+            QJsonDocument(QJsonArray{minimalShelf()}).toJson().chopped(7), // truncated
+            QByteArray("[{\"id\":\"\xff\xfe\"}]"),
+        };
+        for (const QByteArray &in : inputs)
+            QVERIFY2(!ShelfJson::decodeShelves(in), in.left(40).constData());
+        QCOMPARE(ShelfJson::decodeShelves("[]")->size(), 0);
+        QCOMPARE(ShelfJson::decodeShelves(" [ ] ")->size(), 0);
+    }
+
+    void idSets()
+    {
+        const auto ids = ShelfJson::decodeIdSet(
+            R"(["0A1B2C3D-0000-4000-8000-00000000000A", "nope", 7, null, "0a1b2c3d-0000-4000-8000-00000000000b"])");
+        QVERIFY(ids);
+        QCOMPARE(ids->size(), 2);
+        QVERIFY(!ShelfJson::decodeIdSet("{\"a\":1}"));
+        QVERIFY(!ShelfJson::decodeIdSet("[\"0A1B2C3D"));
+        const QSet<QUuid> set{QUuid::createUuid(), QUuid::createUuid()};
+        const QByteArray written = ShelfJson::encodeIdSet(set);
+        QCOMPARE(written, written.toUpper());
+        QCOMPARE(*ShelfJson::decodeIdSet(written), set);
+    }
+
+    void equality()
+    {
+        ShelfFile a{QUuid::createUuid(), QUrl("file:///tmp/a"), {}, "one"};
+        ShelfFile b = a;
+        b.bookmarkData = "two";
+        b.sourceURL = QUrl("file:///tmp/src");
+        QCOMPARE(a, b);
+        b.url = QUrl("file:///tmp/b");
+        QVERIFY(!(a == b));
+
+        Shelf s1 = Shelf::make("S", {}, "tray");
+        Shelf s2 = s1;
+        QCOMPARE(s1, s2);
+        s2.tuckedScreenName = QString();
+        QVERIFY(!(s1 == s2));
+        s2 = s1;
+        s2.files.append(a);
+        QVERIFY(!(s1 == s2));
+    }
+
+    void colours()
+    {
+        QCOMPARE(shelfColorData(QColor()), ShelfColorData::systemBlue());
+        QCOMPARE(shelfColorData(QColor(Qt::red)), (ShelfColorData{1, 0, 0, 1}));
+        const ShelfColorData hsv = shelfColorData(QColor::fromHsvF(0.0f, 1.0f, 1.0f, 0.5f));
+        QVERIFY(qAbs(hsv.r - 1) < 1e-3 && qAbs(hsv.g) < 1e-3 && qAbs(hsv.a - 0.5) < 1e-3);
+        // Extended components are taken as they are.
+        const ShelfColorData wide{1.25, -0.1, 0.5, 1};
+        const QColor c = toQColor(wide);
+        QVERIFY(c.isValid());
+        const ShelfColorData back = shelfColorData(c);
+        QVERIFY(qAbs(back.r - 1.25) < 1e-2 && qAbs(back.g + 0.1) < 1e-2 && qAbs(back.b - 0.5) < 1e-2);
+        const QColor plain = toQColor({0.2, 0.4, 0.6, 0.8});
+        QCOMPARE(plain.spec(), QColor::Rgb);
+        QVERIFY(qAbs(plain.alphaF() - 0.8) < 1e-3);
+    }
+
+    void resolvedUrls()
+    {
+        QTemporaryDir dir;
+        const QString original = dir.path() + "/report.pdf";
+        QFile f(original);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        ShelfFile file{QUuid::createUuid(), FilePath::urlFromPath(original), {}, {}};
+        QCOMPARE(file.resolvedURL(), file.url); // no bookmark
+        file.bookmarkData = FileBookmark::create(file.url);
+        QVERIFY(QFile::rename(original, dir.path() + "/renamed.pdf"));
+        QCOMPARE(FilePath::displayPath(file.resolvedURL()), dir.path() + "/renamed.pdf");
+        file.bookmarkData = "garbage";
+        QCOMPARE(file.resolvedURL(), file.url);
+
+        ShelfFavoriteDestination d{dir.path() + "/out dir", {}};
+        QCOMPARE(d.resolvedURL(), FilePath::urlFromPath(dir.path() + "/out dir/"));
+        d.bookmarkData = FileBookmark::create(FilePath::urlFromPath(dir.path()));
+        QCOMPARE(FilePath::displayPath(d.resolvedURL()), dir.path());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShelfJson)
+#include "tst_shelf_json.moc"
