@@ -568,549 +568,378 @@ void AppSettings::addCustomColor(const SavedColor &color)
     setSavedCustomColors(colors);
 }
 
-// ---- Plain fields: write the key, run the side effect, tell observers.
+// ---- Plain fields: write the key, tell observers, run the side effect.
+
+template <typename T, typename Signal>
+void AppSettings::assign(T &member, const T &value, Signal signal)
+{
+    if (member == value)
+        return;
+    member = value;
+    emit (this->*signal)(member);
+}
 
 void AppSettings::setDragMode(DragMode value)
 {
     m_store.setString(QStringLiteral("dragMode"), rawValue(value));
-    const bool changed = !(m_dragMode == value);
-    m_dragMode = value;
-    if (changed)
-        emit dragModeChanged(m_dragMode);
+    assign(m_dragMode, value, &AppSettings::dragModeChanged);
 }
 
 void AppSettings::setCloseWhenEmpty(bool value)
 {
     m_store.setBool(QStringLiteral("closeWhenEmpty"), value);
-    const bool changed = !(m_closeWhenEmpty == value);
-    m_closeWhenEmpty = value;
-    if (changed)
-        emit closeWhenEmptyChanged(m_closeWhenEmpty);
+    assign(m_closeWhenEmpty, value, &AppSettings::closeWhenEmptyChanged);
 }
 
 void AppSettings::setMaxFilesPerShelf(int value)
 {
     m_store.setInt(QStringLiteral("maxFilesPerShelf"), value);
-    const bool changed = !(m_maxFilesPerShelf == value);
-    m_maxFilesPerShelf = value;
-    if (changed)
-        emit maxFilesPerShelfChanged(m_maxFilesPerShelf);
+    assign(m_maxFilesPerShelf, value, &AppSettings::maxFilesPerShelfChanged);
 }
 
 void AppSettings::setTheme(AppTheme value)
 {
     m_store.setString(QStringLiteral("theme"), rawValue(value));
-    const bool changed = !(m_theme == value);
-    m_theme = value;
-    if (changed)
-        emit themeChanged(m_theme);
+    assign(m_theme, value, &AppSettings::themeChanged);
 }
 
 void AppSettings::setShelfLayout(ShelfLayout value)
 {
     m_store.setString(QStringLiteral("shelfLayout"), rawValue(value));
-    const bool changed = !(m_shelfLayout == value);
-    m_shelfLayout = value;
-    if (changed)
-        emit shelfLayoutChanged(m_shelfLayout);
+    assign(m_shelfLayout, value, &AppSettings::shelfLayoutChanged);
 }
 
 void AppSettings::setShelfSize(ShelfSize value)
 {
     m_store.setString(QStringLiteral("shelfSize"), rawValue(value));
-    const bool changed = !(m_shelfSize == value);
-    m_shelfSize = value;
+    assign(m_shelfSize, value, &AppSettings::shelfSizeChanged);
     NotificationCenter::instance().post(Notifications::shelfSizeChanged);
-    if (changed)
-        emit shelfSizeChanged(m_shelfSize);
 }
 
 void AppSettings::setShelfSortOrder(ShelfSortOrder value)
 {
     m_store.setString(QStringLiteral("shelfSortOrder"), rawValue(value));
-    const bool changed = !(m_shelfSortOrder == value);
-    m_shelfSortOrder = value;
-    if (changed)
-        emit shelfSortOrderChanged(m_shelfSortOrder);
+    assign(m_shelfSortOrder, value, &AppSettings::shelfSortOrderChanged);
 }
 
 void AppSettings::setScreenshotEnabled(bool value)
 {
     m_store.setBool(QStringLiteral("screenshotEnabled"), value);
-    const bool changed = !(m_screenshotEnabled == value);
-    m_screenshotEnabled = value;
+    assign(m_screenshotEnabled, value, &AppSettings::screenshotEnabledChanged);
     applyScreenshotEnabled();
-    if (changed)
-        emit screenshotEnabledChanged(m_screenshotEnabled);
 }
 
 void AppSettings::setScreenshotShelfID(QUuid value)
 {
     m_store.setString(QStringLiteral("screenshotShelfID"), uuidText(value));
-    const bool changed = !(m_screenshotShelfID == value);
-    m_screenshotShelfID = value;
-    if (changed)
-        emit screenshotShelfIDChanged(m_screenshotShelfID);
+    assign(m_screenshotShelfID, value, &AppSettings::screenshotShelfIDChanged);
 }
 
 void AppSettings::setScreenshotUseTempShelf(bool value)
 {
     m_store.setBool(QStringLiteral("screenshotUseTempShelf"), value);
-    const bool changed = !(m_screenshotUseTempShelf == value);
-    m_screenshotUseTempShelf = value;
-    if (changed)
-        emit screenshotUseTempShelfChanged(m_screenshotUseTempShelf);
+    assign(m_screenshotUseTempShelf, value, &AppSettings::screenshotUseTempShelfChanged);
 }
 
 void AppSettings::setShelfHotkeysEnabled(bool value)
 {
     m_store.setBool(QStringLiteral("shelfHotkeysEnabled"), value);
-    const bool changed = !(m_shelfHotkeysEnabled == value);
-    m_shelfHotkeysEnabled = value;
-    if (changed)
-        emit shelfHotkeysEnabledChanged(m_shelfHotkeysEnabled);
+    assign(m_shelfHotkeysEnabled, value, &AppSettings::shelfHotkeysEnabledChanged);
 }
 
 void AppSettings::setGlobalShortcut(GlobalShortcut value)
 {
     m_store.setString(QStringLiteral("globalShortcut"), rawValue(value));
-    const bool changed = !(m_globalShortcut == value);
-    m_globalShortcut = value;
-    if (changed)
-        emit globalShortcutChanged(m_globalShortcut);
+    assign(m_globalShortcut, value, &AppSettings::globalShortcutChanged);
 }
 
 void AppSettings::setNewShelfShortcut(GlobalShortcut value)
 {
     m_store.setString(QStringLiteral("newShelfShortcut"), rawValue(value));
-    const bool changed = !(m_newShelfShortcut == value);
-    m_newShelfShortcut = value;
-    if (changed)
-        emit newShelfShortcutChanged(m_newShelfShortcut);
+    assign(m_newShelfShortcut, value, &AppSettings::newShelfShortcutChanged);
 }
 
 void AppSettings::setShowInDock(bool value)
 {
     m_store.setBool(QStringLiteral("showInDock"), value);
-    const bool changed = !(m_showInDock == value);
-    m_showInDock = value;
-    if (changed)
-        emit showInDockChanged(m_showInDock);
+    assign(m_showInDock, value, &AppSettings::showInDockChanged);
 }
 
 void AppSettings::setAutomaticUpdateChecks(bool value)
 {
     m_store.setBool(QStringLiteral("automaticUpdateChecks"), value);
-    const bool changed = !(m_automaticUpdateChecks == value);
-    m_automaticUpdateChecks = value;
-    if (changed)
-        emit automaticUpdateChecksChanged(m_automaticUpdateChecks);
+    assign(m_automaticUpdateChecks, value, &AppSettings::automaticUpdateChecksChanged);
 }
 
 void AppSettings::setUseNightlyChannel(bool value)
 {
     m_store.setBool(QStringLiteral("useNightlyChannel"), value);
-    const bool changed = !(m_useNightlyChannel == value);
-    m_useNightlyChannel = value;
+    assign(m_useNightlyChannel, value, &AppSettings::useNightlyChannelChanged);
     NotificationCenter::instance().post(Notifications::updateChannelChanged);
-    if (changed)
-        emit useNightlyChannelChanged(m_useNightlyChannel);
 }
 
 void AppSettings::setHotkeyPinEnabled(bool value)
 {
     m_store.setBool(QStringLiteral("hotkeyPinEnabled"), value);
-    const bool changed = !(m_hotkeyPinEnabled == value);
-    m_hotkeyPinEnabled = value;
-    if (changed)
-        emit hotkeyPinEnabledChanged(m_hotkeyPinEnabled);
+    assign(m_hotkeyPinEnabled, value, &AppSettings::hotkeyPinEnabledChanged);
 }
 
 void AppSettings::setHotkeyHoldUntilHotkey(bool value)
 {
     m_store.setBool(QStringLiteral("hotkeyHoldUntilHotkey"), value);
-    const bool changed = !(m_hotkeyHoldUntilHotkey == value);
-    m_hotkeyHoldUntilHotkey = value;
-    if (changed)
-        emit hotkeyHoldUntilHotkeyChanged(m_hotkeyHoldUntilHotkey);
+    assign(m_hotkeyHoldUntilHotkey, value, &AppSettings::hotkeyHoldUntilHotkeyChanged);
 }
 
 void AppSettings::setSendToFinderEnabled(bool value)
 {
     m_store.setBool(QStringLiteral("sendToFinderEnabled"), value);
-    const bool changed = !(m_sendToFinderEnabled == value);
-    m_sendToFinderEnabled = value;
-    if (changed)
-        emit sendToFinderEnabledChanged(m_sendToFinderEnabled);
+    assign(m_sendToFinderEnabled, value, &AppSettings::sendToFinderEnabledChanged);
 }
 
 void AppSettings::setDefaultShelfID(QUuid value)
 {
     m_store.setString(QStringLiteral("defaultShelfID"), uuidText(value));
-    const bool changed = !(m_defaultShelfID == value);
-    m_defaultShelfID = value;
-    if (changed)
-        emit defaultShelfIDChanged(m_defaultShelfID);
+    assign(m_defaultShelfID, value, &AppSettings::defaultShelfIDChanged);
 }
 
 void AppSettings::setShowZipFeature(bool value)
 {
     m_store.setBool(QStringLiteral("showZipFeature"), value);
-    const bool changed = !(m_showZipFeature == value);
-    m_showZipFeature = value;
-    if (changed)
-        emit showZipFeatureChanged(m_showZipFeature);
+    assign(m_showZipFeature, value, &AppSettings::showZipFeatureChanged);
 }
 
 void AppSettings::setShowBatchRenameFeature(bool value)
 {
     m_store.setBool(QStringLiteral("showBatchRenameFeature"), value);
-    const bool changed = !(m_showBatchRenameFeature == value);
-    m_showBatchRenameFeature = value;
-    if (changed)
-        emit showBatchRenameFeatureChanged(m_showBatchRenameFeature);
+    assign(m_showBatchRenameFeature, value, &AppSettings::showBatchRenameFeatureChanged);
 }
 
 void AppSettings::setShowSendToShelfFeature(bool value)
 {
     m_store.setBool(QStringLiteral("showSendToShelfFeature"), value);
-    const bool changed = !(m_showSendToShelfFeature == value);
-    m_showSendToShelfFeature = value;
-    if (changed)
-        emit showSendToShelfFeatureChanged(m_showSendToShelfFeature);
+    assign(m_showSendToShelfFeature, value, &AppSettings::showSendToShelfFeatureChanged);
 }
 
 void AppSettings::setShowFlattenFeature(bool value)
 {
     m_store.setBool(QStringLiteral("showFlattenFeature"), value);
-    const bool changed = !(m_showFlattenFeature == value);
-    m_showFlattenFeature = value;
-    if (changed)
-        emit showFlattenFeatureChanged(m_showFlattenFeature);
+    assign(m_showFlattenFeature, value, &AppSettings::showFlattenFeatureChanged);
 }
 
 void AppSettings::setShowConvertFeature(bool value)
 {
     m_store.setBool(QStringLiteral("showConvertFeature"), value);
-    const bool changed = !(m_showConvertFeature == value);
-    m_showConvertFeature = value;
-    if (changed)
-        emit showConvertFeatureChanged(m_showConvertFeature);
+    assign(m_showConvertFeature, value, &AppSettings::showConvertFeatureChanged);
 }
 
 void AppSettings::setClearShelfAfterConversion(bool value)
 {
     m_store.setBool(QStringLiteral("clearShelfAfterConversion"), value);
-    const bool changed = !(m_clearShelfAfterConversion == value);
-    m_clearShelfAfterConversion = value;
-    if (changed)
-        emit clearShelfAfterConversionChanged(m_clearShelfAfterConversion);
+    assign(m_clearShelfAfterConversion, value, &AppSettings::clearShelfAfterConversionChanged);
 }
 
 void AppSettings::setCreateConvertedShelf(bool value)
 {
     m_store.setBool(QStringLiteral("createConvertedShelf"), value);
-    const bool changed = !(m_createConvertedShelf == value);
-    m_createConvertedShelf = value;
-    if (changed)
-        emit createConvertedShelfChanged(m_createConvertedShelf);
+    assign(m_createConvertedShelf, value, &AppSettings::createConvertedShelfChanged);
 }
 
 void AppSettings::setConvDefaultOutputMode(ConversionOutputMode value)
 {
     m_store.setString(QStringLiteral("convDefaultOutputMode"), rawValue(value));
-    const bool changed = !(m_convDefaultOutputMode == value);
-    m_convDefaultOutputMode = value;
-    if (changed)
-        emit convDefaultOutputModeChanged(m_convDefaultOutputMode);
+    assign(m_convDefaultOutputMode, value, &AppSettings::convDefaultOutputModeChanged);
 }
 
 void AppSettings::setConvDefaultVideoFormat(VideoOutputFormat value)
 {
     m_store.setString(QStringLiteral("convDefaultVideoFormat"), rawValue(value));
-    const bool changed = !(m_convDefaultVideoFormat == value);
-    m_convDefaultVideoFormat = value;
-    if (changed)
-        emit convDefaultVideoFormatChanged(m_convDefaultVideoFormat);
+    assign(m_convDefaultVideoFormat, value, &AppSettings::convDefaultVideoFormatChanged);
 }
 
 void AppSettings::setConvDefaultProResProfile(ProResProfile value)
 {
     m_store.setString(QStringLiteral("convDefaultProResProfile"), rawValue(value));
-    const bool changed = !(m_convDefaultProResProfile == value);
-    m_convDefaultProResProfile = value;
-    if (changed)
-        emit convDefaultProResProfileChanged(m_convDefaultProResProfile);
+    assign(m_convDefaultProResProfile, value, &AppSettings::convDefaultProResProfileChanged);
 }
 
 void AppSettings::setConvDefaultVideoCRF(VideoQualityCRF value)
 {
     m_store.setString(QStringLiteral("convDefaultVideoCRF"), rawValue(value));
-    const bool changed = !(m_convDefaultVideoCRF == value);
-    m_convDefaultVideoCRF = value;
-    if (changed)
-        emit convDefaultVideoCRFChanged(m_convDefaultVideoCRF);
+    assign(m_convDefaultVideoCRF, value, &AppSettings::convDefaultVideoCRFChanged);
 }
 
 void AppSettings::setConvDefaultAudioFormat(AudioOutputFormat value)
 {
     m_store.setString(QStringLiteral("convDefaultAudioFormat"), rawValue(value));
-    const bool changed = !(m_convDefaultAudioFormat == value);
-    m_convDefaultAudioFormat = value;
-    if (changed)
-        emit convDefaultAudioFormatChanged(m_convDefaultAudioFormat);
+    assign(m_convDefaultAudioFormat, value, &AppSettings::convDefaultAudioFormatChanged);
 }
 
 void AppSettings::setConvDefaultSampleRate(AudioSampleRate value)
 {
     m_store.setString(QStringLiteral("convDefaultSampleRate"), rawValue(value));
-    const bool changed = !(m_convDefaultSampleRate == value);
-    m_convDefaultSampleRate = value;
-    if (changed)
-        emit convDefaultSampleRateChanged(m_convDefaultSampleRate);
+    assign(m_convDefaultSampleRate, value, &AppSettings::convDefaultSampleRateChanged);
 }
 
 void AppSettings::setConvDefaultChannels(AudioChannels value)
 {
     m_store.setString(QStringLiteral("convDefaultChannels"), rawValue(value));
-    const bool changed = !(m_convDefaultChannels == value);
-    m_convDefaultChannels = value;
-    if (changed)
-        emit convDefaultChannelsChanged(m_convDefaultChannels);
+    assign(m_convDefaultChannels, value, &AppSettings::convDefaultChannelsChanged);
 }
 
 void AppSettings::setConvDefaultVideoChannels(AudioChannels value)
 {
     m_store.setString(QStringLiteral("convDefaultVideoChannels"), rawValue(value));
-    const bool changed = !(m_convDefaultVideoChannels == value);
-    m_convDefaultVideoChannels = value;
-    if (changed)
-        emit convDefaultVideoChannelsChanged(m_convDefaultVideoChannels);
+    assign(m_convDefaultVideoChannels, value, &AppSettings::convDefaultVideoChannelsChanged);
 }
 
 void AppSettings::setConvDefaultFrameRate(VideoFrameRate value)
 {
     m_store.setString(QStringLiteral("convDefaultFrameRate"), rawValue(value));
-    const bool changed = !(m_convDefaultFrameRate == value);
-    m_convDefaultFrameRate = value;
-    if (changed)
-        emit convDefaultFrameRateChanged(m_convDefaultFrameRate);
+    assign(m_convDefaultFrameRate, value, &AppSettings::convDefaultFrameRateChanged);
 }
 
 void AppSettings::setConvDefaultBurnSubtitles(bool value)
 {
     m_store.setBool(QStringLiteral("convDefaultBurnSubtitles"), value);
-    const bool changed = !(m_convDefaultBurnSubtitles == value);
-    m_convDefaultBurnSubtitles = value;
-    if (changed)
-        emit convDefaultBurnSubtitlesChanged(m_convDefaultBurnSubtitles);
+    assign(m_convDefaultBurnSubtitles, value, &AppSettings::convDefaultBurnSubtitlesChanged);
 }
 
 void AppSettings::setConvDefaultImageFormat(ImageOutputFormat value)
 {
     m_store.setString(QStringLiteral("convDefaultImageFormat"), rawValue(value));
-    const bool changed = !(m_convDefaultImageFormat == value);
-    m_convDefaultImageFormat = value;
-    if (changed)
-        emit convDefaultImageFormatChanged(m_convDefaultImageFormat);
+    assign(m_convDefaultImageFormat, value, &AppSettings::convDefaultImageFormatChanged);
 }
 
 void AppSettings::setConvDefaultImageQuality(int value)
 {
     const int clamped = std::clamp(value, 0, 100);
     m_store.setInt(QStringLiteral("convDefaultImageQuality"), clamped);
-    const bool changed = !(m_convDefaultImageQuality == clamped);
-    m_convDefaultImageQuality = clamped;
-    if (changed)
-        emit convDefaultImageQualityChanged(m_convDefaultImageQuality);
+    assign(m_convDefaultImageQuality, clamped, &AppSettings::convDefaultImageQualityChanged);
 }
 
 void AppSettings::setConvDefaultImageDimensions(ImageDimensionsPreset value)
 {
     m_store.setString(QStringLiteral("convDefaultImageDimensions"), rawValue(value));
-    const bool changed = !(m_convDefaultImageDimensions == value);
-    m_convDefaultImageDimensions = value;
-    if (changed)
-        emit convDefaultImageDimensionsChanged(m_convDefaultImageDimensions);
+    assign(m_convDefaultImageDimensions, value, &AppSettings::convDefaultImageDimensionsChanged);
 }
 
 void AppSettings::setConvDefaultPreserveImageMetadata(bool value)
 {
     m_store.setBool(QStringLiteral("convDefaultPreserveImageMetadata"), value);
-    const bool changed = !(m_convDefaultPreserveImageMetadata == value);
-    m_convDefaultPreserveImageMetadata = value;
-    if (changed)
-        emit convDefaultPreserveImageMetadataChanged(m_convDefaultPreserveImageMetadata);
+    assign(m_convDefaultPreserveImageMetadata, value, &AppSettings::convDefaultPreserveImageMetadataChanged);
 }
 
 void AppSettings::setConvDefaultRemoveImageBackground(bool value)
 {
     m_store.setBool(QStringLiteral("convDefaultRemoveImageBackground"), value);
-    const bool changed = !(m_convDefaultRemoveImageBackground == value);
-    m_convDefaultRemoveImageBackground = value;
-    if (changed)
-        emit convDefaultRemoveImageBackgroundChanged(m_convDefaultRemoveImageBackground);
+    assign(m_convDefaultRemoveImageBackground, value, &AppSettings::convDefaultRemoveImageBackgroundChanged);
 }
 
 void AppSettings::setFlattenDefaultDestination(const QUrl &value)
 {
     m_store.setString(QStringLiteral("flattenDefaultDestination"), pathText(value));
-    const bool changed = !(m_flattenDefaultDestination == value);
-    m_flattenDefaultDestination = value;
-    if (changed)
-        emit flattenDefaultDestinationChanged(m_flattenDefaultDestination);
+    assign(m_flattenDefaultDestination, value, &AppSettings::flattenDefaultDestinationChanged);
 }
 
 void AppSettings::setFlattenDuplicateMode(FlattenDuplicateMode value)
 {
     m_store.setString(QStringLiteral("flattenDuplicateMode"), rawValue(value));
-    const bool changed = !(m_flattenDuplicateMode == value);
-    m_flattenDuplicateMode = value;
-    if (changed)
-        emit flattenDuplicateModeChanged(m_flattenDuplicateMode);
+    assign(m_flattenDuplicateMode, value, &AppSettings::flattenDuplicateModeChanged);
 }
 
 void AppSettings::setFlattenOperation(FlattenOperation value)
 {
     m_store.setString(QStringLiteral("flattenOperation"), rawValue(value));
-    const bool changed = !(m_flattenOperation == value);
-    m_flattenOperation = value;
-    if (changed)
-        emit flattenOperationChanged(m_flattenOperation);
+    assign(m_flattenOperation, value, &AppSettings::flattenOperationChanged);
 }
 
 void AppSettings::setArchiveFormat(ArchiveFormat value)
 {
     m_store.setString(QStringLiteral("archiveFormat"), rawValue(value));
-    const bool changed = !(m_archiveFormat == value);
-    m_archiveFormat = value;
-    if (changed)
-        emit archiveFormatChanged(m_archiveFormat);
+    assign(m_archiveFormat, value, &AppSettings::archiveFormatChanged);
 }
 
 void AppSettings::setCompressionLevel(CompressionLevel value)
 {
     m_store.setString(QStringLiteral("compressionLevel"), rawValue(value));
-    const bool changed = !(m_compressionLevel == value);
-    m_compressionLevel = value;
-    if (changed)
-        emit compressionLevelChanged(m_compressionLevel);
+    assign(m_compressionLevel, value, &AppSettings::compressionLevelChanged);
 }
 
 void AppSettings::setArchivePassword(const QString &value)
 {
     m_store.setString(QStringLiteral("archivePassword"), value);
-    const bool changed = !(m_archivePassword == value);
-    m_archivePassword = value;
-    if (changed)
-        emit archivePasswordChanged(m_archivePassword);
+    assign(m_archivePassword, value, &AppSettings::archivePasswordChanged);
 }
 
 void AppSettings::setArchivePasswordEnabled(bool value)
 {
     m_store.setBool(QStringLiteral("archivePasswordEnabled"), value);
-    const bool changed = !(m_archivePasswordEnabled == value);
-    m_archivePasswordEnabled = value;
-    if (changed)
-        emit archivePasswordEnabledChanged(m_archivePasswordEnabled);
+    assign(m_archivePasswordEnabled, value, &AppSettings::archivePasswordEnabledChanged);
 }
 
 void AppSettings::setPwGenLength(int value)
 {
     m_store.setInt(QStringLiteral("pwGenLength"), value);
-    const bool changed = !(m_pwGenLength == value);
-    m_pwGenLength = value;
-    if (changed)
-        emit pwGenLengthChanged(m_pwGenLength);
+    assign(m_pwGenLength, value, &AppSettings::pwGenLengthChanged);
 }
 
 void AppSettings::setPwGenUppercase(bool value)
 {
     m_store.setBool(QStringLiteral("pwGenUppercase"), value);
-    const bool changed = !(m_pwGenUppercase == value);
-    m_pwGenUppercase = value;
-    if (changed)
-        emit pwGenUppercaseChanged(m_pwGenUppercase);
+    assign(m_pwGenUppercase, value, &AppSettings::pwGenUppercaseChanged);
 }
 
 void AppSettings::setPwGenLowercase(bool value)
 {
     m_store.setBool(QStringLiteral("pwGenLowercase"), value);
-    const bool changed = !(m_pwGenLowercase == value);
-    m_pwGenLowercase = value;
-    if (changed)
-        emit pwGenLowercaseChanged(m_pwGenLowercase);
+    assign(m_pwGenLowercase, value, &AppSettings::pwGenLowercaseChanged);
 }
 
 void AppSettings::setPwGenNumbers(bool value)
 {
     m_store.setBool(QStringLiteral("pwGenNumbers"), value);
-    const bool changed = !(m_pwGenNumbers == value);
-    m_pwGenNumbers = value;
-    if (changed)
-        emit pwGenNumbersChanged(m_pwGenNumbers);
+    assign(m_pwGenNumbers, value, &AppSettings::pwGenNumbersChanged);
 }
 
 void AppSettings::setPwGenSymbols(bool value)
 {
     m_store.setBool(QStringLiteral("pwGenSymbols"), value);
-    const bool changed = !(m_pwGenSymbols == value);
-    m_pwGenSymbols = value;
-    if (changed)
-        emit pwGenSymbolsChanged(m_pwGenSymbols);
+    assign(m_pwGenSymbols, value, &AppSettings::pwGenSymbolsChanged);
 }
 
 void AppSettings::setPwGenSymbolSet(const QString &value)
 {
     m_store.setString(QStringLiteral("pwGenSymbolSet"), value);
-    const bool changed = !(m_pwGenSymbolSet == value);
-    m_pwGenSymbolSet = value;
-    if (changed)
-        emit pwGenSymbolSetChanged(m_pwGenSymbolSet);
+    assign(m_pwGenSymbolSet, value, &AppSettings::pwGenSymbolSetChanged);
 }
 
 void AppSettings::setPwGenExcludeChars(const QString &value)
 {
     m_store.setString(QStringLiteral("pwGenExcludeChars"), value);
-    const bool changed = !(m_pwGenExcludeChars == value);
-    m_pwGenExcludeChars = value;
-    if (changed)
-        emit pwGenExcludeCharsChanged(m_pwGenExcludeChars);
+    assign(m_pwGenExcludeChars, value, &AppSettings::pwGenExcludeCharsChanged);
 }
 
 void AppSettings::setPwGenMinUppercase(int value)
 {
     m_store.setInt(QStringLiteral("pwGenMinUppercase"), value);
-    const bool changed = !(m_pwGenMinUppercase == value);
-    m_pwGenMinUppercase = value;
-    if (changed)
-        emit pwGenMinUppercaseChanged(m_pwGenMinUppercase);
+    assign(m_pwGenMinUppercase, value, &AppSettings::pwGenMinUppercaseChanged);
 }
 
 void AppSettings::setPwGenMinLowercase(int value)
 {
     m_store.setInt(QStringLiteral("pwGenMinLowercase"), value);
-    const bool changed = !(m_pwGenMinLowercase == value);
-    m_pwGenMinLowercase = value;
-    if (changed)
-        emit pwGenMinLowercaseChanged(m_pwGenMinLowercase);
+    assign(m_pwGenMinLowercase, value, &AppSettings::pwGenMinLowercaseChanged);
 }
 
 void AppSettings::setPwGenMinNumbers(int value)
 {
     m_store.setInt(QStringLiteral("pwGenMinNumbers"), value);
-    const bool changed = !(m_pwGenMinNumbers == value);
-    m_pwGenMinNumbers = value;
-    if (changed)
-        emit pwGenMinNumbersChanged(m_pwGenMinNumbers);
+    assign(m_pwGenMinNumbers, value, &AppSettings::pwGenMinNumbersChanged);
 }
 
 void AppSettings::setPwGenMinSymbols(int value)
 {
     m_store.setInt(QStringLiteral("pwGenMinSymbols"), value);
-    const bool changed = !(m_pwGenMinSymbols == value);
-    m_pwGenMinSymbols = value;
-    if (changed)
-        emit pwGenMinSymbolsChanged(m_pwGenMinSymbols);
+    assign(m_pwGenMinSymbols, value, &AppSettings::pwGenMinSymbolsChanged);
 }
 

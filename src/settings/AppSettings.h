@@ -349,6 +349,9 @@ private:
     void applyScreenshotEnabled();
     void requestHotkeyRegistration();
 
+    // Stores `value` and emits `signal` when it differs from the old value.
+    template <typename T, typename Signal>
+    void assign(T &member, const T &value, Signal signal);
     template <typename E>
     E readEnum(const QString &key, E fallback) const;
     QUuid readUuid(const QString &key) const;
