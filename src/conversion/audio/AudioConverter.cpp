@@ -405,3 +405,36 @@ ConversionResult convertAudioFile(const QUrl &source, const AudioConversionSetti
         ::unlink(outputPath.constData());
     return result;
 }
+
+// ---- The job's converter ------------------------------------------------------------------
+
+AudioConversionSettings audioSettingsFrom(const ConversionJobOptions &options)
+{
+    AudioConversionSettings s;
+    s.format = options.audioFormat;
+    s.sampleRate = options.sampleRate;
+    s.bitDepth = options.bitDepth;
+    s.channels = options.channels;
+    s.mp3Bitrate = options.mp3Bitrate;
+    s.aacBitrate = options.aacBitrate;
+    return s;
+}
+
+namespace {
+
+class AudioConverter final : public MediaConverter
+{
+public:
+    ConversionResult convert(const ConversionRequest &request) override
+    {
+        return convertAudioFile(request.source, audioSettingsFrom(request.options), request.stagedOutput,
+                                request.lamePath, request.cancel, request.progress);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<MediaConverter> makeAudioConverter()
+{
+    return std::make_unique<AudioConverter>();
+}

@@ -88,8 +88,11 @@ ConversionResult runLAME(const QString &lamePath, const QByteArray &inputWav, Au
 // neither exists.
 QString defaultLamePath();
 
-// The audio entry used by the conversion job: one source file into one staged output file.
+// The audio entry used by the conversion job (makeAudioConverter() in MediaConverter.h wraps it): one source file into one staged output file.
 // A failed or cancelled conversion leaves nothing at `stagedOutput` (and no intermediate).
 ConversionResult convertAudioFile(const QUrl &source, const AudioConversionSettings &settings,
                                   const QUrl &stagedOutput, const QString &lamePath,
                                   const LockedFlagPtr &cancel, const ConversionProgress &onProgress);
+
+// The audio part of the job's options.
+AudioConversionSettings audioSettingsFrom(const ConversionJobOptions &options);

@@ -1,7 +1,10 @@
 #include "conversion/audio/AvCommon.h"
 
+#include <QtGlobal>
+
 #include <chrono>
 #include <cmath>
+#include <mutex>
 
 #include <unistd.h>
 
@@ -36,8 +39,18 @@ Input::~Input()
         avformat_close_input(&m_ctx);
 }
 
+void quietLibraryLogs()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // FFmpeg's own chatter stays off unless asked for while debugging.
+        av_log_set_level(qEnvironmentVariableIsSet("PERCHBOX_FFMPEG_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
+    });
+}
+
 bool Input::open(const QByteArray &path, QString *error)
 {
+    quietLibraryLogs();
     int ret = avformat_open_input(&m_ctx, fileUrl(path).constData(), nullptr, nullptr);
     if (ret < 0) {
         m_ctx = nullptr;

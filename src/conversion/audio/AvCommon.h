@@ -5,6 +5,7 @@
 // decoded audio of any shape into encoded packets of a target shape.
 
 #include "conversion/LockedFlag.h"
+#include "conversion/MediaConverter.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,22 +20,17 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-// Progress of one file: media seconds of this file done so far, and the processing speed in
-// media seconds per wall-clock second.
-using ConversionProgress = std::function<void(double processedSeconds, double speed)>;
-
-// What a converter hands back to the job: success, or failure with a reason for diagnosis.
-struct ConversionResult {
-    bool ok = false;
-    QString error;
-
-    static ConversionResult success() { return {true, {}}; }
-    static ConversionResult failure(QString why) { return {false, std::move(why)}; }
-};
+// Progress of one file (processed media seconds, speed) and the converters' result come from
+// the converter contract of the conversion job.
+using ConversionProgress = ConversionProgressHandler;
 
 namespace av {
 
 QString errorText(int code);
+
+// Silences FFmpeg's console log (set PERCHBOX_FFMPEG_LOG to see it). Called when a converter
+// opens its input.
+void quietLibraryLogs();
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }

@@ -665,3 +665,42 @@ ConversionResult convertVideoFile(const QUrl &source, const VideoConversionSetti
         ::unlink(outputPath.constData());
     return result;
 }
+
+// ---- The job's converter ------------------------------------------------------------------
+
+VideoConversionSettings videoSettingsFrom(const ConversionJobOptions &options)
+{
+    VideoConversionSettings s;
+    s.format = options.videoFormat;
+    s.proResProfile = options.proResProfile;
+    s.quality = options.videoCRF;
+    s.frameRate = options.frameRate;
+    s.resolution = options.resolution;
+    s.videoChannels = options.videoChannels;
+    s.preserveDuration = options.preserveDuration;
+    s.burnSubtitles = options.burnSubtitles;
+    s.audioFormat = options.audioFormat;
+    s.audioSampleRate = options.sampleRate;
+    s.audioBitDepth = options.bitDepth;
+    s.aacBitrate = options.aacBitrate;
+    return s;
+}
+
+namespace {
+
+class VideoConverter final : public MediaConverter
+{
+public:
+    ConversionResult convert(const ConversionRequest &request) override
+    {
+        return convertVideoFile(request.source, videoSettingsFrom(request.options), request.stagedOutput,
+                                request.cancel, request.progress);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<MediaConverter> makeVideoConverter()
+{
+    return std::make_unique<VideoConverter>();
+}

@@ -62,8 +62,11 @@ double frameRateForBitRate(VideoFrameRate target, double nominalRate);
 // tried in that order. Empty when there is none.
 QByteArray findSubtitleSidecar(const QByteArray &videoPath);
 
-// The video entry used by the conversion job: one source file into one staged output file.
+// The video entry used by the conversion job (makeVideoConverter() in MediaConverter.h wraps it): one source file into one staged output file.
 // A failed or cancelled conversion leaves nothing at `stagedOutput`.
 ConversionResult convertVideoFile(const QUrl &source, const VideoConversionSettings &settings,
                                   const QUrl &stagedOutput, const LockedFlagPtr &cancel,
                                   const ConversionProgress &onProgress);
+
+// The video part of the job's options (with the audio-section values its audio track uses).
+VideoConversionSettings videoSettingsFrom(const ConversionJobOptions &options);
