@@ -1,9 +1,185 @@
+// perchbox                 start (or bring the running instance forward)
+// perchbox --send FILE…    put files on a shelf ("Send to Perchbox"), starting Perchbox if needed
+// perchbox --quit          quit the running instance
+#include "app/PerchboxApp.h"
+#include "model/ShelfManager.h"
+#include "platform/AppBus.h"
+#include "settings/AppSettings.h"
+#include "shelf/ShelfWindow.h"
+
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+struct CommandLine {
+    bool send = false;
+    bool quit = false;
+    bool help = false;
+    bool version = false;
+    QList<QByteArray> files;
+    QByteArray unknown;
+};
+
+// Reads the arguments as raw bytes, so that file names that are not valid UTF-8 survive.
+CommandLine parse(int argc, char **argv)
+{
+    CommandLine cl;
+    bool filesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (!filesOnly && arg == "--") {
+            filesOnly = true;
+        } else if (!filesOnly && arg == "--send") {
+            cl.send = true;
+        } else if (!filesOnly && arg == "--quit") {
+            cl.quit = true;
+        } else if (!filesOnly && (arg == "--help" || arg == "-h")) {
+            cl.help = true;
+        } else if (!filesOnly && arg == "--version") {
+            cl.version = true;
+        } else if (!filesOnly && arg.startsWith('-') && !cl.send) {
+            cl.unknown = arg;
+        } else {
+            cl.send = true;
+            cl.files.append(arg);
+        }
+    }
+    return cl;
+}
+
+QByteArray workingDirectory()
+{
+    QByteArray buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData());
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    // Qt options (-platform …) are removed from argv by QApplication.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Perchbox"));
+    QApplication::setApplicationVersion(QStringLiteral(PERCHBOX_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("perchbox"));
     QApplication::setQuitOnLastWindowClosed(false);
+
+    const CommandLine cl = parse(argc, argv);
+    if (cl.help) {
+        std::printf("Usage: perchbox [--send FILE…] [--quit]\n"
+                    "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
+                    "  --send FILE…     put files or folders on the default shelf (or \"Inbox\")\n"
+                    "  --quit           quit the running Perchbox\n");
+        return 0;
+    }
+    if (cl.version) {
+        std::printf("Perchbox %s\n", PERCHBOX_VERSION);
+        return 0;
+    }
+    if (!cl.unknown.isEmpty()) {
+        std::fprintf(stderr, "perchbox: unknown option %s (see --help)\n", cl.unknown.constData());
+        return 2;
+    }
+
+    QList<QUrl> files;
+    if (cl.send) {
+        QList<QByteArray> missing;
+        files = AppBus::resolveArguments(cl.files, workingDirectory(), &missing);
+        for (const QByteArray &name : missing)
+            std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
+    }
+
+    // One running instance per session: hand over to it when there is one.
+    AppBusService bus;
+    QString busError;
+    AppBusService::Claim claim = bus.claim(&busError);
+    for (int attempt = 0; claim == AppBusService::Claim::alreadyRunning; ++attempt) {
+        QString error;
+        bool handedOver;
+        if (cl.quit)
+            handedOver = AppBusClient::quit(&error);
+        else if (cl.send && !files.isEmpty())
+            handedOver = AppBusClient::sendFiles(files, &error);
+        else
+            handedOver = AppBusClient::activate(&error);
+        if (handedOver)
+            return 0;
+        // The owner went away meanwhile (or hangs): try to become the running instance.
+        if (attempt >= 3) {
+            std::fprintf(stderr, "perchbox: the running Perchbox does not answer (%s); starting anyway\n",
+                         qPrintable(error));
+            break;
+        }
+        ::usleep(300 * 1000);
+        claim = bus.claim(&busError);
+    }
+    if (cl.quit) {
+        if (claim != AppBusService::Claim::alreadyRunning)
+            std::fprintf(stderr, "perchbox: Perchbox is not running\n");
+        return claim == AppBusService::Claim::alreadyRunning ? 1 : 0;
+    }
+    if (claim == AppBusService::Claim::noBus)
+        std::fprintf(stderr, "perchbox: no D-Bus session bus (%s); starting alone, without single-instance "
+                             "hand-over\n", qPrintable(busError));
+
+    ShelfManager manager;
+    AppSettings &settings = AppSettings::instance();
+    PerchboxApp::Options options;
+    options.windowFactory = [](ShelfManager &m, const QUuid &id) -> QWidget * {
+        auto *window = new ShelfWindow(m, id);
+        window->present();
+        return window;
+    };
+    options.terminatingHook = [] { ShelfWindow::setTerminating(true); };
+    PerchboxApp perchbox(manager, settings, options);
+    if (claim == AppBusService::Claim::primary)
+        perchbox.attachBus(&bus);
+
+    // SIGTERM / SIGINT quit like "Quit Perchbox": the open shelves are kept.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &perchbox, [&perchbox] {
+            char byte;
+            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+            perchbox.quit();
+        });
+        struct sigaction action = {};
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGHUP, &action, nullptr);
+    }
+
+    perchbox.start();
+    // Files given to this start are taken once the shelves are back.
+    if (!files.isEmpty()) {
+        if (perchbox.hasLaunched())
+            perchbox.delegate().sendToShelf(files);
+        else
+            QObject::connect(&perchbox, &PerchboxApp::launched, &perchbox,
+                             [&perchbox, files] { perchbox.delegate().sendToShelf(files); },
+                             Qt::SingleShotConnection);
+    }
     return app.exec();
 }

@@ -128,6 +128,11 @@ int AppBusService::SendFiles(const QStringList &files)
     return int(urls.size());
 }
 
+void AppBusService::Quit()
+{
+    emit quitRequested();
+}
+
 namespace AppBusClient {
 
 static bool call(const QString &method, const QVariantList &arguments, QString *error)
@@ -153,6 +158,11 @@ static bool call(const QString &method, const QVariantList &arguments, QString *
 bool activate(QString *error)
 {
     return call(QStringLiteral("Activate"), {}, error);
+}
+
+bool quit(QString *error)
+{
+    return call(QStringLiteral("Quit"), {}, error);
 }
 
 bool sendFiles(const QList<QUrl> &fileUrls, QString *error)

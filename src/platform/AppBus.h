@@ -10,6 +10,7 @@
 // The program's presence on the session bus: one running instance owns the name
 // "org.perchbox.Perchbox" and serves the object "/Perchbox" with two methods:
 //   Activate()                 a second start: show the shelves
+//   Quit()                     quit as "Quit Perchbox" does (open shelves are kept)
 //   SendFiles(as) -> i         put files on a shelf ("Send to Perchbox"); each string is a
 //                              percent-encoded file URL (lossless for any name) or an absolute
 //                              path; returns how many were taken
@@ -49,9 +50,11 @@ public:
 public slots:
     Q_SCRIPTABLE void Activate();
     Q_SCRIPTABLE int SendFiles(const QStringList &files);
+    Q_SCRIPTABLE void Quit();
 
 signals:
     void activateRequested();
+    void quitRequested();
     void filesReceived(const QList<QUrl> &fileUrls);
 
 private:
@@ -62,6 +65,7 @@ private:
 // used before the second instance's event loop runs.
 namespace AppBusClient {
 bool activate(QString *error = nullptr);
+bool quit(QString *error = nullptr);
 // Sends in chunks, so thousands of files fit the bus's message limits.
 bool sendFiles(const QList<QUrl> &fileUrls, QString *error = nullptr);
 } // namespace AppBusClient

@@ -1,0 +1,529 @@
+#include "platform/FilePath.h"
+#include "tools/archive/ArchiveEngine.h"
+#include "tools/archive/ArchiveFileOps.h"
+#include "tools/archive/ArchiveRunner.h"
+#include "tools/progress/ShelfProgressState.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace ArchiveEngine;
+
+void writeBytes(const QByteArray &path, const QByteArray &data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY2(fd >= 0, path.constData());
+    QCOMPARE(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
+    ::close(fd);
+}
+
+QByteArray readBytes(const QByteArray &path)
+{
+    QByteArray out;
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return "<missing>";
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, n);
+    ::close(fd);
+    return out;
+}
+
+QByteArray randomBytes(qsizetype n, quint32 seed)
+{
+    QByteArray out(n, '\0');
+    QRandomGenerator gen(seed);
+    gen.fillRange(reinterpret_cast<quint32 *>(out.data()), n / 4);
+    return out;
+}
+
+// Runs a tool and returns its exit code (stdout in `out`).
+int runTool(const QString &program, const QStringList &args, const QString &cwd = {}, QByteArray *out = nullptr)
+{
+    QProcess p;
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    p.start(program, args);
+    p.waitForFinished(120000);
+    if (out)
+        *out = p.readAllStandardOutput() + p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// The entry names of a ZIP archive, from its central directory.
+QList<QByteArray> zipEntryNames(const QByteArray &zip)
+{
+    QList<QByteArray> names;
+    for (qsizetype at = zip.indexOf("PK\x01\x02"); at >= 0 && at + 46 <= zip.size();
+         at = zip.indexOf("PK\x01\x02", at + 4)) {
+        const auto u16 = [&](qsizetype o) { return int(uchar(zip[at + o])) | int(uchar(zip[at + o + 1])) << 8; };
+        names << zip.mid(at + 46, u16(28));
+    }
+    return names;
+}
+
+struct RunResult {
+    bool done = false;
+    std::optional<QString> message;
+    QList<double> progress;
+};
+
+RunResult build(const QList<QUrl> &inputs, const QUrl &output, ArchiveFormat format,
+                CompressionLevel level = CompressionLevel::normal, bool usePassword = false,
+                const QString &password = {}, ArchiveCancellationTokenPtr token = {},
+                const ArchiveToolPaths &tools = {}, std::function<void(double)> extra = {})
+{
+    auto result = std::make_shared<RunResult>();
+    if (!token)
+        token = std::make_shared<ArchiveCancellationToken>();
+    buildArchive(
+        inputs, output, format, level, usePassword, password, token,
+        [result, extra](double f) {
+            result->progress << f;
+            if (extra)
+                extra(f);
+        },
+        [result](std::optional<QString> m) {
+            result->message = m;
+            result->done = true;
+        },
+        tools);
+    QElapsedTimer timer;
+    timer.start();
+    while (!result->done && timer.elapsed() < 180000)
+        QTest::qWait(10);
+    return *result;
+}
+
+QUrl url(const QByteArray &path)
+{
+    return FilePath::urlFromBytes(path);
+}
+
+class FakeHost : public ArchiveRunHost
+{
+public:
+    std::optional<QUrl> saveTo;
+    std::optional<QUrl> folder;
+    QString proposedName, saveMessage;
+    QList<QUrl> revealed;
+    QStringList alerts;
+    void chooseSaveLocation(const QString &name, const QString &message, ArchiveFormat,
+                            std::function<void(std::optional<QUrl>)> done) override
+    {
+        proposedName = name;
+        saveMessage = message;
+        done(saveTo);
+    }
+    void chooseDestinationFolder(std::function<void(std::optional<QUrl>)> done) override { done(folder); }
+    void reveal(const QList<QUrl> &urls) override { revealed << urls; }
+    void showAlert(const QString &title, const QString &message) override { alerts << title + "|" + message; }
+};
+
+} // namespace
+
+class TestArchiveEngine : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QByteArray m_root;
+
+    QByteArray path(const QByteArray &rel) const { return m_root + '/' + rel; }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_root = QFile::encodeName(m_dir.path());
+        // Trash and temporary archives stay inside the test folder.
+        qputenv("XDG_DATA_HOME", m_root + "/data");
+        qputenv("TMPDIR", m_root + "/tmp");
+        QVERIFY(QDir().mkpath(m_dir.path() + "/data") && QDir().mkpath(m_dir.path() + "/tmp"));
+    }
+
+    void cleanupTestCase()
+    {
+        // QDir cannot remove names that are not UTF-8.
+        ArchiveFileOps::removeTree(m_root);
+    }
+
+    // ------------------------------------------------------------------ pure rules
+
+    void argumentLists()
+    {
+        const QList<QByteArray> in{"/a/x y.txt", "/b/dir"};
+        QCOMPARE(arguments(ArchiveFormat::zip, CompressionLevel::max, false, {}, "/o.zip", in),
+                 (QList<QByteArray>{"-9", "-r", "-v", "/o.zip", "."}));
+        QCOMPARE(arguments(ArchiveFormat::zip, CompressionLevel::fast, true, "pw", "/o.zip", in).first(), "-1");
+        QCOMPARE(arguments(ArchiveFormat::tarGz, CompressionLevel::max, true, "pw", "/o.tar.gz", in),
+                 (QList<QByteArray>{"-czvf", "/o.tar.gz", "/a/x y.txt", "/b/dir"}));
+        QCOMPARE(arguments(ArchiveFormat::sevenZip, CompressionLevel::max, true, {}, "/o.7z", in),
+                 (QList<QByteArray>{"a", "-bsp2", "/o.7z", "/a/x y.txt", "/b/dir"}));
+        QCOMPARE(arguments(ArchiveFormat::sevenZip, CompressionLevel::fast, false, "pw", "/o.7z", in),
+                 (QList<QByteArray>{"a", "-bsp2", "/o.7z", "/a/x y.txt", "/b/dir"}));
+        QCOMPARE(arguments(ArchiveFormat::sevenZip, CompressionLevel::normal, true, QString::fromUtf8("pä ss"),
+                           "/o.7z", in),
+                 (QList<QByteArray>{"a", "-bsp2", "-pp\xC3\xA4 ss", "-mhe=on", "/o.7z", "/a/x y.txt", "/b/dir"}));
+    }
+
+    void namesAndClashes()
+    {
+        QCOMPARE(cleanBaseName(QStringLiteral("a/b:c*d?e\"f<g>h|i\\j k")), QStringLiteral("a-b-c-d-e-f-g-h-i-j k"));
+
+        StagingNamer namer;
+        QCOMPARE(namer.nameFor("a.txt"), QByteArray("a.txt"));
+        QCOMPARE(namer.nameFor("a.txt"), QByteArray("a-1.txt"));
+        QCOMPARE(namer.nameFor("README"), QByteArray("README"));
+        QCOMPARE(namer.nameFor("README"), QByteArray("README-2"));
+        QCOMPARE(namer.nameFor("a.txt"), QByteArray("a-3.txt"));
+
+        const QByteArray dir = path("unique");
+        QVERIFY(QDir().mkpath(QFile::decodeName(dir)));
+        const QUrl photos = url(dir + "/Photos.zip");
+        QCOMPARE(uniqueArchiveURL(photos), photos);
+        writeBytes(dir + "/Photos.zip", "x");
+        QCOMPARE(uniqueArchiveURL(photos), url(dir + "/Photos 2.zip"));
+        writeBytes(dir + "/Photos 2.zip", "x");
+        QCOMPARE(uniqueArchiveURL(photos), url(dir + "/Photos 3.zip"));
+        writeBytes(dir + "/Photos.tar.gz", "x");
+        QCOMPARE(uniqueArchiveURL(url(dir + "/Photos.tar.gz")), url(dir + "/Photos.tar 2.gz"));
+        writeBytes(dir + "/Plain", "x");
+        QCOMPARE(uniqueArchiveURL(url(dir + "/Plain")), url(dir + "/Plain 2"));
+    }
+
+    void progressFromRecordedOutput()
+    {
+        // 7-Zip: percentages redrawn with backspaces, split anywhere between chunks.
+        ProgressParser seven(ArchiveFormat::sevenZip, 0);
+        QCOMPARE(seven.feed("  0M Scan  /tmp/\b\b\b\b      \b\b\b\b"), std::nullopt);
+        auto f = seven.feed("  4");
+        QCOMPARE(f, std::nullopt);
+        f = seven.feed("5% 3 + big.bin\b\b\b\b\b\b\b\b\b\b\b\b\b\b              \b\b\b\b");
+        QVERIFY(f && qFuzzyCompare(*f, 0.505));
+        f = seven.feed("\r100%\n");
+        QVERIFY(f && qFuzzyCompare(*f, 0.98));
+        QCOMPARE(seven.feed("Everything is Ok\n"), std::nullopt);
+
+        // zip: only "adding:" lines count, as a fraction of the entries to pack.
+        ProgressParser zip(ArchiveFormat::zip, 4);
+        f = zip.feed("  adding: a.txt\t(in=3) (out=3) (stored 0%)\n  adding: di");
+        QVERIFY(f && qFuzzyCompare(*f, 0.25));
+        f = zip.feed("r/ (in=0) (out=0) (stored 0%)\ntotal bytes=3\n");
+        QVERIFY(f && qFuzzyCompare(*f, 0.5));
+        f = zip.feed("  adding: dir/b (stored 0%)\n  adding: dir/c (stored 0%)\n  adding: extra\n");
+        QVERIFY(f && qFuzzyCompare(*f, 0.98));
+
+        // tar: every non-empty line; no total means no progress.
+        ProgressParser tar(ArchiveFormat::tarGz, 2);
+        f = tar.feed("/tmp/x/\n\n/tmp/x/a\n");
+        QVERIFY(f && qFuzzyCompare(*f, 0.98));
+        ProgressParser untotalled(ArchiveFormat::tarGz, 0);
+        QCOMPARE(untotalled.feed("a\nb\n"), std::nullopt);
+    }
+
+    void sevenZipLookup()
+    {
+        ArchiveToolPaths tools;
+        tools.sevenZipCandidates = {QFile::decodeName(path("none/7zz")), QStringLiteral("/usr/bin/7zz")};
+        QCOMPARE(tools.sevenZip(), QStringLiteral("/usr/bin/7zz"));
+        tools.sevenZipCandidates = {QFile::decodeName(path("none/7zz"))};
+        QVERIFY(tools.sevenZip().isEmpty());
+
+        const RunResult r = build({url(path("whatever"))}, url(path("out.7z")), ArchiveFormat::sevenZip,
+                                  CompressionLevel::normal, false, {}, {}, tools);
+        QCOMPARE(r.message, std::optional<QString>(sevenZipMissingMessage));
+        QVERIFY(!ArchiveFileOps::exists(path("out.7z")));
+    }
+
+    // ------------------------------------------------------------------ real archivers
+
+    void zipRoundTrip()
+    {
+        // Two a.txt from different folders, a folder, and awkward names.
+        const QByteArray src = path("zipsrc");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src + "/one")) && QDir().mkpath(QFile::decodeName(src + "/two")));
+        QVERIFY(QDir().mkpath(QFile::decodeName(src + "/folder/sub")));
+        writeBytes(src + "/one/a.txt", "first");
+        writeBytes(src + "/two/a.txt", "second");
+        writeBytes(src + "/folder/sub/deep.bin", randomBytes(300000, 1));
+        writeBytes(src + "/folder/.hidden", "h");
+        const QByteArray odd = src + "/it's \"odd\"\nname \xFF.txt";
+        writeBytes(odd, "odd bytes");
+
+        const QList<QUrl> inputs{url(src + "/one/a.txt"), url(src + "/two/a.txt"), url(src + "/folder"), url(odd)};
+        const QByteArray out = path("round.zip");
+        const RunResult r = build(inputs, url(out), ArchiveFormat::zip, CompressionLevel::max);
+        QCOMPARE(r.message, std::nullopt);
+        QVERIFY(!r.progress.isEmpty());
+        QCOMPARE(r.progress.last(), 1.0);
+        for (int i = 0; i + 1 < r.progress.size(); ++i)
+            QVERIFY(r.progress[i] <= 0.98);
+
+        const QString x = QFile::decodeName(path("zipx"));
+        QDir().mkpath(x);
+        QCOMPARE(runTool("/usr/bin/unzip", {"-q", QFile::decodeName(out), "-d", x}), 0);
+        const QByteArray xb = QFile::encodeName(x);
+        QCOMPARE(readBytes(xb + "/a.txt"), QByteArray("first"));
+        QCOMPARE(readBytes(xb + "/a-1.txt"), QByteArray("second"));
+        QCOMPARE(readBytes(xb + "/folder/sub/deep.bin"), readBytes(src + "/folder/sub/deep.bin"));
+        QCOMPARE(readBytes(xb + "/folder/.hidden"), QByteArray("h"));
+        // The odd name is stored byte for byte (unzip itself sanitises such names on extraction).
+        QVERIFY(zipEntryNames(readBytes(out)).contains("it's \"odd\"\nname \xFF.txt"));
+
+        // The staging folder is gone and the originals untouched.
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+        QCOMPARE(readBytes(src + "/one/a.txt"), QByteArray("first"));
+    }
+
+    void tarRoundTrip()
+    {
+        const QByteArray src = path("tarsrc");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src + "/d")));
+        writeBytes(src + "/d/f with space.bin", randomBytes(100000, 2));
+        writeBytes(src + "/n\xFE.txt", "nonutf8");
+        const QByteArray out = path("round.tar.gz");
+        const RunResult r = build({url(src + "/d"), url(src + "/n\xFE.txt")}, url(out), ArchiveFormat::tarGz);
+        QCOMPARE(r.message, std::nullopt);
+        QVERIFY(r.progress.size() >= 2);
+        QCOMPARE(r.progress.last(), 1.0);
+
+        const QString x = QFile::decodeName(path("tarx"));
+        QDir().mkpath(x);
+        QCOMPARE(runTool("/usr/bin/tar", {"-xzf", QFile::decodeName(out), "-C", x}), 0);
+        // Stored under the full path without the leading slash.
+        const QByteArray xb = QFile::encodeName(x) + src;
+        QCOMPARE(readBytes(xb + "/d/f with space.bin"), readBytes(src + "/d/f with space.bin"));
+        QCOMPARE(readBytes(xb + "/n\xFE.txt"), QByteArray("nonutf8"));
+    }
+
+    void sevenZipRoundTrip_data()
+    {
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("plain") << false;
+        QTest::newRow("password") << true;
+    }
+    void sevenZipRoundTrip()
+    {
+        QFETCH(bool, encrypted);
+        if (ArchiveToolPaths().sevenZip().isEmpty())
+            QSKIP("no 7-Zip executable installed");
+        const QByteArray src = path(encrypted ? "7src-e" : "7src");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src + "/dir")));
+        writeBytes(src + "/dir/secret name.txt", randomBytes(200000, 3));
+        const QByteArray out = path(encrypted ? "round-e.7z" : "round.7z");
+        const QString pw = QStringLiteral("s3cret pass");
+        const RunResult r = build({url(src + "/dir")}, url(out), ArchiveFormat::sevenZip, CompressionLevel::normal,
+                                  encrypted, pw);
+        QCOMPARE(r.message, std::nullopt);
+        QCOMPARE(r.progress.last(), 1.0);
+
+        const QString sz = ArchiveToolPaths().sevenZip();
+        QByteArray listing;
+        const int listed = runTool(sz, {"l", "-p", QFile::decodeName(out)}, {}, &listing);
+        if (encrypted) {
+            // The names are encrypted too: no listing without the password.
+            QVERIFY(listed != 0 || !listing.contains("secret name.txt"));
+        } else {
+            QCOMPARE(listed, 0);
+            QVERIFY(listing.contains("secret name.txt"));
+        }
+        const QString x = QFile::decodeName(path(encrypted ? "7x-e" : "7x"));
+        QStringList args{"x", "-y", "-o" + x, QFile::decodeName(out)};
+        if (encrypted)
+            args.insert(2, "-p" + pw);
+        QCOMPARE(runTool(sz, args), 0);
+        QCOMPARE(readBytes(QFile::encodeName(x) + "/dir/secret name.txt"), readBytes(src + "/dir/secret name.txt"));
+    }
+
+    // ------------------------------------------------------------------ failures
+
+    void failuresGiveMessagesAndLeaveNoFiles()
+    {
+        const QByteArray src = path("failsrc");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src)));
+        writeBytes(src + "/f.txt", "x");
+
+        // An input that vanished.
+        RunResult r = build({url(src + "/f.txt"), url(src + "/gone.txt")}, url(path("fail.zip")), ArchiveFormat::zip);
+        QVERIFY(r.message && r.message->contains("gone.txt"));
+        QVERIFY(!ArchiveFileOps::exists(path("fail.zip")));
+
+        // An archiver that cannot be started.
+        const QByteArray notExec = path("notexec");
+        writeBytes(notExec, "#!/bin/sh\nexit 0\n");
+        ArchiveToolPaths tools;
+        tools.tar = QFile::decodeName(notExec);
+        r = build({url(src + "/f.txt")}, url(path("fail.tar.gz")), ArchiveFormat::tarGz, CompressionLevel::normal,
+                  false, {}, {}, tools);
+        QVERIFY(r.message && r.message->contains("could not be started"));
+
+        // An archiver that is killed, after writing part of its output.
+        const QByteArray killed = path("killed.sh");
+        writeBytes(killed, "#!/bin/sh\necho partial > \"$2\"\nkill -9 $$\n");
+        ::chmod(killed.constData(), 0755);
+        tools.tar = QFile::decodeName(killed);
+        r = build({url(src + "/f.txt")}, url(path("fail.tar.gz")), ArchiveFormat::tarGz, CompressionLevel::normal,
+                  false, {}, {}, tools);
+        QCOMPARE(r.message, std::optional<QString>(QStringLiteral("Archive tool failed (exit 9).")));
+        QVERIFY(!ArchiveFileOps::exists(path("fail.tar.gz")));
+
+        // A failing exit status.
+        r = build({url(src + "/f.txt")}, url(path("nodir/x.tar.gz")), ArchiveFormat::tarGz);
+        QCOMPARE(r.message, std::optional<QString>(toolFailedMessage(2)));
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+
+    void cancellingInterruptsTheArchiver_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("zip") << int(ArchiveFormat::zip);
+        QTest::newRow("7z") << int(ArchiveFormat::sevenZip);
+        QTest::newRow("tar") << int(ArchiveFormat::tarGz);
+    }
+    void cancellingInterruptsTheArchiver()
+    {
+        QFETCH(int, format);
+        const QByteArray src = path("bigsrc");
+        if (!ArchiveFileOps::exists(src)) {
+            QVERIFY(QDir().mkpath(QFile::decodeName(src)));
+            for (int i = 0; i < 40; ++i)
+                writeBytes(src + "/part" + QByteArray::number(i), randomBytes(4 << 20, 100 + i));
+        }
+        const QByteArray out = path("cancel.out");
+        auto token = std::make_shared<ArchiveCancellationToken>();
+        QElapsedTimer timer;
+        timer.start();
+        const RunResult r = build({url(src)}, url(out), ArchiveFormat(format), CompressionLevel::max, false, {}, token,
+                                  {}, [token](double f) {
+                                      if (f > 0 && f < 1)
+                                          token->cancel();
+                                  });
+        QCOMPARE(r.message, std::optional<QString>(QStringLiteral("cancelled")));
+        QVERIFY(!ArchiveFileOps::exists(out));
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+        // Cancelling again afterwards is harmless.
+        token->cancel();
+    }
+
+    void cancelBeforeStartRunsNothing()
+    {
+        auto token = std::make_shared<ArchiveCancellationToken>();
+        token->cancel();
+        writeBytes(path("early.txt"), "x");
+        const RunResult r = build({url(path("early.txt"))}, url(path("early.zip")), ArchiveFormat::zip,
+                                  CompressionLevel::normal, false, {}, token);
+        QCOMPARE(r.message, std::optional<QString>(QStringLiteral("cancelled")));
+        QVERIFY(!ArchiveFileOps::exists(path("early.zip")));
+    }
+
+    // ------------------------------------------------------------------ run modes
+
+    void allIntoOneSavesRevealsAndTrashes()
+    {
+        const QByteArray src = path("one");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src)));
+        writeBytes(src + "/a.txt", "A");
+        writeBytes(src + "/b.txt", "B");
+        const QByteArray dest = path("saved.zip");
+        writeBytes(dest, "old content the user agreed to replace");
+
+        FakeHost host;
+        host.saveTo = url(dest);
+        ShelfProgressState state;
+        auto *runner = new ArchiveRunner(&host);
+        runner->setProgressState(&state);
+        QSignalSpy spy(runner, &ArchiveRunner::finished);
+        ArchiveJobOptions options;
+        options.removeOriginals = true;
+        runner->runAllIntoOne({url(src + "/a.txt"), url(src + "/b.txt")}, QStringLiteral("My: Files"), options);
+        QCOMPARE(state.phase(), ShelfProgressState::Phase::running);
+        QVERIFY(state.canCancel());
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 60000);
+        QCOMPARE(spy.at(0).at(0).value<ArchiveRunner::Outcome>(), ArchiveRunner::Outcome::succeeded);
+        QCOMPARE(host.proposedName, QStringLiteral("My- Files.zip"));
+        QCOMPARE(host.saveMessage, QStringLiteral("Save \"My- Files\" archive"));
+        QCOMPARE(host.revealed, QList<QUrl>{url(dest)});
+        QVERIFY(host.alerts.isEmpty());
+        QCOMPARE(state.phase(), ShelfProgressState::Phase::done);
+        QVERIFY(readBytes(dest).startsWith("PK"));
+        // Originals in the Trash, with their info files.
+        QVERIFY(!ArchiveFileOps::exists(src + "/a.txt"));
+        QCOMPARE(readBytes(path("data/Trash/files/a.txt")), QByteArray("A"));
+        QVERIFY(readBytes(path("data/Trash/info/a.txt.trashinfo")).contains("Path=" + src + "/a.txt"));
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+
+    void allIntoOneFailureAndPanelCancel()
+    {
+        writeBytes(path("keep.txt"), "K");
+        FakeHost host;
+        ShelfProgressState state;
+        ArchiveToolPaths tools;
+        tools.sevenZipCandidates = {};
+        auto *runner = new ArchiveRunner(&host);
+        runner->setProgressState(&state);
+        runner->setToolPaths(tools);
+        QSignalSpy spy(runner, &ArchiveRunner::finished);
+        ArchiveJobOptions options;
+        options.format = ArchiveFormat::sevenZip;
+        options.removeOriginals = true;
+        runner->runAllIntoOne({url(path("keep.txt"))}, QStringLiteral("K"), options);
+        QTRY_COMPARE(spy.size(), 1);
+        QCOMPARE(host.alerts, QStringList{"Export Failed|Could not save archive:\n" + sevenZipMissingMessage});
+        QCOMPARE(state.phase(), ShelfProgressState::Phase::error);
+        QVERIFY(ArchiveFileOps::exists(path("keep.txt")));
+
+        // The save panel cancelled: nothing saved, nothing trashed, no alert.
+        FakeHost host2;
+        auto *runner2 = new ArchiveRunner(&host2);
+        QSignalSpy spy2(runner2, &ArchiveRunner::finished);
+        options.format = ArchiveFormat::zip;
+        runner2->runAllIntoOne({url(path("keep.txt"))}, QStringLiteral("K"), options);
+        QTRY_COMPARE_WITH_TIMEOUT(spy2.size(), 1, 30000);
+        QCOMPARE(spy2.at(0).at(0).value<ArchiveRunner::Outcome>(), ArchiveRunner::Outcome::cancelled);
+        QVERIFY(host2.alerts.isEmpty() && host2.revealed.isEmpty());
+        QVERIFY(ArchiveFileOps::exists(path("keep.txt")));
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+
+    void perFileCollectsFailuresAndTrashesOnlyArchived()
+    {
+        const QByteArray src = path("per");
+        const QByteArray out = path("perout");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src)) && QDir().mkpath(QFile::decodeName(out)));
+        writeBytes(src + "/Photos.txt", "p1");
+        writeBytes(src + "/Photos.jpg", "p2");
+        writeBytes(out + "/Photos.tar.gz", "already there");
+
+        FakeHost host;
+        host.folder = url(out);
+        auto *runner = new ArchiveRunner(&host);
+        QSignalSpy spy(runner, &ArchiveRunner::finished);
+        ArchiveJobOptions options;
+        options.format = ArchiveFormat::tarGz;
+        options.zipIndividually = true;
+        options.removeOriginals = true;
+        runner->run({url(src + "/Photos.txt"), url(src + "/missing.txt"), url(src + "/Photos.jpg")},
+                    QStringLiteral("ignored"), options);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 60000);
+        QCOMPARE(spy.at(0).at(0).value<ArchiveRunner::Outcome>(), ArchiveRunner::Outcome::failed);
+        QCOMPARE(host.alerts.size(), 1);
+        QVERIFY(host.alerts[0].startsWith("Export Failed|Some files could not be archived:\nmissing.txt: "));
+        QCOMPARE(host.revealed, (QList<QUrl>{url(out + "/Photos.tar 2.gz"), url(out + "/Photos.tar 3.gz")}));
+        QCOMPARE(readBytes(out + "/Photos.tar.gz"), QByteArray("already there"));
+        QVERIFY(!ArchiveFileOps::exists(src + "/Photos.txt"));
+        QVERIFY(!ArchiveFileOps::exists(src + "/Photos.jpg"));
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArchiveEngine)
+#include "tst_archiveengine.moc"
