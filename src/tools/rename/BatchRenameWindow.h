@@ -1,0 +1,138 @@
+#pragma once
+
+#include "tools/rename/RenameEngine.h"
+
+#include <QAbstractTableModel>
+#include <QFrame>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QTableView;
+class PresetsSection;
+class ShelfManager;
+
+// The preview table's rows: old name → new name. Rebuilt only when the preview signature
+// of (files, options) changes.
+class RenamePreviewModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { OldName, Arrow, NewName, ColumnCount };
+
+    explicit RenamePreviewModel(QObject *parent = nullptr);
+
+    // Returns true when the rows were rebuilt (the signature changed).
+    bool update(const QList<RenameFile> &files, const RenamePreset &options);
+    int rebuildCount() const { return m_rebuilds; }
+    QString oldName(int row) const { return m_old.value(row); }
+    QString newName(int row) const { return m_new.value(row); }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::optional<RenamePreviewSignature> m_signature;
+    QStringList m_old;
+    QStringList m_new;
+    int m_rebuilds = 0;
+};
+
+// The Batch Rename panel: options (Simple and Advanced faces), presets, a live preview,
+// and Cancel / Reset / Apply. One at a time: opening another closes the previous one.
+class BatchRenameWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    using ApplyCallback = std::function<void(const RenamePlan &)>;
+
+    BatchRenameWindow(const QList<RenameFile> &files, std::optional<RenamePreset> initialPreset,
+                      ApplyCallback apply, std::function<void()> onClose = {},
+                      QWidget *parent = nullptr);
+    ~BatchRenameWindow() override;
+
+    // Shows a new window, closing the one already open.
+    static BatchRenameWindow *open(const QList<RenameFile> &files,
+                                   std::optional<RenamePreset> initialPreset, ApplyCallback apply,
+                                   std::function<void()> onClose = {});
+    static BatchRenameWindow *current();
+
+    RenamePreset options() const { return m_options; }
+    void setOptions(const RenamePreset &options); // the face included
+    void reset();                                   // initial values, keeping the face
+    void apply();                                   // what the "Apply" button does
+
+    RenamePreviewModel *previewModel() const { return m_model; }
+    QString regexFeedback() const;
+    QString sequenceText() const;
+    QString exampleText() const;
+    QWidget *quickReference() const { return m_reference; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildUi();
+    QWidget *buildQuickReference();
+    void readControls();
+    void writeControls();
+    void refresh();
+    void appendToFind(const QString &pattern);
+
+    QList<RenameFile> m_files;
+    std::optional<RenamePreset> m_initialPreset;
+    ApplyCallback m_apply;
+    std::function<void()> m_onClose;
+    RenamePreset m_options;
+    bool m_syncing = false;
+    bool m_appliedInitial = false;
+
+    QButtonGroup *m_face = nullptr;
+    QWidget *m_advancedBox = nullptr;
+    QLineEdit *m_find = nullptr;
+    QLineEdit *m_replace = nullptr;
+    QCheckBox *m_useRegex = nullptr;
+    QCheckBox *m_caseSensitive = nullptr;
+    QComboBox *m_caseMode = nullptr;
+    QLabel *m_regexFeedback = nullptr;
+    QLineEdit *m_prefix = nullptr;
+    QLineEdit *m_suffix = nullptr;
+    QSpinBox *m_trimHead = nullptr;
+    QSpinBox *m_trimTail = nullptr;
+    QCheckBox *m_useCounter = nullptr;
+    QWidget *m_counterBox = nullptr;
+    QComboBox *m_counterPosition = nullptr;
+    QLineEdit *m_counterSep = nullptr;
+    QSpinBox *m_counterStart = nullptr;
+    QSpinBox *m_counterStep = nullptr;
+    QSpinBox *m_counterPad = nullptr;
+    QLabel *m_sequence = nullptr;
+    QLabel *m_example = nullptr;
+    QCheckBox *m_keepExt = nullptr;
+    PresetsSection *m_presets = nullptr;
+    QLabel *m_hoverLine = nullptr;
+    QTableView *m_table = nullptr;
+    RenamePreviewModel *m_model = nullptr;
+    QFrame *m_reference = nullptr;
+};
+
+// Opens Batch Rename for files of a shelf (all of them when `fileIds` is empty). Apply
+// renames through ShelfRename::performRename and shows "Some files could not be renamed"
+// when there were failures.
+BatchRenameWindow *openBatchRename(ShelfManager &manager, const QUuid &shelfId,
+                                   const QList<QUuid> &fileIds,
+                                   std::optional<RenamePreset> initialPreset = std::nullopt);
+
+// The warning alert listing rename failures, queued on the main thread.
+void presentRenameErrors(const QStringList &errors);
