@@ -179,9 +179,13 @@ void SettingsStore::load()
         else
             skippedSome = true;
     }
-    // Keep a copy of a file with unreadable entries: the next save drops them.
-    if (skippedSome)
+    // Keep a copy of a file with unreadable entries, then write the cleaned file soon so
+    // that the next start does not copy it again.
+    if (skippedSome) {
         moveAsideDamaged(true);
+        m_dirty = true;
+        m_saveTimer.start();
+    }
 }
 
 void SettingsStore::moveAsideDamaged(bool keepOriginal)
