@@ -130,6 +130,9 @@ struct Shelf {
     static Shelf make(const QString &name, const ShelfColorData &color, const QString &icon);
 };
 
+// QUuid, QUrl, QByteArray and QString move by memcpy; so do records made of them.
+Q_DECLARE_TYPEINFO(ShelfFile, Q_RELOCATABLE_TYPE);
+
 // Default names and icons of the shelves the application makes.
 namespace ShelfDefaults {
 inline const QString newShelfName = QStringLiteral("New Shelf");

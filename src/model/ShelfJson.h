@@ -3,6 +3,7 @@
 #include "model/Shelf.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
@@ -39,7 +40,8 @@ std::optional<Shelf> decodeShelf(const QJsonValue &value, QString *error = nullp
 // "shelves.json": a compact JSON array of shelves, in list order.
 QByteArray encodeShelves(const QList<Shelf> &shelves);
 // Fails as a whole when the text is not a JSON array or any entry fails.
-std::optional<QList<Shelf>> decodeShelves(const QByteArray &json, QString *error = nullptr);
+// Large lists are decoded on several threads.
+std::optional<QList<Shelf>> decodeShelves(QByteArrayView json, QString *error = nullptr);
 
 // "openShelves.json" / "hidden-shelf-ids.json": an array of upper-case id strings.
 QByteArray encodeIdSet(const QSet<QUuid> &ids);

@@ -45,6 +45,46 @@ bool readStateFile(const QString &path, QByteArray *data, bool *damaged)
     return !data->trimmed().isEmpty();
 }
 
+// A whole state file for reading: mapped into memory when possible (the shelf list can run
+// to tens of megabytes), read otherwise.
+class StateFileContent
+{
+public:
+    // False when the file is missing or empty; sets `damaged` when it exists but cannot be read.
+    bool open(const QString &path, bool *damaged)
+    {
+        *damaged = false;
+        m_file.setFileName(path);
+        const QFileInfo info(path);
+        if (!info.exists() || (info.isFile() && info.size() == 0))
+            return false;
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            *damaged = true;
+            return false;
+        }
+        const qint64 size = m_file.size();
+        if (size > 0) {
+            if (uchar *p = m_file.map(0, size)) {
+                m_view = QByteArrayView(reinterpret_cast<const char *>(p), size);
+                return true;
+            }
+        }
+        m_data = m_file.readAll();
+        if (m_file.error() != QFile::NoError) {
+            *damaged = true;
+            return false;
+        }
+        m_view = m_data;
+        return !m_data.trimmed().isEmpty();
+    }
+    QByteArrayView view() const { return m_view; }
+
+private:
+    QFile m_file; // unmaps when destroyed
+    QByteArray m_data;
+    QByteArrayView m_view;
+};
+
 // Moves a file that could not be read out of the way ("<name>.damaged-<time>") so that
 // the next save does not destroy it. Returns the new path, or nothing when it failed.
 std::optional<QString> moveAside(const QString &path)
@@ -143,10 +183,10 @@ void ShelfManager::loadAll()
     m_lastAddShelfTime.reset();
     m_dataDir = AppPaths::appDataDir();
 
-    QByteArray data;
     bool damaged = false;
-    if (readStateFile(shelvesFilePath(), &data, &damaged)) {
-        if (auto shelves = ShelfJson::decodeShelves(data))
+    StateFileContent content;
+    if (content.open(shelvesFilePath(), &damaged)) {
+        if (auto shelves = ShelfJson::decodeShelves(content.view()))
             m_shelves = std::move(*shelves);
         else
             damaged = true;
