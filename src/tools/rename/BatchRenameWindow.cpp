@@ -39,18 +39,25 @@ bool RenamePreviewModel::update(const QList<RenameFile> &files, const RenamePres
     RenamePreviewSignature signature = RenameEngine::previewSignature(files, options);
     if (m_signature && *m_signature == signature)
         return false;
+    // The same files as last time: keep their decoded names, recompute only the new ones.
+    const bool sameFiles = m_signature && m_signature->fileCount == signature.fileCount
+                           && m_signature->firstFileID == signature.firstFileID
+                           && m_signature->firstFilePath == signature.firstFilePath
+                           && m_signature->lastFileID == signature.lastFileID
+                           && m_signature->lastFilePath == signature.lastFilePath;
     beginResetModel();
     m_signature = std::move(signature);
-    m_old.clear();
+    if (!sameFiles) {
+        m_old.clear();
+        m_old.reserve(files.size());
+        for (const RenameFile &file : files)
+            m_old.append(RenameEngine::fileName(file.url));
+    }
     m_new.clear();
-    m_old.reserve(files.size());
     m_new.reserve(files.size());
     const RenameRules rules(options);
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QString name = RenameEngine::fileName(files[i].url);
-        m_old.append(name);
-        m_new.append(rules.newName(name, i));
-    }
+    for (qsizetype i = 0; i < m_old.size(); ++i)
+        m_new.append(rules.newName(m_old[i], i));
     ++m_rebuilds;
     endResetModel();
     return true;

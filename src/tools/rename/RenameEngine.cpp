@@ -21,6 +21,22 @@ icu::UnicodeString toIcu(const QString &s)
     return icu::UnicodeString(reinterpret_cast<const UChar *>(s.utf16()), int32_t(s.size()));
 }
 
+// A read-only ICU view of `s` (no copy); `s` must outlive it.
+icu::UnicodeString aliasIcu(const QString &s)
+{
+    return icu::UnicodeString(false, reinterpret_cast<const UChar *>(s.utf16()), int32_t(s.size()));
+}
+
+// Plain ASCII without carriage returns: every character is one user-perceived character
+// and case mapping needs no tables.
+bool isSimpleAscii(const QString &s)
+{
+    for (QChar c : s)
+        if (c.unicode() >= 0x80 || c == u'\r')
+            return false;
+    return true;
+}
+
 QString fromIcu(const icu::UnicodeString &s)
 {
     return QString(reinterpret_cast<const QChar *>(s.getBuffer()), s.length());
@@ -102,13 +118,17 @@ struct RenameRules::Impl {
     {
         if (base.isEmpty())
             return base;
+        if (isSimpleAscii(base)) {
+            const qsizetype from = qMin<qsizetype>(head, base.size());
+            return base.mid(from, qMax<qsizetype>(0, base.size() - from - tail));
+        }
         icu::BreakIterator *it = breaker();
         if (!it) { // no ICU data: fall back to UTF-16 units
             const qsizetype from = qMin<qsizetype>(head, base.size());
             const qsizetype count = qMax<qsizetype>(0, base.size() - from - tail);
             return base.mid(from, count);
         }
-        const icu::UnicodeString text = toIcu(base);
+        const icu::UnicodeString text = aliasIcu(base);
         it->setText(text);
         int32_t start = 0;
         if (head > 0) {
@@ -143,6 +163,10 @@ struct RenameRules::Impl {
     {
         QStringList words;
         for (const QString &word : base.split(u' ', Qt::SkipEmptyParts)) {
+            if (isSimpleAscii(word)) {
+                words.append(word.left(1).toUpper() + word.mid(1).toLower());
+                continue;
+            }
             const icu::UnicodeString text = toIcu(word);
             int32_t firstEnd = text.moveIndex32(0, 1);
             if (icu::BreakIterator *it = breaker()) {
@@ -205,7 +229,7 @@ QString RenameRules::newName(const QString &fileName, qint64 index) const
     if (!p.findText.isEmpty()) {
         if (d->useRegex) {
             if (d->matcher) {
-                const icu::UnicodeString input = toIcu(base);
+                const icu::UnicodeString input = aliasIcu(base);
                 d->matcher->reset(input);
                 UErrorCode status = U_ZERO_ERROR;
                 const icu::UnicodeString out = d->matcher->replaceAll(d->replacement, status);
@@ -223,11 +247,19 @@ QString RenameRules::newName(const QString &fileName, qint64 index) const
         case CaseMode::unchanged:
             break;
         case CaseMode::lower: {
+            if (isSimpleAscii(base)) {
+                base = base.toLower();
+                break;
+            }
             icu::UnicodeString s = toIcu(base);
             base = fromIcu(s.toLower(icu::Locale::getRoot()));
             break;
         }
         case CaseMode::upper: {
+            if (isSimpleAscii(base)) {
+                base = base.toUpper();
+                break;
+            }
             icu::UnicodeString s = toIcu(base);
             base = fromIcu(s.toUpper(icu::Locale::getRoot()));
             break;
