@@ -277,7 +277,9 @@ static std::optional<MediaInfo> probeAudioVideo(const QUrl &url, MediaType type)
     double seconds = -1;
     if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
         seconds = double(fmt->duration) / AV_TIME_BASE;
-    const int audioIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    int audioIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (audioIndex >= 0 && fmt->streams[audioIndex]->codecpar->sample_rate <= 0)
+        audioIndex = -1; // a stream nothing could be decoded from (a text file called .mp3)
     const int videoIndex = type == MediaType::video
                                ? av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
                                : -1;

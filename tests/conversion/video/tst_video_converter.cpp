@@ -274,6 +274,26 @@ private slots:
         QVERIFY(qAbs(f.video.frameRate - 24000.0 / 1001) < 0.01);
     }
 
+    void variableFrameRate()
+    {
+        // 25 frames 40 ms apart, then 25 frames 80 ms apart; the container says 2.96 s.
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-vf",
+                        "settb=1/1000,setpts=if(lt(N\\,25)\\,N*40\\,1000+(N-25)*80)", "-fps_mode", "vfr", "-c:v",
+                        "ffv1", path("vfr.mkv")}));
+        VideoConversionSettings s;
+        s.format = VideoOutputFormat::prores;
+        s.proResProfile = ProResProfile::proxy;
+        QVERIFY(convert("vfr.mkv", s, "vfr-asis.mov").ok);
+        auto f = readBack(path("vfr-asis.mov"));
+        QCOMPARE(f.video.packets, 50); // frames pass as they come
+        QVERIFY2(qAbs(f.duration - 3.0) < 0.1, qPrintable(QString::number(f.duration)));
+        s.frameRate = VideoFrameRate::f25;
+        QVERIFY(convert("vfr.mkv", s, "vfr-grid.mov").ok);
+        f = readBack(path("vfr-grid.mov"));
+        QCOMPARE(f.video.packets, 74); // a constant grid over the same 2.96 s
+        QVERIFY2(qAbs(f.duration - 3.0) < 0.1, qPrintable(QString::number(f.duration)));
+    }
+
     void thinPictures()
     {
         VideoConversionSettings s;

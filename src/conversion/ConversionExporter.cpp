@@ -1,0 +1,434 @@
+#include "conversion/ConversionExporter.h"
+
+#include "conversion/CompletionNotifier.h"
+#include "platform/AppPaths.h"
+#include "platform/FilePath.h"
+#include "tools/progress/ShelfProgressState.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QStandardPaths>
+#include <QThreadPool>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray lastComponent(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+QByteArray parentOf(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    if (slash <= 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+// "a/b/c.wav" → "a/b"; "c.wav" → "".
+QByteArray directoryPart(const QByteArray &relativePath)
+{
+    const int slash = relativePath.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : relativePath.left(slash);
+}
+
+QByteArray joinPath(const QByteArray &folder, const QByteArray &rest)
+{
+    if (rest.isEmpty())
+        return folder;
+    if (folder.endsWith('/'))
+        return folder + rest;
+    return folder + '/' + rest;
+}
+
+bool makePath(const QByteArray &folder)
+{
+    if (folder.isEmpty())
+        return false;
+    struct stat st;
+    if (::stat(folder.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const QByteArray parent = parentOf(folder);
+    if (parent != folder && !makePath(parent))
+        return false;
+    return ::mkdir(folder.constData(), 0755) == 0 || errno == EEXIST;
+}
+
+bool removeTree(const QString &folder)
+{
+    return QDir(folder).removeRecursively();
+}
+
+// Copies `from` to a new hidden file inside `folder`; returns its path, "" on failure.
+// The copy is flushed to disk before it counts.
+QByteArray copyBeside(const QByteArray &from, const QByteArray &folder, QString *error)
+{
+    const QByteArray temp = joinPath(folder, ".perchbox-" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + ".part");
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return {};
+    }
+    const int out = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        ::close(in);
+        return {};
+    }
+    bool ok = true;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    if (ok && ::fsync(out) != 0)
+        ok = false;
+    if (!ok)
+        *error = QString::fromLocal8Bit(strerror(errno));
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        *error = QString::fromLocal8Bit(strerror(errno));
+    }
+    ::close(in);
+    if (!ok) {
+        ::unlink(temp.constData());
+        return {};
+    }
+    return temp;
+}
+
+// rename without replacing an existing file.
+int renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+ConverterSet ConverterSet::standard()
+{
+    return {std::shared_ptr<MediaConverter>(makeAudioConverter()),
+            std::shared_ptr<MediaConverter>(makeVideoConverter()),
+            std::shared_ptr<MediaConverter>(makeImageConverter())};
+}
+
+MediaType ConversionExporter::effectiveType(MediaType type, const ConversionJobOptions &options)
+{
+    if (type == MediaType::video && options.videoAsAudioOnly)
+        return MediaType::audio;
+    return type;
+}
+
+QString ConversionExporter::outputExtension(MediaType type, const ConversionJobOptions &options)
+{
+    switch (type) {
+    case MediaType::audio: return fileExtension(options.audioFormat);
+    case MediaType::video: return fileExtension(options.videoFormat);
+    case MediaType::image: return fileExtension(options.imageFormat);
+    }
+    return {};
+}
+
+QByteArray ConversionExporter::outputName(const QByteArray &sourceName, const QString &extension)
+{
+    QList<QByteArray> pieces = sourceName.split('.');
+    pieces.removeLast();
+    QByteArray stem = pieces.join('.');
+    if (stem.isEmpty())
+        stem = sourceName;
+    return stem + '.' + extension.toUtf8();
+}
+
+QByteArray ConversionExporter::numberedName(const QByteArray &name, int n)
+{
+    const int dot = name.lastIndexOf('.');
+    const QByteArray number = QByteArray::number(n);
+    if (dot <= 0)
+        return name + ' ' + number;
+    return name.left(dot) + ' ' + number + name.mid(dot);
+}
+
+QByteArray ConversionExporter::finalPath(const ResolvedMediaFile &file, const QByteArray &name,
+                                         const ConversionJobOptions &options, bool createFolders)
+{
+    const QByteArray source = FilePath::bytes(file.url);
+    const QByteArray sourceFolder = parentOf(source);
+    QByteArray folder = options.outputFolder && options.outputFolder->isLocalFile()
+                            ? FilePath::standardized(FilePath::bytes(*options.outputFolder))
+                            : sourceFolder;
+    switch (options.outputMode) {
+    case ConversionOutputMode::overwrite:
+        return joinPath(sourceFolder, name);
+    case ConversionOutputMode::flatFolder:
+        return joinPath(folder, name);
+    case ConversionOutputMode::mirrorTree: {
+        const QByteArray sub = joinPath(folder, directoryPart(file.relativePathBytes));
+        if (createFolders)
+            makePath(sub);
+        return joinPath(sub, name);
+    }
+    }
+    return joinPath(folder, name);
+}
+
+double ConversionExporter::weight(const ResolvedMediaFile &file)
+{
+    if (file.type == MediaType::image)
+        return 1.0;
+    if (file.info && file.info->totalDurationSeconds)
+        return *file.info->totalDurationSeconds;
+    return 60.0;
+}
+
+ConversionExporter::Progress ConversionExporter::runningProgress(double completed, double total,
+                                                                 double p, double s)
+{
+    const double done = completed + p;
+    const double remaining = std::max(total - done, 0.0);
+    Progress out;
+    out.estimateSeconds = s > 0 ? remaining / s : 0.0;
+    out.fraction = total > 0 ? std::min(done / total, 0.99) : 0.0;
+    return out;
+}
+
+double ConversionExporter::finishedFraction(double completed, double total)
+{
+    return std::min(1.0, completed / std::max(total, 1.0));
+}
+
+QString ConversionExporter::notificationBody(int count, const QString &shelfName)
+{
+    return QString::number(count) + QStringLiteral(" file") + (count == 1 ? QString() : QStringLiteral("s"))
+           + QStringLiteral(" ready on \"") + shelfName + kConvertedShelfSuffix + QLatin1Char('"');
+}
+
+QByteArray ConversionExporter::moveIntoPlace(const QByteArray &staged, const QByteArray &target,
+                                             bool overwrite, QString *errorOut)
+{
+    QString scratch;
+    QString *error = errorOut ? errorOut : &scratch;
+    struct stat st;
+    if (::stat(staged.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("No converted file");
+        return {};
+    }
+    const QByteArray folder = parentOf(target);
+    if (!makePath(folder)) {
+        *error = QStringLiteral("Cannot create the folder ") + QFile::decodeName(folder);
+        return {};
+    }
+
+    if (overwrite) {
+        // rename() replaces the old file in one step: the original is gone only once the
+        // whole replacement is in place. Across file systems the copy lands beside the
+        // target first and then takes its place the same way.
+        if (::rename(staged.constData(), target.constData()) == 0)
+            return target;
+        if (errno != EXDEV) {
+            *error = QString::fromLocal8Bit(strerror(errno));
+            return {};
+        }
+        const QByteArray temp = copyBeside(staged, folder, error);
+        if (temp.isEmpty())
+            return {};
+        if (::rename(temp.constData(), target.constData()) != 0) {
+            *error = QString::fromLocal8Bit(strerror(errno));
+            ::unlink(temp.constData());
+            return {};
+        }
+        ::unlink(staged.constData());
+        return target;
+    }
+
+    // Never touch an existing file: "photo.png", "photo 2.png", "photo 3.png", …
+    QByteArray source = staged;
+    QByteArray temp;
+    const QByteArray name = lastComponent(target);
+    for (int n = 1; n < 100000; ++n) {
+        const QByteArray candidate = n == 1 ? target : joinPath(folder, numberedName(name, n));
+        if (::lstat(candidate.constData(), &st) == 0)
+            continue;
+        if (renameNoReplace(source, candidate) == 0) {
+            if (!temp.isEmpty())
+                ::unlink(staged.constData());
+            return candidate;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno == EXDEV && temp.isEmpty()) {
+            temp = copyBeside(staged, folder, error);
+            if (temp.isEmpty())
+                return {};
+            source = temp;
+            --n; // try the same name again from the copy
+            continue;
+        }
+        *error = QString::fromLocal8Bit(strerror(errno));
+        break;
+    }
+    if (!temp.isEmpty())
+        ::unlink(temp.constData());
+    if (error->isEmpty())
+        *error = QStringLiteral("No free name");
+    return {};
+}
+
+QString ConversionExporter::makeStagingFolder()
+{
+    const QString folder = AppPaths::appDataDir() + QStringLiteral("/ConversionTemp/")
+                           + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    return QDir().mkpath(folder) ? folder : QString();
+}
+
+QString ConversionExporter::findLamePath()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/lame");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QStandardPaths::findExecutable(QStringLiteral("lame"));
+}
+
+// ---------------------------------------------------------------------------------------
+
+ConversionExporter::ConversionExporter(Job job, Completion completion, ConverterSet converters)
+    : m_job(std::move(job)), m_completion(std::move(completion)), m_converters(std::move(converters))
+{
+    if (!m_job.cancel)
+        m_job.cancel = std::make_shared<LockedFlag>(false);
+}
+
+ConversionExporter *ConversionExporter::start(Job job, Completion completion, ConverterSet converters)
+{
+    auto *exporter = new ConversionExporter(std::move(job), std::move(completion), std::move(converters));
+    if (ShelfProgressState *state = exporter->m_job.progress) {
+        state->setLabel(QStringLiteral("Converting\u2026"));
+        state->setEtaString(QString());
+        LockedFlagPtr flag = exporter->m_job.cancel;
+        state->setCancelHandler([flag] { flag->set(true); });
+        state->setRunning(0.0);
+    }
+    QThreadPool::globalInstance()->start([exporter] {
+        exporter->runOnWorker();
+        QMetaObject::invokeMethod(exporter, [exporter] { exporter->finish(); }, Qt::QueuedConnection);
+    });
+    return exporter;
+}
+
+void ConversionExporter::reportProgress(double fraction, double estimateSeconds)
+{
+    QMetaObject::invokeMethod(this, [this, fraction, estimateSeconds] {
+        const QString text = ShelfProgressState::remainingTimeText(estimateSeconds);
+        if (ShelfProgressState *state = m_job.progress) {
+            state->setRunning(fraction);
+            state->setEtaString(text);
+        }
+        emit progressChanged(fraction, text);
+    }, Qt::QueuedConnection);
+}
+
+void ConversionExporter::runOnWorker()
+{
+    const ConversionJobOptions &options = m_job.options;
+    QList<double> weights;
+    double total = 0;
+    for (const ResolvedMediaFile &file : m_job.files) {
+        weights.append(weight(file));
+        total += weights.last();
+    }
+    double completed = 0;
+    const QByteArray staging = QFile::encodeName(m_job.stagingFolder);
+
+    for (qsizetype i = 0; i < m_job.files.size(); ++i) {
+        if (m_job.cancel->value())
+            break;
+        const ResolvedMediaFile &file = m_job.files[i];
+        const MediaType type = effectiveType(file.type, options);
+        const QString extension = outputExtension(type, options);
+        const QByteArray sourceName = lastComponent(FilePath::bytes(file.url));
+        const QByteArray name = outputName(sourceName, extension);
+        const QByteArray staged = joinPath(joinPath(staging, directoryPart(file.relativePathBytes)), name);
+        makePath(parentOf(staged)); // a failure surfaces as a converter failure
+
+        ConversionRequest request;
+        request.source = file.url;
+        request.stagedOutput = FilePath::urlFromBytes(staged);
+        request.info = file.info;
+        request.options = options;
+        request.lamePath = m_job.lamePath;
+        request.cancel = m_job.cancel;
+        const double completedBefore = completed;
+        request.progress = [this, completedBefore, total](double p, double s) {
+            const Progress pr = runningProgress(completedBefore, total, p, s);
+            reportProgress(pr.fraction, pr.estimateSeconds);
+        };
+
+        MediaConverter *converter = type == MediaType::audio   ? m_converters.audio.get()
+                                    : type == MediaType::video ? m_converters.video.get()
+                                                               : m_converters.image.get();
+        ConversionResult result = converter ? converter->convert(request)
+                                            : ConversionResult::failure(QStringLiteral("No converter"));
+        Q_UNUSED(result); // a failed conversion leaves no staged file; the move below then fails
+
+        if (m_job.cancel->value())
+            break; // the staged result goes with the staging folder
+
+        completed += weights[i];
+        reportProgress(finishedFraction(completed, total), 0.0);
+        const QByteArray target = finalPath(file, name, options, true);
+        const QByteArray placed = moveIntoPlace(staged, target, options.outputMode == ConversionOutputMode::overwrite);
+        if (!placed.isEmpty())
+            m_outputs.append(FilePath::urlFromBytes(placed));
+    }
+    if (!m_job.stagingFolder.isEmpty())
+        removeTree(m_job.stagingFolder);
+}
+
+void ConversionExporter::finish()
+{
+    if (ShelfProgressState *state = m_job.progress) {
+        state->clearCancelHandler();
+        state->setEtaString(QString());
+        state->markDone();
+    }
+    if (!m_outputs.isEmpty() && m_job.postNotification)
+        CompletionNotifier::post(QStringLiteral("Conversion Complete"),
+                                 notificationBody(int(m_outputs.size()), m_job.sourceShelfName));
+    emit finished(m_outputs);
+    if (m_completion)
+        m_completion(m_outputs);
+    deleteLater();
+}

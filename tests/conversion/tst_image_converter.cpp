@@ -1,0 +1,313 @@
+// The image converter: crop geometry, orientation, per-format properties (quality,
+// background, metadata), multi-page and broken inputs, background removal.
+#include <vips/vips.h>
+
+#include "MediaTestSupport.h"
+
+#include "conversion/VipsSupport.h"
+#include "conversion/image/BackgroundRemover.h"
+#include "conversion/image/ImageConverter.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MediaTestSupport;
+
+namespace {
+
+struct Unref {
+    void operator()(VipsImage *i) const { if (i) g_object_unref(i); }
+};
+using ImagePtr = std::unique_ptr<VipsImage, Unref>;
+
+ImagePtr load(const QString &path)
+{
+    return ImagePtr(vips_image_new_from_file(QFile::encodeName(path).constData(), "access", VIPS_ACCESS_RANDOM, nullptr));
+}
+
+// The pixel at (x, y) as doubles, one per band.
+QList<double> pixel(VipsImage *image, int x, int y)
+{
+    double *values = nullptr;
+    int n = 0;
+    QList<double> out;
+    if (vips_getpoint(image, &values, &n, x, y, nullptr) == 0) {
+        for (int i = 0; i < n; ++i)
+            out.append(values[i]);
+        g_free(values);
+    }
+    return out;
+}
+
+int orientationOf(VipsImage *image)
+{
+    int o = 1;
+    if (vips_image_get_typeof(image, VIPS_META_ORIENTATION))
+        vips_image_get_int(image, VIPS_META_ORIENTATION, &o);
+    return o;
+}
+
+// A w × h RGB image, grey, with a red square in the stored top-left corner.
+ImagePtr markedImage(int w, int h)
+{
+    VipsImage *bg = nullptr, *out = nullptr;
+    vips_black(&bg, w, h, "bands", 3, nullptr);
+    ImagePtr base(bg);
+    VipsImage *grey = nullptr;
+    vips_linear1(base.get(), &grey, 1.0, 128.0, nullptr);
+    ImagePtr g(grey);
+    VipsImage *u = nullptr;
+    vips_cast_uchar(g.get(), &u, nullptr);
+    ImagePtr canvas(u);
+    double red[3] = {255, 0, 0};
+    VipsImage *copy = nullptr;
+    vips_copy(canvas.get(), &copy, nullptr);
+    vips_image_inplace(copy);
+    vips_draw_rect(copy, red, 3, 0, 0, w / 6, h / 6, "fill", TRUE, nullptr);
+    out = copy;
+    vips_image_set_int(out, VIPS_META_ORIENTATION, 1);
+    return ImagePtr(out);
+}
+
+quint32 pngCrc(const QByteArray &data)
+{
+    quint32 c = 0xffffffffu;
+    for (char ch : data) {
+        c ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+    }
+    return c ^ 0xffffffffu;
+}
+
+} // namespace
+
+class ImageConverterTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cropGeometry_data();
+    void cropGeometry();
+    void cropInConversionKeepsSourcePixels();
+    void orientationSixComesOutUpright_data();
+    void orientationSixComesOutUpright();
+    void qualityIsClamped();
+    void transparencyPerFormat();
+    void metadataKeptOrDropped();
+    void refusesMultiPageAndBrokenInput();
+    void removesBackgroundAroundSubject();
+
+private:
+    QString path(const QString &rel) const { return m_dir.filePath(rel); }
+    QUrl url(const QString &rel) const { return QUrl::fromLocalFile(path(rel)); }
+    bool convert(const QString &in, ImageOutputFormat f, const QString &out, int quality = 90,
+                 ImageDimensionsPreset d = ImageDimensionsPreset::original, bool meta = true, bool bg = false)
+    {
+        QString error;
+        const auto r = runImageConversion(url(in), f, quality, d, meta, bg, url(out), &error);
+        if (!r)
+            qInfo().noquote() << "conversion failed:" << error;
+        return r.has_value();
+    }
+    QTemporaryDir m_dir;
+};
+
+void ImageConverterTest::initTestCase()
+{
+    QVERIFY(VipsSupport::ensureStarted());
+}
+
+void ImageConverterTest::cropGeometry_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<ImageDimensionsPreset>("preset");
+    QTest::addColumn<QRect>("expected");
+    using D = ImageDimensionsPreset;
+    QTest::newRow("4:3 photo, 4:3 → untouched") << 4000 << 3000 << D::fourByThree << QRect(0, 0, 4000, 3000);
+    QTest::newRow("4:3 photo, square") << 4000 << 3000 << D::square << QRect(500, 0, 3000, 3000);
+    QTest::newRow("4:3 photo, 16:9") << 4000 << 3000 << D::sixteenByNine << QRect(0, 375, 4000, 2250);
+    QTest::newRow("portrait, 16:9 → 9:16") << 3000 << 4000 << D::sixteenByNine << QRect(375, 0, 2250, 4000);
+    QTest::newRow("portrait, 3:2 → 2:3") << 3000 << 3000 * 2 << D::threeByTwo << QRect(0, 750, 3000, 4500);
+    QTest::newRow("square source, 5:4") << 1000 << 1000 << D::fiveByFour << QRect(0, 100, 1000, 800);
+    QTest::newRow("original") << 123 << 45 << D::original << QRect(0, 0, 123, 45);
+    QTest::newRow("within 0.001 of the ratio") << 1921 << 1080 << D::sixteenByNine << QRect(0, 0, 1921, 1080);
+    QTest::newRow("rounded outward") << 1001 << 500 << D::square << QRect(250, 0, 501, 500);
+}
+
+void ImageConverterTest::cropGeometry()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(ImageDimensionsPreset, preset);
+    QFETCH(QRect, expected);
+    QCOMPARE(aspectCropRect(w, h, preset), expected);
+}
+
+void ImageConverterTest::cropInConversionKeepsSourcePixels()
+{
+    ImagePtr src = markedImage(600, 300);
+    QVERIFY(vips_pngsave(src.get(), QFile::encodeName(path("crop.png")).constData(), nullptr) == 0);
+    QVERIFY(convert("crop.png", ImageOutputFormat::png, "crop-sq.png", 90, ImageDimensionsPreset::square));
+    ImagePtr out = load(path("crop-sq.png"));
+    QVERIFY(out);
+    QCOMPARE(vips_image_get_width(out.get()), 300);
+    QCOMPARE(vips_image_get_height(out.get()), 300);
+    // Centre crop from x = 150: the red block (x < 100) is cut away, the grey is untouched.
+    QCOMPARE(pixel(out.get(), 0, 0), (QList<double>{128, 128, 128}));
+}
+
+void ImageConverterTest::orientationSixComesOutUpright_data()
+{
+    QTest::addColumn<ImageOutputFormat>("format");
+    QTest::addColumn<QString>("ext");
+    for (ImageOutputFormat f : writableImageFormats())
+        QTest::newRow(qPrintable(fileExtension(f))) << f << fileExtension(f);
+}
+
+void ImageConverterTest::orientationSixComesOutUpright()
+{
+    QFETCH(ImageOutputFormat, format);
+    QFETCH(QString, ext);
+    if (!QFileInfo::exists(path("rot6.jpg"))) {
+        ImagePtr src = markedImage(600, 400);
+        vips_image_set_int(src.get(), VIPS_META_ORIENTATION, 6);
+        QVERIFY(vips_jpegsave(src.get(), QFile::encodeName(path("rot6.jpg")).constData(), "Q", 95, nullptr) == 0);
+        ImagePtr check = load(path("rot6.jpg"));
+        QCOMPARE(orientationOf(check.get()), 6);
+    }
+    const QString out = "rot6-out." + ext;
+    QVERIFY(convert("rot6.jpg", format, out, 95));
+    ImagePtr image = load(path(out));
+    QVERIFY(image);
+    QCOMPARE(vips_image_get_width(image.get()), 400);
+    QCOMPARE(vips_image_get_height(image.get()), 600);
+    QCOMPARE(orientationOf(image.get()), 1);
+    // Orientation 6 turns the stored top-left corner to the top right.
+    const QList<double> topRight = pixel(image.get(), 390, 10);
+    const QList<double> topLeft = pixel(image.get(), 10, 10);
+    QVERIFY2(topRight[0] > 200 && topRight[1] < 60, qPrintable(QString::number(topRight[0])));
+    QVERIFY(qAbs(topLeft[0] - 128) < 20 && qAbs(topLeft[1] - 128) < 20);
+}
+
+void ImageConverterTest::qualityIsClamped()
+{
+    ImagePtr src = markedImage(200, 100);
+    QVERIFY(vips_pngsave(src.get(), QFile::encodeName(path("q.png")).constData(), nullptr) == 0);
+    QCOMPARE(lossyQuality(150), 1.0);
+    QCOMPARE(lossyQuality(-5), 0.0);
+    QCOMPARE(lossyQuality(42), 0.42);
+    for (ImageOutputFormat f : {ImageOutputFormat::jpeg, ImageOutputFormat::webp}) {
+        const QString ext = fileExtension(f);
+        QVERIFY(convert("q.png", f, "q150." + ext, 150));
+        QVERIFY(convert("q.png", f, "q100." + ext, 100));
+        QVERIFY(convert("q.png", f, "q-5." + ext, -5));
+        QVERIFY(convert("q.png", f, "q0." + ext, 0));
+        QCOMPARE(readFile(path("q150." + ext)), readFile(path("q100." + ext)));
+        QCOMPARE(readFile(path("q-5." + ext)), readFile(path("q0." + ext)));
+        QVERIFY(readFile(path("q0." + ext)).size() < readFile(path("q100." + ext)).size());
+    }
+}
+
+void ImageConverterTest::transparencyPerFormat()
+{
+    // Left half opaque red, right half fully transparent.
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=red:s=80x40,format=rgba,geq=r='255':g='0':b='0':a='if(lt(X,40),255,0)'",
+                    "-frames:v", "1", path("alpha.png")}));
+    for (ImageOutputFormat f : writableImageFormats()) {
+        const QString out = "alpha-out." + fileExtension(f);
+        QVERIFY(convert("alpha.png", f, out));
+        ImagePtr image = load(path(out));
+        QVERIFY(image);
+        const bool opaque = f == ImageOutputFormat::jpeg || f == ImageOutputFormat::heic;
+        QCOMPARE(bool(vips_image_hasalpha(image.get())), !opaque);
+        const QList<double> right = pixel(image.get(), 70, 20);
+        if (opaque) // flattened onto white
+            QVERIFY2(right[0] > 235 && right[1] > 235 && right[2] > 235, qPrintable(fileExtension(f)));
+        else
+            QCOMPARE(right.last(), 0.0);
+        const QList<double> left = pixel(image.get(), 5, 20);
+        QVERIFY(left[0] > 200 && left[1] < 60);
+    }
+}
+
+void ImageConverterTest::metadataKeptOrDropped()
+{
+    ImagePtr src = markedImage(64, 64);
+    const QByteArray xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+                           "<rdf:Description xmlns:dc=\"http://purl.org/dc/elements/1.1/\" dc:format=\"perchbox-test\"/>"
+                           "</rdf:RDF></x:xmpmeta>";
+    vips_image_set_blob_copy(src.get(), VIPS_META_XMP_NAME, xmp.constData(), size_t(xmp.size()));
+    QVERIFY(vips_jpegsave(src.get(), QFile::encodeName(path("meta.jpg")).constData(), nullptr) == 0);
+    for (ImageOutputFormat f : {ImageOutputFormat::jpeg, ImageOutputFormat::png, ImageOutputFormat::webp}) {
+        const QString ext = fileExtension(f);
+        QVERIFY(convert("meta.jpg", f, "kept." + ext, 90, ImageDimensionsPreset::original, true));
+        QVERIFY(convert("meta.jpg", f, "dropped." + ext, 90, ImageDimensionsPreset::original, false));
+        ImagePtr kept = load(path("kept." + ext));
+        ImagePtr dropped = load(path("dropped." + ext));
+        QVERIFY2(vips_image_get_typeof(kept.get(), VIPS_META_XMP_NAME), qPrintable(ext));
+        QVERIFY2(!vips_image_get_typeof(dropped.get(), VIPS_META_XMP_NAME), qPrintable(ext));
+        QCOMPARE(orientationOf(dropped.get()), 1);
+    }
+}
+
+void ImageConverterTest::refusesMultiPageAndBrokenInput()
+{
+    ImagePtr src = markedImage(40, 60);
+    QVERIFY(vips_tiffsave(src.get(), QFile::encodeName(path("pages.tif")).constData(), "page_height", 20, nullptr) == 0);
+    QVERIFY(!convert("pages.tif", ImageOutputFormat::png, "pages.png"));
+    QVERIFY(!QFileInfo::exists(path("pages.png")));
+
+    QVERIFY(writeFile(path("empty.png"), {}));
+    QVERIFY(!convert("empty.png", ImageOutputFormat::jpeg, "empty-out.jpg"));
+    QVERIFY(writeFile(path("text.jpg"), "hello, not a JPEG"));
+    QVERIFY(!convert("text.jpg", ImageOutputFormat::png, "text-out.png"));
+    QVERIFY(!QFileInfo::exists(path("text-out.png")));
+
+    // A PNG whose header claims 50,000 × 50,000 pixels (and holds no image data).
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray ihdr("IHDR");
+    auto be32 = [](quint32 v) {
+        const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(b, 4);
+    };
+    ihdr += be32(50000) + be32(50000) + QByteArray("\x08\x02\x00\x00\x00", 5);
+    png += be32(13) + ihdr + be32(pngCrc(ihdr));
+    QVERIFY(writeFile(path("huge.png"), png));
+    QString error;
+    QVERIFY(!runImageConversion(url("huge.png"), ImageOutputFormat::png, 90, ImageDimensionsPreset::original, true,
+                                false, url("huge-out.png"), &error));
+    QVERIFY(!QFileInfo::exists(path("huge-out.png")));
+
+    // The output folder does not exist: a failure, not a crash.
+    QVERIFY(!convert("crop.png", ImageOutputFormat::png, "no/such/folder/x.png"));
+}
+
+void ImageConverterTest::removesBackgroundAroundSubject()
+{
+    if (!BackgroundRemover::isAvailable())
+        QSKIP("the background model is not installed (scripts/fetch-model.sh)");
+    // A dark disc on a flat light background.
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i",
+                    "color=0xe8e8e0:s=640x480,format=rgb24,geq=r='if(lt(hypot(X-320,Y-240),130),40,232)':"
+                    "g='if(lt(hypot(X-320,Y-240),130),60,232)':b='if(lt(hypot(X-320,Y-240),130),160,224)'",
+                    "-frames:v", "1", path("subject.png")}));
+    QVERIFY(convert("subject.png", ImageOutputFormat::png, "cut.png", 90, ImageDimensionsPreset::original, true, true));
+    ImagePtr cut = load(path("cut.png"));
+    QVERIFY(cut);
+    QCOMPARE(vips_image_get_width(cut.get()), 640); // the full frame is kept
+    QVERIFY(vips_image_hasalpha(cut.get()));
+    QVERIFY2(pixel(cut.get(), 10, 10).last() < 40, "corner should be transparent");
+    QVERIFY2(pixel(cut.get(), 620, 460).last() < 40, "corner should be transparent");
+    QVERIFY2(pixel(cut.get(), 320, 240).last() > 215, "centre should be opaque");
+
+    // Into JPEG the removed background turns white.
+    QVERIFY(convert("subject.png", ImageOutputFormat::jpeg, "cut.jpg", 90, ImageDimensionsPreset::original, true, true));
+    ImagePtr jpg = load(path("cut.jpg"));
+    const QList<double> corner = pixel(jpg.get(), 10, 10);
+    QVERIFY(corner[0] > 240 && corner[1] > 240 && corner[2] > 240);
+}
+
+QTEST_GUILESS_MAIN(ImageConverterTest)
+#include "tst_image_converter.moc"
