@@ -76,6 +76,7 @@ constexpr KeyEntry keyTable[] = {
     // Keys without a display name of their own ("Key" + code).
     {114, nullptr, Qt::Key_Insert, false, 118}, // Help, at the Insert position
     {81, nullptr, Qt::Key_Equal, true, 125},    // keypad "="
+    {10, nullptr, 0, false, 94},                // the extra key left of Z on ISO keyboards
 };
 
 // Shifted characters of a US layout and the key they are typed on.
@@ -204,6 +205,8 @@ uint32_t KeyCombo::flagsFromQt(Qt::KeyboardModifiers modifiers)
 
 std::optional<KeyCombo> KeyCombo::fromQtKey(int key, Qt::KeyboardModifiers modifiers)
 {
+    if (key == 0 || key == Qt::Key_unknown)
+        return std::nullopt;
     const bool keypad = modifiers & Qt::KeypadModifier;
     const uint32_t flags = flagsFromQt(modifiers);
     // Qt reports letters in upper case whatever the shift state; lower-case Latin-1

@@ -139,7 +139,10 @@ private slots:
         QVERIFY(known >= 96);
         QCOMPARE((KeyCombo{2, 0}).x11Keycode(), std::optional<uint8_t>(40)); // D
         QCOMPARE((KeyCombo{49, 0}).x11Keycode(), std::optional<uint8_t>(65)); // Space
-        QVERIFY(!(KeyCombo{10, 0}).x11Keycode());
+        QCOMPARE((KeyCombo{10, 0}).x11Keycode(), std::optional<uint8_t>(94)); // ISO extra key
+        QVERIFY(!(KeyCombo{10, 0}).qtKey());
+        QVERIFY(!KeyCombo::fromQtKey(0, Qt::NoModifier));
+        QVERIFY(!(KeyCombo{200, 0}).x11Keycode());
         QVERIFY(!KeyCombo::keyCodeFromX11(0));
     }
 };
