@@ -5,8 +5,14 @@
 #include <QUuid>
 #include <QWidget>
 
+#include "model/Shelf.h"
+
+#include <memory>
+
 class ShelfManager;
 class QTimer;
+class QMenu;
+class QMimeData;
 
 // One open shelf: a frameless, always-on-top panel showing the shelf's header and files.
 //
@@ -45,11 +51,33 @@ public:
     static bool isTerminating();
 
     // True while the pointer is over this window: the keyboard shortcuts act only then.
-    bool isHoveredForPaste() const { return m_hovered; }
+    bool isHoveredForPaste() const;
 
     // Re-applies the look of the current theme (background, corners, fonts). Called on
     // every open window when the theme setting changes.
     void applyTheme();
+
+    // Content operations (also used by the menus and tests).
+    void paste();
+    void selectAll();
+    void quickLook();
+    // The selection and its anchor, in the rules of a shelf window.
+    QList<QUuid> selectedFileIds() const;
+    void clickFile(const QUuid &fileId, bool shift);
+    // Files of the shelf with these ids, in shelf order.
+    QList<ShelfFile> filesWithIds(const QList<QUuid> &ids) const;
+    // Takes a drop or paste payload (what dropEvent does); returns the URLs handed to
+    // addFiles (empty when nothing was taken).
+    QList<QUrl> takeDrop(const QMimeData *data);
+    // The file context menu for `fileId` (built, not shown).
+    QMenu *buildFileMenu(const QUuid &fileId, QWidget *parent);
+    // Removes entries (owned files deleted), as "Remove" does.
+    void removeEntries(const QList<QUuid> &ids);
+    // Moves the files to the trash in the background; failures stay and are reported.
+    void trashEntries(const QList<QUuid> &ids);
+
+    class ShelfFileView *fileView() const { return m_view; }
+    class ShelfFileModel *fileModel() const { return m_model; }
 
 signals:
     // The grip was pressed / released (the tuck manager listens to these).
@@ -60,24 +88,52 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    bool event(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    friend class ShelfGrip;
     void applyCornerRadius();
     void startCornerTimer();
     void updateMask();
+    void shelfChanged();
+    void applyLayoutSettings();
+    void updateSize();
+    void syncSelection();
+    void showFileMenu(const QUuid &fileId, const QPoint &globalPos);
+    void showRowMenu(const QUuid &fileId, const QPoint &globalPos);
+    void openCustomizer();
+    void scheduleCloseWhenEmpty();
+    bool acceptsPayload(const QMimeData *data) const;
 
     ShelfManager &m_manager;
     QUuid m_shelfId;
-    bool m_hovered = false;
     bool m_closing = false;
+    bool m_translucent = false;
+    bool m_targeted = false;
+    int m_lastFileCount = -1;
     QTimer *m_cornerTimer = nullptr;
+    QTimer *m_recheckTimer = nullptr;
     int m_cornerTicks = 0;
-    class ShelfContentView *m_content = nullptr;
+    // Moving by the background (same rule as the grip).
+    bool m_moving = false;
+    QPoint m_movePressGlobal;
+    QPoint m_moveWindowAtPress;
+
+    class ShelfHeader *m_header = nullptr;
+    QWidget *m_favoritesBar = nullptr;
+    class ShelfFileModel *m_model = nullptr;
+    class ShelfFileView *m_view = nullptr;
+    QWidget *m_empty = nullptr;
+    QPointer<class ShelfCustomizer> m_customizer;
+    struct SelectionState;
+    std::unique_ptr<SelectionState> m_selection;
 };

@@ -1,0 +1,226 @@
+#include "shelf/ShelfFileModel.h"
+
+#include "platform/FilePath.h"
+#include "platform/Icons.h"
+#include "shelf/ShelfLogic.h"
+#include "shelf/ThumbnailCache.h"
+
+#include <QFileInfo>
+#include <QMimeDatabase>
+
+#include <sys/stat.h>
+
+namespace {
+
+QIcon iconForName(const QString &fileName, bool isDir)
+{
+    static QHash<QString, QIcon> cache;
+    if (isDir) {
+        static const QIcon folder = QIcon::fromTheme(QStringLiteral("folder"), symbolIcon(QStringLiteral("folder")));
+        return folder;
+    }
+    static QMimeDatabase db;
+    const QMimeType mt = db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    const QString key = mt.name();
+    auto it = cache.constFind(key);
+    if (it != cache.constEnd())
+        return *it;
+    QIcon icon = QIcon::fromTheme(mt.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(mt.genericIconName());
+    if (icon.isNull())
+        icon = symbolIcon(QStringLiteral("doc"));
+    cache.insert(key, icon);
+    return icon;
+}
+
+} // namespace
+
+ShelfFileModel::ShelfFileModel(QObject *parent)
+    : QAbstractListModel(parent)
+    , m_thumbs(new ThumbnailCache(this))
+{
+    connect(m_thumbs, &ThumbnailCache::ready, this, &ShelfFileModel::thumbnailReady);
+}
+
+ShelfFileModel::~ShelfFileModel() = default;
+
+QString ShelfFileModel::displayName(const QUrl &url)
+{
+    const QString path = FilePath::displayPath(url);
+    QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    return name.isEmpty() ? path : name;
+}
+
+QList<QUuid> ShelfFileModel::order() const
+{
+    QList<QUuid> out;
+    out.reserve(m_files.size());
+    for (const ShelfFile &f : m_files)
+        out.append(f.id);
+    return out;
+}
+
+const ShelfFile *ShelfFileModel::fileAt(int row) const
+{
+    return row >= 0 && row < m_files.size() ? &m_files.at(row) : nullptr;
+}
+
+void ShelfFileModel::setFiles(const QList<ShelfFile> &files)
+{
+    const qsizetype old = m_files.size();
+    bool appended = files.size() > old;
+    for (qsizetype i = 0; appended && i < old; ++i)
+        appended = files.at(i) == m_files.at(i);
+    if (appended) {
+        beginInsertRows({}, int(old), int(files.size() - 1));
+        for (qsizetype i = old; i < files.size(); ++i) {
+            m_files.append(files.at(i));
+            m_rowOf.insert(files.at(i).id, int(i));
+        }
+        endInsertRows();
+        return;
+    }
+    if (files.size() == old) {
+        bool same = true;
+        for (qsizetype i = 0; same && i < old; ++i)
+            same = files.at(i) == m_files.at(i) && files.at(i).bookmarkData == m_files.at(i).bookmarkData;
+        if (same)
+            return;
+    }
+    beginResetModel();
+    m_files = files;
+    m_rowOf.clear();
+    QSet<QUuid> present;
+    for (qsizetype i = 0; i < m_files.size(); ++i) {
+        m_rowOf.insert(m_files.at(i).id, int(i));
+        present.insert(m_files.at(i).id);
+    }
+    for (auto it = m_info.begin(); it != m_info.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_info.erase(it);
+    endResetModel();
+}
+
+void ShelfFileModel::setSelection(const QSet<QUuid> &selected)
+{
+    if (selected == m_selected)
+        return;
+    QSet<QUuid> changed = (selected - m_selected) + (m_selected - selected);
+    m_selected = selected;
+    for (const QUuid &id : changed) {
+        const int row = rowOf(id);
+        if (row >= 0)
+            emit dataChanged(index(row), index(row), {SelectedRole});
+    }
+}
+
+void ShelfFileModel::setThumbnailSize(int px)
+{
+    if (px == m_thumbSize)
+        return;
+    m_thumbSize = px;
+    if (!m_files.isEmpty())
+        emit dataChanged(index(0), index(int(m_files.size()) - 1), {ThumbnailRole});
+}
+
+void ShelfFileModel::refreshFileInfo()
+{
+    m_info.clear();
+    m_thumbs->clear();
+    if (!m_files.isEmpty())
+        emit dataChanged(index(0), index(int(m_files.size()) - 1));
+}
+
+void ShelfFileModel::recheckFiles()
+{
+    for (int row = 0; row < m_files.size(); ++row) {
+        auto it = m_info.find(m_files.at(row).id);
+        if (it == m_info.end() || !it->known)
+            continue;
+        const QUrl now = m_files.at(row).resolvedURL();
+        struct stat st;
+        const QByteArray path = FilePath::bytes(now);
+        const bool exists = ::stat(path.constData(), &st) == 0 || FilePath::exists(now);
+        const qint64 size = exists && ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : it->size;
+        if (now != it->resolved || exists != it->exists || size != it->size) {
+            it->known = false; // looked up afresh when drawn
+            emit dataChanged(index(row), index(row));
+        }
+    }
+}
+
+const ShelfFileModel::Info &ShelfFileModel::info(int row) const
+{
+    const ShelfFile &f = m_files.at(row);
+    Info &i = m_info[f.id];
+    if (i.known)
+        return i;
+    i.known = true;
+    i.resolved = f.resolvedURL();
+    i.name = displayName(i.resolved);
+    const QByteArray path = FilePath::bytes(i.resolved);
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0) {
+        i.exists = true;
+        i.isDir = S_ISDIR(st.st_mode);
+        i.size = qint64(st.st_size);
+    } else {
+        i.exists = FilePath::exists(i.resolved); // a dangling link still counts
+    }
+    i.sizeText = i.isDir ? QString() : ShelfLogic::formatFileSize(i.size);
+    i.icon = iconForName(i.name, i.isDir);
+    return i;
+}
+
+void ShelfFileModel::thumbnailReady(const QUrl &url)
+{
+    for (int row = 0; row < m_files.size(); ++row) {
+        const auto it = m_info.constFind(m_files.at(row).id);
+        if (it != m_info.constEnd() && it->resolved == url)
+            emit dataChanged(index(row), index(row), {ThumbnailRole});
+    }
+}
+
+int ShelfFileModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_files.size());
+}
+
+Qt::ItemFlags ShelfFileModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+}
+
+QVariant ShelfFileModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_files.size())
+        return {};
+    const int row = index.row();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return info(row).name;
+    case Qt::DecorationRole:
+        return info(row).icon;
+    case FileIdRole:
+        return m_files.at(row).id;
+    case ResolvedUrlRole:
+        return info(row).resolved;
+    case SizeTextRole:
+        return info(row).sizeText;
+    case ExistsRole:
+        return info(row).exists;
+    case SelectedRole:
+        return m_selected.contains(m_files.at(row).id);
+    case ThumbnailRole: {
+        const Info &i = info(row);
+        if (!i.exists || i.isDir || !ThumbnailCache::isPreviewable(i.name))
+            return QImage();
+        return m_thumbs->request(i.resolved, m_thumbSize * 2);
+    }
+    default:
+        return {};
+    }
+}

@@ -1,0 +1,468 @@
+#include "shelf/ShelfHeader.h"
+
+#include "input/drag/DragOutLogic.h"
+#include "model/ShelfColor.h"
+#include "model/ShelfManager.h"
+#include "platform/Icons.h"
+#include "settings/AppSettings.h"
+#include "shelf/ShelfFileView.h"
+#include "shelf/ShelfHooks.h"
+#include "shelf/Theme.h"
+#include "shelf/WindowPlacement.h"
+
+#include <QColorDialog>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDrag>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// ---- grip -------------------------------------------------------------------------------
+
+ShelfGrip::ShelfGrip(QWidget *parent)
+    : QWidget(parent)
+{
+    setCursor(Qt::OpenHandCursor);
+    setFixedHeight(10);
+    setToolTip(QString());
+}
+
+void ShelfGrip::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor c = Theme::textColor(AppSettings::instance().theme(), palette());
+    c.setAlphaF(0.3f);
+    p.setPen(Qt::NoPen);
+    p.setBrush(c);
+    const QRectF bar(width() / 2.0 - 18, height() / 2.0 - 2, 36, 4);
+    p.drawRoundedRect(bar, 2, 2);
+}
+
+void ShelfGrip::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_pressGlobal = event->globalPosition().toPoint();
+    m_windowAtPress = window()->pos();
+    m_dragging = true;
+    setCursor(Qt::ClosedHandCursor);
+    emit dragBegan();
+    event->accept();
+}
+
+void ShelfGrip::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_dragging)
+        return;
+    window()->move(WindowPlacement::dragPosition(m_pressGlobal, m_windowAtPress,
+                                                 event->globalPosition().toPoint()));
+    event->accept();
+}
+
+void ShelfGrip::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!m_dragging)
+        return;
+    m_dragging = false;
+    setCursor(Qt::OpenHandCursor);
+    emit dragEnded();
+    event->accept();
+}
+
+// ---- stack handle -----------------------------------------------------------------------
+
+StackDragHandle::StackDragHandle(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(22, 18);
+    setCursor(Qt::OpenHandCursor);
+    setToolTip(QStringLiteral("Drag all files"));
+}
+
+void StackDragHandle::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QIcon doc = symbolIcon(QStringLiteral("doc"));
+    for (int i = 2; i >= 0; --i)
+        doc.paint(&p, QRect(2 + 2 * i, 1 + i, 12, 14));
+}
+
+void StackDragHandle::mousePressEvent(QMouseEvent *event)
+{
+    m_press = event->position();
+    m_hasPress = true;
+    m_dragStarted = false;
+    event->accept();
+}
+
+void StackDragHandle::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragStarted || !m_hasPress || !files)
+        return;
+    if (!DragOut::beyondThreshold(m_press, event->position(), DragOut::stackThreshold))
+        return;
+    const QList<ShelfFile> list = files();
+    if (list.isEmpty())
+        return;
+    m_dragStarted = true;
+    m_hasPress = false;
+    const DragMode mode = dragMode ? dragMode() : DragMode::copy;
+    QList<QUrl> urls;
+    QList<QUuid> ids;
+    for (const auto &c : DragOut::capture(list)) {
+        urls << c.sourceURL;
+        ids << c.file.id;
+    }
+    auto *drag = new QDrag(this);
+    drag->setMimeData(shelfDragMimeData(urls, ids, QUuid()));
+    drag->setPixmap(fannedDragPixmap(urls, devicePixelRatioF()));
+    drag->setHotSpot(QPoint(16, 16));
+    const Qt::DropAction result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    const DragOut::Operation op = result == Qt::IgnoreAction ? DragOut::Operation::none
+                                                             : DragOut::Operation::copy;
+    if (DragOut::stackDragRemovesFiles(op, mode, int(list.size())))
+        emit moveCompleted(list);
+}
+
+void StackDragHandle::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_hasPress = false;
+    event->accept();
+}
+
+// ---- header -----------------------------------------------------------------------------
+
+static QToolButton *symbolButton(const QString &symbol, const QString &help, QWidget *parent)
+{
+    auto *b = new QToolButton(parent);
+    b->setIcon(symbolIcon(symbol));
+    b->setIconSize(QSize(13, 13));
+    b->setAutoRaise(true);
+    b->setToolTip(help);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setObjectName(symbol);
+    return b;
+}
+
+ShelfHeader::ShelfHeader(ShelfManager &manager, const QUuid &shelfId, QWidget *window)
+    : QWidget(window)
+    , m_manager(manager)
+    , m_shelfId(shelfId)
+    , m_window(window)
+{
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    m_grip = new ShelfGrip(this);
+    outer->addWidget(m_grip);
+
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(2, 0, 0, 2);
+    row->setSpacing(2);
+    outer->addLayout(row);
+
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(16, 16);
+    row->addWidget(m_icon);
+
+    m_name = new QPushButton(this);
+    m_name->setFlat(true);
+    m_name->setToolTip(QStringLiteral("Click to rename"));
+    m_name->setFocusPolicy(Qt::NoFocus);
+    m_name->setCursor(Qt::PointingHandCursor);
+    m_name->setStyleSheet(QStringLiteral("QPushButton { border: none; text-align: left; padding: 0 2px; background: transparent; }"));
+    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    connect(m_name, &QPushButton::clicked, this, &ShelfHeader::renameShelf);
+    row->addWidget(m_name, 1);
+
+    m_star = new QLabel(this);
+    m_star->setFixedSize(12, 12);
+    m_star->setPixmap(symbolIcon(QStringLiteral("star.fill")).pixmap(12, 12));
+    m_star->setToolTip(QStringLiteral("Default shelf for \"Send to Perchbox\""));
+    row->addWidget(m_star);
+
+    m_stack = new StackDragHandle(this);
+    row->addWidget(m_stack);
+
+    m_pencil = symbolButton(QStringLiteral("pencil"), QStringLiteral("Customize"), this);
+    connect(m_pencil, &QToolButton::clicked, this, &ShelfHeader::customizerRequested);
+    row->addWidget(m_pencil);
+
+    const ShelfHooks &hooks = shelfHooks();
+    m_left = symbolButton(QStringLiteral("arrow.left.to.line"), QStringLiteral("Tuck to left edge of this screen"), this);
+    m_right = symbolButton(QStringLiteral("arrow.right.to.line"), QStringLiteral("Tuck to right edge of this screen"), this);
+    m_float = symbolButton(QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), QStringLiteral("Float shelf freely"), this);
+    connect(m_left, &QToolButton::clicked, this, [this] {
+        if (shelfHooks().tuckLeft)
+            shelfHooks().tuckLeft(m_window, m_shelfId);
+    });
+    connect(m_right, &QToolButton::clicked, this, [this] {
+        if (shelfHooks().tuckRight)
+            shelfHooks().tuckRight(m_window, m_shelfId);
+    });
+    connect(m_float, &QToolButton::clicked, this, [this] {
+        if (shelfHooks().floatFreely)
+            shelfHooks().floatFreely(m_window, m_shelfId);
+    });
+    row->addWidget(m_left);
+    row->addWidget(m_right);
+    row->addWidget(m_float);
+    (void)hooks;
+
+    m_hide = symbolButton(QStringLiteral("eye.slash.fill"), QStringLiteral("Hide shelf"), this);
+    connect(m_hide, &QToolButton::clicked, this, [this] { m_manager.hideShelf(m_shelfId); });
+    row->addWidget(m_hide);
+    refresh();
+}
+
+void ShelfHeader::refresh()
+{
+    const Shelf *shelf = m_manager.shelf(m_shelfId);
+    if (!shelf)
+        return;
+    const AppSettings &settings = AppSettings::instance();
+    const AppTheme theme = settings.theme();
+    const bool large = settings.shelfSize() == ShelfSize::large;
+    m_icon->setPixmap(tintedSymbolIcon(shelf->icon, toQColor(shelf->colorData)).pixmap(16, 16));
+    QFont f = Theme::font(theme, large ? 14 : 12, QFont::DemiBold);
+    m_name->setFont(f);
+    QPalette pal = m_name->palette();
+    pal.setColor(QPalette::ButtonText, Theme::textColor(theme, palette()));
+    m_name->setPalette(pal);
+    m_name->setText(QFontMetrics(f).elidedText(shelf->name, Qt::ElideRight, 110));
+    m_star->setVisible(settings.defaultShelfID() == m_shelfId);
+    const ShelfHooks &hooks = shelfHooks();
+    m_left->setVisible(bool(hooks.tuckLeft));
+    m_right->setVisible(bool(hooks.tuckRight));
+    m_float->setVisible(bool(hooks.floatFreely));
+    m_stack->setVisible(!shelf->files.isEmpty());
+}
+
+void ShelfHeader::renameShelf()
+{
+    const Shelf *shelf = m_manager.shelf(m_shelfId);
+    if (!shelf)
+        return;
+    QDialog dialog(m_window);
+    dialog.setWindowTitle(QStringLiteral("Rename Shelf"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(QStringLiteral("Rename Shelf"), &dialog);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    layout->addWidget(label);
+    auto *field = new QLineEdit(shelf->name, &dialog);
+    field->setPlaceholderText(QStringLiteral("Shelf name"));
+    field->setAccessibleName(QStringLiteral("Shelf name"));
+    field->selectAll();
+    layout->addWidget(field);
+    auto *buttons = new QDialogButtonBox(&dialog);
+    QPushButton *rename = buttons->addButton(QStringLiteral("Rename"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    rename->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    if (dialog.exec() == QDialog::Accepted)
+        m_manager.renameShelf(m_shelfId, field->text());
+}
+
+void ShelfHeader::fillHeaderMenu(QMenu *menu)
+{
+    const ShelfHooks &hooks = shelfHooks();
+    menu->addAction(QStringLiteral("Hide Shelf"), this, [this] { m_manager.hideShelf(m_shelfId); });
+    if (hooks.tuckLeft || hooks.tuckRight || hooks.floatFreely) {
+        menu->addSeparator();
+        if (hooks.tuckLeft)
+            menu->addAction(QStringLiteral("Tuck to Left Edge"), this, [this] { shelfHooks().tuckLeft(m_window, m_shelfId); });
+        if (hooks.tuckRight)
+            menu->addAction(QStringLiteral("Tuck to Right Edge"), this, [this] { shelfHooks().tuckRight(m_window, m_shelfId); });
+        if (hooks.floatFreely)
+            menu->addAction(QStringLiteral("Float Freely"), this, [this] { shelfHooks().floatFreely(m_window, m_shelfId); });
+    }
+    if (hooks.editShortcut) {
+        menu->addSeparator();
+        const QString current = hooks.shortcutText ? hooks.shortcutText(m_shelfId) : QString();
+        menu->addAction(current.isEmpty() ? QStringLiteral("Set Custom Shortcut…") : QStringLiteral("Change Custom Shortcut…"),
+                        this, [this] { shelfHooks().editShortcut(m_window, m_shelfId); });
+        if (!current.isEmpty() && hooks.clearShortcut)
+            menu->addAction(QStringLiteral("Clear Shortcut (") + current + QLatin1Char(')'), this,
+                            [this] { shelfHooks().clearShortcut(m_shelfId); });
+    }
+    if (hooks.fillFavoritesMenu) {
+        QMenu *fav = menu->addMenu(QStringLiteral("Favorites"));
+        hooks.fillFavoritesMenu(fav, m_window, m_shelfId);
+    }
+    menu->addSeparator();
+    AppSettings &settings = AppSettings::instance();
+    if (settings.defaultShelfID() == m_shelfId)
+        menu->addAction(symbolIcon(QStringLiteral("star.slash")), QStringLiteral("Remove as Default (Finder)"), this,
+                        [] { AppSettings::instance().setDefaultShelfID(QUuid()); });
+    else
+        menu->addAction(symbolIcon(QStringLiteral("star.fill")), QStringLiteral("Set as Default (Finder Send)"), this,
+                        [this] { AppSettings::instance().setDefaultShelfID(m_shelfId); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Remove Shelf Permanently"), this, [this] { m_manager.deleteShelf(m_shelfId); });
+}
+
+void ShelfHeader::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    fillHeaderMenu(&menu);
+    menu.exec(event->globalPos());
+    event->accept();
+}
+
+// ---- customizer -------------------------------------------------------------------------
+
+QList<QPair<QString, QColor>> ShelfCustomizer::presetColors()
+{
+    return {
+        {QStringLiteral("blue"), QColor(0, 122, 255)},
+        {QStringLiteral("purple"), QColor(175, 82, 222)},
+        {QStringLiteral("pink"), QColor(255, 45, 85)},
+        {QStringLiteral("red"), QColor(255, 59, 48)},
+        {QStringLiteral("orange"), QColor(255, 149, 0)},
+        {QStringLiteral("yellow"), QColor(255, 204, 0)},
+        {QStringLiteral("green"), QColor(52, 199, 89)},
+        {QStringLiteral("teal"), QColor(48, 176, 199)},
+        {QStringLiteral("indigo"), QColor(88, 86, 214)},
+        {QStringLiteral("gray"), QColor(142, 142, 147)},
+    };
+}
+
+QStringList ShelfCustomizer::iconNames()
+{
+    return {"tray", "folder", "archivebox", "doc", "photo", "film",
+            "music.note", "link", "star", "bookmark", "tag", "paperclip"};
+}
+
+static QToolButton *swatch(const QColor &c, const QString &tip, QWidget *parent)
+{
+    auto *b = new QToolButton(parent);
+    b->setFixedSize(18, 18);
+    b->setToolTip(tip);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setStyleSheet(QStringLiteral("QToolButton { background: %1; border-radius: 9px; border: 1px solid rgba(0,0,0,60); }")
+                         .arg(c.name(QColor::HexArgb)));
+    return b;
+}
+
+ShelfCustomizer::ShelfCustomizer(ShelfManager &manager, const QUuid &shelfId, QWidget *parent)
+    : QFrame(parent, Qt::Tool | Qt::WindowStaysOnTopHint)
+    , m_manager(manager)
+    , m_shelfId(shelfId)
+{
+    setWindowTitle(QStringLiteral("Customize Shelf"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFrameShape(QFrame::StyledPanel);
+    setObjectName(QStringLiteral("perchbox-customizer"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+
+    auto *colors = new QGridLayout;
+    colors->setSpacing(4);
+    int i = 0;
+    for (const auto &[name, color] : presetColors()) {
+        QToolButton *b = swatch(color, name, this);
+        connect(b, &QToolButton::clicked, this, [this, color = color] { setColor(color); });
+        colors->addWidget(b, i / 5, i % 5);
+        ++i;
+    }
+    layout->addLayout(colors);
+
+    auto *customRow = new QHBoxLayout;
+    customRow->addWidget(new QLabel(QStringLiteral("Color"), this));
+    auto *well = new QToolButton(this);
+    well->setText(QStringLiteral("…"));
+    well->setToolTip(QStringLiteral("Pick a custom color — saved when you close the customizer"));
+    connect(well, &QToolButton::clicked, this, [this] {
+        const Shelf *shelf = m_manager.shelf(m_shelfId);
+        const QColor initial = shelf ? toQColor(shelf->colorData) : QColor(Qt::blue);
+        const QColor c = QColorDialog::getColor(initial, this, QStringLiteral("Color"), QColorDialog::ShowAlphaChannel);
+        if (c.isValid()) {
+            m_pickedCustom = c;
+            setColor(c);
+        }
+    });
+    customRow->addWidget(well);
+    customRow->addStretch();
+    layout->addLayout(customRow);
+
+    layout->addWidget(new QLabel(QStringLiteral("Recent"), this));
+    m_recentRow = new QWidget(this);
+    new QHBoxLayout(m_recentRow);
+    m_recentRow->layout()->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_recentRow);
+    rebuildRecent();
+
+    layout->addWidget(new QLabel(QStringLiteral("Icon"), this));
+    auto *icons = new QGridLayout;
+    icons->setSpacing(2);
+    i = 0;
+    for (const QString &name : iconNames()) {
+        auto *b = new QToolButton(this);
+        b->setIcon(symbolIcon(name));
+        b->setToolTip(name);
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        connect(b, &QToolButton::clicked, this, [this, name] { setIcon(name); });
+        icons->addWidget(b, i / 6, i % 6);
+        ++i;
+    }
+    layout->addLayout(icons);
+
+    auto *done = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(done, &QDialogButtonBox::rejected, this, &QWidget::close);
+    layout->addWidget(done);
+}
+
+void ShelfCustomizer::rebuildRecent()
+{
+    QLayout *l = m_recentRow->layout();
+    while (QLayoutItem *item = l->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const SavedColor &s : AppSettings::instance().savedCustomColors()) {
+        const QColor c = QColor::fromRgbF(float(s.red), float(s.green), float(s.blue), float(s.alpha));
+        QToolButton *b = swatch(c, c.name(), m_recentRow);
+        connect(b, &QToolButton::clicked, this, [this, c] { setColor(c); });
+        l->addWidget(b);
+    }
+    static_cast<QHBoxLayout *>(l)->addStretch();
+}
+
+void ShelfCustomizer::setColor(const QColor &color)
+{
+    const ShelfColorData data = shelfColorData(color);
+    m_manager.updateShelf(m_shelfId, [&](Shelf &s) { s.colorData = data; });
+}
+
+void ShelfCustomizer::setIcon(const QString &name)
+{
+    m_manager.updateShelf(m_shelfId, [&](Shelf &s) { s.icon = name; });
+}
+
+void ShelfCustomizer::hideEvent(QHideEvent *event)
+{
+    if (m_pickedCustom) {
+        AppSettings::instance().addCustomColor(*m_pickedCustom);
+        m_pickedCustom.reset();
+        rebuildRecent();
+    }
+    QFrame::hideEvent(event);
+}
