@@ -290,6 +290,75 @@ private slots:
         QCOMPARE(ShelfJson::decodeShelves(" [ ] ")->size(), 0);
     }
 
+    void jsonSyntax()
+    {
+        // Escapes, including a surrogate pair and an escaped key.
+        const QByteArray folder = minimalShelf().value("folderURL").toString().toUtf8();
+        const QByteArray text = "[{\"\\u0069d\":\"0A1B2C3D-0000-4000-8000-00000000000A\","
+                                "\"name\":\"\\\"q\\\" \\\\ \\/ \\n\\t\\u00e9\\ud83d\\ude00\","
+                                "\"colorData\":{\"r\":1e0,\"g\":-0.0,\"b\":1E-2,\"a\":0.5},"
+                                "\"icon\":\"tray\",\"folderURL\":\"" + folder + "\",\"files\":[ ] } ]\n";
+        QString error;
+        const auto ok = ShelfJson::decodeShelves(text, &error);
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(ok->first().name, QString::fromUtf8("\"q\" \\ / \n\t\u00e9\U0001F600"));
+        QCOMPARE(ok->first().colorData, (ShelfColorData{1, -0.0, 0.01, 0.5}));
+
+        // Names with quotes and control characters are written as valid JSON and come back.
+        Shelf odd = Shelf::make(QString::fromUtf8("a\"b\\c\x01\x1f\n\u2028 ✓"), ShelfColorData{qInf(), qQNaN(), 0.5, 1}, "tray");
+        const QByteArray written = ShelfJson::encodeShelves({odd});
+        QJsonParseError parseError;
+        QJsonDocument::fromJson(written, &parseError);
+        QCOMPARE(parseError.error, QJsonParseError::NoError);
+        const auto back = ShelfJson::decodeShelves(written);
+        QVERIFY(back);
+        QCOMPARE(back->first().name, odd.name);
+        QCOMPARE(back->first().colorData, (ShelfColorData{0, 0, 0.5, 1})); // no JSON form for inf/NaN
+
+        // Not JSON: each of these breaks one rule of the grammar.
+        QByteArray good = ShelfJson::encodeShelves({Shelf::make("x", {}, "tray")});
+        const QList<std::pair<QByteArray, QByteArray>> breaks{
+            {"\"r\":0", "\"r\":00"},  {"\"r\":0", "\"r\":+0"}, {"\"r\":0", "\"r\":.5"},
+            {"\"r\":0", "\"r\":NaN"}, {"\"r\":0", "\"r\":1e"}, {"\"r\":0", "\"r\":0,"},
+            {"\"icon\":\"tray\"", "\"icon\":'tray'"}, {"\"icon\":\"tray\"", "\"icon\":\"tr\tay\""},
+            {"\"icon\":\"tray\"", "\"icon\":\"tr\\xay\""}, {"\"icon\":\"tray\"", "\"icon\":\"\\u12G4\""},
+            {"\"icon\":\"tray\"", "\"icon\"\"tray\""}, {"\"files\":[]", "\"files\":[,]"},
+            {"\"}]", "\"}],"}, {"\"}]", "\"}] x"}, {"\"}]", "\"}"}, {"\"icon\":\"tray\"", "\"icon\":\"tray"},
+        };
+        QVERIFY(ShelfJson::decodeShelves(good));
+        for (const auto &[from, to] : breaks) {
+            QByteArray bad = good;
+            QVERIFY2(bad.contains(from), from.constData());
+            bad.replace(from, to);
+            QVERIFY2(!ShelfJson::decodeShelves(bad), to.constData());
+        }
+    }
+
+    void largeListsKeepOrderAndFailAsAWhole()
+    {
+        // Big enough to be decoded on several threads.
+        QList<Shelf> shelves;
+        for (int s = 0; s < 24; ++s) {
+            Shelf shelf = Shelf::make(QString("Shelf %1").arg(s), {}, "tray");
+            for (int i = 0; i < 800; ++i)
+                shelf.files.append({QUuid::createUuid(), FilePath::urlFromPath(QString("/data/%1/f %2").arg(s).arg(i)),
+                                    {}, QByteArray(48, char(i))});
+            shelves.append(shelf);
+        }
+        QByteArray json = ShelfJson::encodeShelves(shelves);
+        QVERIFY(json.size() > (1 << 20));
+        const auto back = ShelfJson::decodeShelves(json);
+        QVERIFY(back);
+        QCOMPARE(*back, shelves);
+        QCOMPARE(back->last().files.last().bookmarkData, shelves.last().files.last().bookmarkData);
+
+        const qsizetype lastIcon = json.lastIndexOf("\"icon\":\"tray\"");
+        json.replace(lastIcon, 13, "\"icon\":17   ");
+        QString error;
+        QVERIFY(!ShelfJson::decodeShelves(json, &error));
+        QVERIFY2(error.contains("icon"), qPrintable(error));
+    }
+
     void idSets()
     {
         const auto ids = ShelfJson::decodeIdSet(
