@@ -428,49 +428,56 @@ void ShelfManager::deleteAllShelves()
 
 void ShelfManager::addFiles(const QList<QUrl> &urls, const QUuid &shelfID)
 {
-    // Every call ends with one addFilesFinished, also when there is nothing to add.
-    const auto finishEmpty = [this, shelfID] {
-        QMetaObject::invokeMethod(this, [this, shelfID] { emit addFilesFinished(shelfID); }, Qt::QueuedConnection);
-    };
     const Shelf *target = shelf(shelfID);
-    if (!target)
-        return finishEmpty();
-    const int limit = maxFilesPerShelf();
-    const qsizetype count = target->files.size();
-
+    if (!target) {
+        // Every call ends with one addFilesFinished, also when there is nothing to add.
+        QMetaObject::invokeMethod(this, [this, shelfID] { emit addFilesFinished(shelfID); }, Qt::QueuedConnection);
+        return;
+    }
     AddJob job;
     job.shelfID = shelfID;
-    job.limit = limit;
+    job.limit = maxFilesPerShelf();
     job.generation = m_generation;
-    job.shelfUrls.reserve(target->files.size());
-    for (const ShelfFile &f : target->files)
-        job.shelfUrls.insert(f.url);
-
-    QList<QUrl> accepted;
-    QSet<QUrl> seen;
-    for (const QUrl &url : urls) {
-        if (job.shelfUrls.contains(url) || seen.contains(url))
-            continue;
-        if (limit >= 1 && count + accepted.size() >= limit)
-            break;
-        seen.insert(url);
-        accepted.append(url);
-    }
-    if (accepted.isEmpty())
-        return finishEmpty();
-
     const quint64 jobID = m_nextJobID++;
-    m_addJobs.insert(jobID, std::move(job));
+    m_addJobs.insert(jobID, job);
 
     // Forget jobs that are done.
     m_addFutures.removeIf([](const QFuture<void> &f) { return f.isFinished(); });
 
+    // The choice of files is made against the shelf as it is now (a shared copy of its
+    // list), so that a drop of a hundred thousand files does not hold up the UI; each
+    // batch is checked against the live shelf again when it arrives.
+    const QList<ShelfFile> current = target->files;
+    const int limit = job.limit;
     const auto cancelled = m_cancelled;
-    QThreadPool *pool = QThreadPool::globalInstance();
-    m_addFutures.append(QtConcurrent::run(pool, [this, jobID, accepted, cancelled] {
+    m_addFutures.append(QtConcurrent::run(QThreadPool::globalInstance(), [this, jobID, urls, current, limit, cancelled] {
+        QSet<QUrl> shelfUrls;
+        shelfUrls.reserve(current.size());
+        for (const ShelfFile &f : current)
+            shelfUrls.insert(f.url);
+        QList<QUrl> accepted;
+        QSet<QUrl> seen;
+        for (const QUrl &url : urls) {
+            if (shelfUrls.contains(url) || seen.contains(url))
+                continue;
+            if (limit >= 1 && current.size() + accepted.size() >= limit)
+                break; // the rest is dropped without a message
+            seen.insert(url);
+            accepted.append(url);
+        }
+        seen = {};
+
+        // The destructor waits for this task, so `this` is alive while posting.
+        const auto post = [this, jobID](QList<AddedEntry> batch, QSet<QUrl> known, bool last) {
+            QMetaObject::invokeMethod(
+                this, [this, jobID, batch = std::move(batch), known = std::move(known), last] {
+                    deliverBatch(jobID, batch, known, last);
+                },
+                Qt::QueuedConnection);
+        };
         QList<AddedEntry> batch;
         batch.reserve(kAddBatchSize);
-        for (const QUrl &url : accepted) {
+        for (const QUrl &url : std::as_const(accepted)) {
             if (cancelled->load())
                 return;
             AddedEntry entry;
@@ -482,23 +489,17 @@ void ShelfManager::addFiles(const QList<QUrl> &urls, const QUuid &shelfID)
                                  : FileBookmark::resolvedUrl(entry.file.bookmarkData, url);
             batch.append(std::move(entry));
             if (batch.size() == kAddBatchSize) {
-                QMetaObject::invokeMethod(
-                    this, [this, jobID, b = std::move(batch)] { deliverBatch(jobID, b, false); },
-                    Qt::QueuedConnection);
-                batch = {};
+                // The first batch carries the URLs the shelf had, to spare the UI rebuilding them.
+                post(std::exchange(batch, {}), std::exchange(shelfUrls, {}), false);
                 batch.reserve(kAddBatchSize);
             }
         }
-        if (cancelled->load())
-            return;
-        // The destructor waits for this task, so `this` is alive while posting.
-        QMetaObject::invokeMethod(
-            this, [this, jobID, b = std::move(batch)] { deliverBatch(jobID, b, true); },
-            Qt::QueuedConnection);
+        if (!cancelled->load())
+            post(std::move(batch), std::move(shelfUrls), true);
     }));
 }
 
-void ShelfManager::deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, bool last)
+void ShelfManager::deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, const QSet<QUrl> &knownUrls, bool last)
 {
     auto jobIt = m_addJobs.find(jobID);
     if (jobIt == m_addJobs.end())
@@ -507,13 +508,19 @@ void ShelfManager::deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, b
     const QUuid shelfID = job.shelfID;
     const int index = indexOfShelf(shelfID);
     int added = 0;
+    if (!job.haveUrls && job.generation == m_generation) {
+        // Nothing changed since the call: the worker's view of the shelf is the current one.
+        job.shelfUrls = knownUrls;
+        job.haveUrls = true;
+    }
     if (index >= 0 && !batch.isEmpty()) {
         Shelf &target = m_shelves[index];
-        if (job.generation != m_generation) {
-            // The list changed since the last batch: look at the shelf's files afresh.
+        if (!job.haveUrls || job.generation != m_generation) {
+            // The list changed since the last look: take the shelf's files afresh.
             job.shelfUrls.clear();
             for (const ShelfFile &f : std::as_const(target.files))
                 job.shelfUrls.insert(f.url);
+            job.haveUrls = true;
         }
         QSet<QUrl> taken;
         for (const AddedEntry &entry : batch) {

@@ -166,12 +166,13 @@ private:
         int limit = 0;
         quint64 generation = 0;
         QSet<QUrl> shelfUrls; // URLs of the shelf's files as of `generation`
+        bool haveUrls = false;
     };
 
     void loadAll();
     void shelvesDidChange();
     void bumpVisibility();
-    void deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, bool last);
+    void deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, const QSet<QUrl> &knownUrls, bool last);
     void removeShelfFolder(const Shelf &shelf);
     bool folderIsInsideShelvesRoot(const QByteArray &standardizedFolder) const;
     bool prepareShelvesFile();
