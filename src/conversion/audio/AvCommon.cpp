@@ -451,8 +451,12 @@ int AudioChain::receiveDecoded()
         ++m_decodedFrames;
         const int64_t ts = m_frame->best_effort_timestamp;
         if (ts != AV_NOPTS_VALUE) {
-            if (m_startPts == AV_NOPTS_VALUE)
+            if (m_startPts == AV_NOPTS_VALUE) {
                 m_startPts = m_in->start_time != AV_NOPTS_VALUE ? m_in->start_time : ts;
+                const double offset = ts * av_q2d(m_in->time_base) - m_originSeconds;
+                if (m_align && m_outSamples == 0 && offset > 0.001)
+                    m_outSamples = std::llround(offset * m_enc->sample_rate);
+            }
             m_decodedSeconds = (ts - m_startPts) * av_q2d(m_in->time_base)
                                + double(m_frame->nb_samples) / m_frame->sample_rate;
         } else {

@@ -146,6 +146,13 @@ public:
     int sendPacket(const AVPacket *packet);
     // Drains decoder, filters and encoder at the end of the input.
     int finish();
+    // Places the audio on a shared timeline that starts at `originSeconds` of the input (the
+    // audio of a video keeps its offset to the picture). Without it audio starts at zero.
+    void alignTo(double originSeconds)
+    {
+        m_align = true;
+        m_originSeconds = originSeconds;
+    }
 
     // Media time (seconds from the stream's start) reached by the decoded audio so far.
     double decodedSeconds() const { return m_decodedSeconds; }
@@ -175,6 +182,8 @@ private:
     int64_t m_outSamples = 0;
     int64_t m_startPts = AV_NOPTS_VALUE;
     double m_decodedSeconds = 0;
+    bool m_align = false;
+    double m_originSeconds = 0;
     int m_decodedFrames = 0;
     int m_skippedPackets = 0;
     QString m_error;

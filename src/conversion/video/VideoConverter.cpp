@@ -608,6 +608,7 @@ ConversionResult VideoTranscoder::run(const QByteArray &sourcePath, const QByteA
         m_audio = std::make_unique<av::AudioChain>();
         if (!m_audio->open(audioIn, m_output, spec, &error))
             return fail(error);
+        m_audio->alignTo(m_input.startSeconds());
     }
 
     if (!m_output.writeHeader(nullptr, &error))

@@ -52,6 +52,7 @@ struct StreamFacts {
     QString pixelFormat;
     double frameRate = 0; // average
     int packets = 0;
+    double startTime = 0; // seconds
 };
 
 struct FileFacts {
@@ -109,6 +110,7 @@ inline FileFacts readBack(const QString &path)
         if (par->codec_type == AVMEDIA_TYPE_VIDEO && par->format >= 0)
             s->pixelFormat = QString::fromLatin1(av_get_pix_fmt_name(AVPixelFormat(par->format)));
         s->frameRate = av_q2d(st->avg_frame_rate);
+        s->startTime = st->start_time != AV_NOPTS_VALUE ? st->start_time * av_q2d(st->time_base) : 0;
     }
     AVPacket *pkt = av_packet_alloc();
     while (av_read_frame(ctx, pkt) >= 0) {

@@ -221,6 +221,21 @@ private slots:
         QCOMPARE(f.audio.channels, 1);
     }
 
+    void audioKeepsItsOffsetToThePicture()
+    {
+        // The tone starts half a second after the first picture.
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-itsoffset", "0.5", "-f",
+                        "lavfi", "-i", "sine=sample_rate=48000:duration=1", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+                        path("late-audio.mkv")}));
+        VideoConversionSettings s;
+        s.format = VideoOutputFormat::prores;
+        s.proResProfile = ProResProfile::proxy;
+        QVERIFY(convert("late-audio.mkv", s, "late-audio.mov").ok);
+        const auto f = readBack(path("late-audio.mov"));
+        QVERIFY2(qAbs(f.audio.startTime - f.video.startTime - 0.5) < 0.03,
+                 qPrintable(QStringLiteral("%1 %2").arg(f.audio.startTime).arg(f.video.startTime)));
+    }
+
     void scalesIntoTheBox()
     {
         VideoConversionSettings s;
