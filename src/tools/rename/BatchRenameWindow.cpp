@@ -266,6 +266,7 @@ void BatchRenameWindow::buildUi()
     m_find = new QLineEdit(options);
     m_replace = new QLineEdit(options);
     m_find->setPlaceholderText(QStringLiteral("Text to find"));
+    m_find->setObjectName(QStringLiteral("findField"));
     m_replace->setPlaceholderText(QStringLiteral("Replacement"));
     findForm->addRow(QStringLiteral("Find:"), m_find);
     findForm->addRow(QStringLiteral("Replace with:"), m_replace);
@@ -299,6 +300,7 @@ void BatchRenameWindow::buildUi()
     auto *affixes = new QFormLayout;
     m_prefix = new QLineEdit(options);
     m_suffix = new QLineEdit(options);
+    m_prefix->setObjectName(QStringLiteral("prefixField"));
     affixes->addRow(QStringLiteral("Prefix:"), m_prefix);
     affixes->addRow(QStringLiteral("Suffix:"), m_suffix);
     auto *trimRow = new QHBoxLayout;

@@ -1,0 +1,168 @@
+#include "platform/FilePath.h"
+#include "settings/AppSettings.h"
+#include "settings/SettingsStore.h"
+#include "tools/flatten/FlattenWindow.h"
+#include "tools/rename/BatchRenameWindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestBatchRenameWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_home;
+
+    QList<RenameFile> files() const
+    {
+        QList<RenameFile> out;
+        for (const char *n : {"a.txt", "b.txt", "c.txt"})
+            out.append({QUuid::createUuid(), FilePath::urlFromPath(QStringLiteral("/tmp/x/") + n), {}});
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // Keep the shared preset store away from the user's settings.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath("data")));
+    }
+
+    void previewFollowsOptions()
+    {
+        BatchRenameWindow window(files(), std::nullopt, {});
+        RenamePreviewModel *model = window.previewModel();
+        QCOMPARE(model->rowCount(), 3);
+        QCOMPARE(model->newName(0), QString("a.txt"));
+        const QVariant dim = model->data(model->index(0, RenamePreviewModel::NewName), Qt::ForegroundRole);
+        const int rebuilds = model->rebuildCount();
+
+        auto *prefix = window.findChild<QLineEdit *>("prefixField");
+        QVERIFY(prefix);
+        QTest::keyClicks(prefix, "new_");
+        QCOMPARE(model->newName(2), QString("new_c.txt"));
+        QVERIFY(model->data(model->index(0, RenamePreviewModel::NewName), Qt::ForegroundRole) != dim);
+        QCOMPARE(model->rebuildCount(), rebuilds + 4); // one per typed character
+
+        // The same options again: no redraw.
+        window.setOptions(window.options());
+        QCOMPARE(model->rebuildCount(), rebuilds + 4);
+
+        RenamePreset counter = window.options();
+        counter.useCounter = true;
+        counter.counterPad = 3;
+        window.setOptions(counter);
+        QCOMPARE(model->newName(1), QString("new_b_002.txt"));
+        QCOMPARE(window.sequenceText(), QString("Sequence: 001, 002, 003, 004…"));
+        QCOMPARE(window.exampleText(), QString("Example: filename_001.ext"));
+
+        // Steppers keep values within their limits.
+        counter.counterPad = 50;
+        counter.trimHead = 500;
+        window.setOptions(counter);
+        QCOMPARE(window.options().counterPad, 8);
+        QCOMPARE(window.options().trimHead, 99);
+    }
+
+    void regexFeedbackAndApply()
+    {
+        RenamePlan applied;
+        int calls = 0;
+        auto *window = new BatchRenameWindow(files(), std::nullopt, [&](const RenamePlan &plan) {
+            applied = plan;
+            ++calls;
+        });
+        RenamePreset p;
+        p.isAdvanced = true;
+        p.useRegex = true;
+        p.findText = "(a";
+        window->setOptions(p);
+        QVERIFY(window->regexFeedback().contains("Invalid regular expression"));
+        window->apply();
+        QCOMPARE(calls, 0); // refused
+        p.findText = "^(.)";
+        p.replaceWith = "$1$1";
+        window->setOptions(p);
+        QCOMPARE(window->regexFeedback(), QString("Use $1, $2 to reference capture groups in the Replace field."));
+
+        // Reset keeps the face.
+        window->reset();
+        QVERIFY(window->options().isAdvanced);
+        QVERIFY(window->options().findText.isEmpty());
+
+        // The quick reference: every row, in order; tapping appends to Find.
+        const QList<QPushButton *> rows = window->quickReference()->findChildren<QPushButton *>("regexRow");
+        QCOMPARE(rows.size(), 28);
+        QCOMPARE(rows.first()->property("pattern").toString(), QString("."));
+        QCOMPARE(rows.last()->property("pattern").toString(), QString("^(.+) - (.+)$"));
+        rows[1]->click(); // \d
+        rows[8]->click(); // +
+        QCOMPARE(window->options().findText, QString("\\d+"));
+
+        window->setOptions(p);
+        QPointer<BatchRenameWindow> guard(window);
+        window->apply();
+        QCOMPARE(calls, 1);
+        QCOMPARE(applied.size(), 3);
+        QVERIFY(applied.values().contains("aa.txt"));
+        QTRY_VERIFY(!guard); // closed and deleted
+    }
+
+    void initialPresetAppliedOnShow()
+    {
+        RenamePreset preset;
+        preset.suffix = "_v2";
+        BatchRenameWindow *window = BatchRenameWindow::open(files(), preset, {});
+        QCOMPARE(window->previewModel()->newName(0), QString("a_v2.txt"));
+        QPointer<BatchRenameWindow> first(window);
+        BatchRenameWindow *second = BatchRenameWindow::open(files(), std::nullopt, {});
+        QTRY_VERIFY(!first); // one at a time
+        QCOMPARE(BatchRenameWindow::current(), second);
+        second->close();
+    }
+
+    void flattenWindowRunsAndReports()
+    {
+        SettingsStore store(m_home.filePath("flatten-settings.json"));
+        AppSettings settings(store);
+        settings.setFlattenOperation(FlattenOperation::move);
+        QTemporaryDir dir;
+        QFile f(dir.filePath("one.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("1");
+        f.close();
+        ShelfFile file;
+        file.id = QUuid::createUuid();
+        file.url = FilePath::urlFromPath(dir.filePath("one.txt"));
+        QSet<QUuid> removed{QUuid()};
+        FlattenWindow window({file}, "Shelf", std::nullopt, settings,
+                             [&](const QSet<QUuid> &ids) { removed = ids; });
+        QCOMPARE(window.flattenButtonTitle(), QString("Flatten & Move"));
+        window.setOptions({FlattenDuplicateMode::keepForReview, FlattenOperation::copy});
+        QCOMPARE(window.flattenButtonTitle(), QString("Flatten & Copy"));
+        window.startFlatten(); // no destination: nothing happens
+        QCOMPARE(window.state(), FlattenWindow::State::idle);
+
+        window.setDestination(FilePath::urlFromPath(dir.filePath("out")));
+        window.setSaveAsDefault(true);
+        window.startFlatten();
+        QCOMPARE(window.state(), FlattenWindow::State::busy);
+        QTRY_COMPARE(window.state(), FlattenWindow::State::finished);
+        QCOMPARE(window.resultLine(), QString("1 copied"));
+        QVERIFY(removed.isEmpty()); // copy: nothing leaves the shelf
+        QCOMPARE(settings.flattenOperation(), FlattenOperation::copy);
+        QCOMPARE(settings.flattenDefaultDestination(), FilePath::urlFromPath(dir.filePath("out")));
+
+        window.setOptions({FlattenDuplicateMode::keepForReview, FlattenOperation::move});
+        window.startFlatten();
+        QTRY_COMPARE(window.state(), FlattenWindow::State::finished);
+        QCOMPARE(window.resultLine(), QString("1 moved · 1 duplicate(s) in _Duplicates"));
+        QCOMPARE(removed, QSet<QUuid>{file.id});
+    }
+};
+
+QTEST_MAIN(TestBatchRenameWindow)
+#include "tst_batchrenamewindow.moc"
