@@ -1,0 +1,178 @@
+#include "app/cli/Cli.h"
+
+#include "app/cli/CliArguments.h"
+#include "app/cli/CliPresets.h"
+#include "app/cli/CliRunner.h"
+#include "tools/presets/PresetStore.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
+}
+
+QByteArray workingDirectory()
+{
+    QByteArray buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData());
+}
+
+void writeAll(FILE *stream, const QByteArray &data)
+{
+    std::fwrite(data.constData(), 1, size_t(data.size()), stream);
+    std::fflush(stream);
+}
+
+int runPresets(const Cli::PresetsArguments &args)
+{
+    PresetStore &store = PresetStore::shared();
+    if (args.exportPreset) {
+        QString error;
+        const auto preset = CliPresets::find(store, *args.tool, args.name, &error);
+        if (!preset) {
+            std::fprintf(stderr, "perchbox: %s\n", error.toUtf8().constData());
+            return Cli::exitUsage;
+        }
+        writeAll(stdout, CliPresets::encode(*preset));
+        return Cli::exitSuccess;
+    }
+    writeAll(stdout, CliPresets::listing(store, args.tool));
+    return Cli::exitSuccess;
+}
+
+int runTool(const Cli::RunArguments &args, QCoreApplication &app)
+{
+    CliRunner runner(args, workingDirectory(), PresetStore::shared());
+    int status = Cli::exitFailure;
+    QObject::connect(&runner, &CliRunner::finished, &app, [&status](int s) {
+        status = s;
+        QCoreApplication::exit(s);
+    });
+
+    // Ctrl+C cancels the tool as its window's Cancel does; a second Ctrl+C stops at once.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_interruptPipe) == 0) {
+        auto *notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
+        int count = 0;
+        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner, &count] {
+            char byte;
+            [[maybe_unused]] const ssize_t n = ::read(g_interruptPipe[0], &byte, 1);
+            if (++count > 1) {
+                std::signal(SIGINT, SIG_DFL);
+                std::raise(SIGINT);
+                return;
+            }
+            if (!runner.interrupt())
+                std::fprintf(stderr, "\nperchbox: this tool cannot be stopped safely midway; it finishes the "
+                                     "files it has begun (press Ctrl+C again to stop at once)\n");
+        });
+        struct sigaction action = {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+    }
+
+    QMetaObject::invokeMethod(&runner, [&runner] { runner.start(); }, Qt::QueuedConnection);
+    app.exec();
+    return status;
+}
+
+} // namespace
+
+namespace Cli {
+
+QByteArray helpText()
+{
+    return QByteArrayLiteral(
+        "Usage:\n"
+        "  perchbox                      start Perchbox, or show the shelves of the running one\n"
+        "  perchbox [--send] FILE…       put files or folders on the default shelf (or \"Inbox\"),\n"
+        "                                starting Perchbox if needed\n"
+        "  perchbox --quit               quit the running Perchbox\n"
+        "  perchbox --version            print the version\n"
+        "  perchbox --help, -h           print this help\n"
+        "\n"
+        "  perchbox run TOOL (--preset NAME | --preset-file PATH) [OPTIONS] [--] FILE…\n"
+        "      Run a tool with a saved preset on files and folders, without the desktop.\n"
+        "      TOOL is one of:\n"
+        "        zip      pack the files into archives (ZIP, TAR+GZ or 7Z, as the preset says)\n"
+        "        rename   rename the files where they are\n"
+        "        flatten  copy or move every file, from folders at any depth, into one folder\n"
+        "        convert  convert audio, video and images\n"
+        "      Options:\n"
+        "        --preset NAME        the saved preset of that name (see \"perchbox presets\")\n"
+        "        --preset-file PATH   a preset in its JSON form (\"-\" reads standard input)\n"
+        "        --output DIR, -o DIR the folder to write into; required by zip and flatten,\n"
+        "                             and by convert unless the preset replaces the originals\n"
+        "        --next-to-first      write into the folder that holds the first FILE\n"
+        "        --name NAME          zip, one archive of all files: its name without the\n"
+        "                             extension (default: the first file's name); a name that\n"
+        "                             is taken gets a number (\"Photos 2.zip\")\n"
+        "        --dry-run, -n        rename and flatten: print what would happen (old → new\n"
+        "                             names; source → target and duplicates) and touch nothing\n"
+        "      Outputs are printed one a line, errors go to standard error. On a terminal a\n"
+        "      progress line shows the percentage, the files and the time remaining.\n"
+        "      Ctrl+C cancels: temporary files are removed and nothing is left half-written.\n"
+        "\n"
+        "  perchbox presets [TOOL]       list the saved presets (of one tool: one name a line)\n"
+        "  perchbox presets export TOOL NAME\n"
+        "                                print a preset in its JSON form, for --preset-file\n"
+        "\n"
+        "Exit status: 0 success; 1 when any file failed; 2 for bad usage (unknown tool, preset,\n"
+        "option); 130 when interrupted.\n"
+        "\n"
+        "Files: settings and presets in $XDG_CONFIG_HOME/Perchbox, shelves in\n"
+        "$XDG_DATA_HOME/Perchbox. See perchbox(1).\n");
+}
+
+} // namespace Cli
+
+bool cliHandles(int argc, char **argv)
+{
+    return argc > 1 && Cli::handles(QByteArray(argv[1]));
+}
+
+int runCli(int argc, char **argv)
+{
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args << QByteArray(argv[i]);
+
+    QString error;
+    const std::optional<Cli::Command> command = Cli::parse(args, &error);
+    if (!command) {
+        std::fprintf(stderr, "perchbox: %s\n", error.toUtf8().constData());
+        return Cli::exitUsage;
+    }
+    if (command->kind == Cli::Command::Kind::help) {
+        writeAll(stdout, Cli::helpText());
+        return Cli::exitSuccess;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Perchbox"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PERCHBOX_VERSION));
+
+    if (command->kind == Cli::Command::Kind::presets)
+        return runPresets(command->presets);
+    return runTool(command->run, app);
+}

@@ -1,0 +1,427 @@
+#include "platform/PresetFileManagerEntries.h"
+
+#include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
+#include "platform/SendToIntegration.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSet>
+#include <QXmlStreamReader>
+
+#include <optional>
+
+namespace {
+
+const QByteArray kMarker = "X-Perchbox-Generated=true";
+
+QMutex g_lock;
+std::optional<QList<PresetMenuEntry>> g_entries;
+
+// A preset name with a line break cannot be carried by a desktop entry's Exec line.
+bool usable(const PresetMenuEntry &e)
+{
+    for (QChar c : e.presetName)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            return false;
+    return !e.presetName.isEmpty();
+}
+
+QList<PresetMenuEntry> usableEntries(const QList<PresetMenuEntry> &entries)
+{
+    QList<PresetMenuEntry> out;
+    for (const PresetMenuEntry &e : entries)
+        if (usable(e))
+            out << e;
+    return out;
+}
+
+QString shellQuote(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+QString execLine(const QString &executable, const PresetMenuEntry &e)
+{
+    QStringList parts{SendToIntegration::quoteExecArgument(executable)};
+    for (const QString &a : PresetFileManagerEntries::arguments(e))
+        parts << SendToIntegration::quoteExecArgument(a);
+    parts << QStringLiteral("%F");
+    return parts.join(QLatin1Char(' '));
+}
+
+// A desktop-entry value: backslashes and line breaks escaped.
+QByteArray desktopValue(const QString &text)
+{
+    QString v = text;
+    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    v.replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    return v.toUtf8();
+}
+
+// The script's file name: the entry's label, made safe as one path component.
+QString scriptName(const PresetMenuEntry &e)
+{
+    QString name = PresetFileManagerEntries::label(e);
+    name.replace(QLatin1Char('/'), QChar(0x2215)); // DIVISION SLASH looks like "/"
+    return name;
+}
+
+QByteArray nautilusScript(const QString &executable, const PresetMenuEntry &e)
+{
+    QStringList parts{shellQuote(executable)};
+    for (const QString &a : PresetFileManagerEntries::arguments(e))
+        parts << shellQuote(a);
+    // Nautilus runs scripts in the folder shown, with the selected names as arguments.
+    return "#!/bin/sh\n# " + kMarker + "\n# " + PresetFileManagerEntries::label(e).toUtf8()
+        + "\nexec " + parts.join(QLatin1Char(' ')).toUtf8() + " \"$@\"\n";
+}
+
+QByteArray dolphinMenu(const QString &executable, const QList<PresetMenuEntry> &entries)
+{
+    QByteArray actions;
+    QByteArray body;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const QByteArray id = "perchboxPreset" + QByteArray::number(i);
+        actions += id + ';';
+        body += "\n[Desktop Action " + id + "]\n"
+                "Name=" + desktopValue(PresetFileManagerEntries::label(entries.at(i))) + "\n"
+                "Icon=perchbox\n"
+                "Exec=" + desktopValue(execLine(executable, entries.at(i))) + "\n";
+    }
+    return "[Desktop Entry]\n"
+           "Type=Service\n"
+           "MimeType=all/all;\n"
+           "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
+           "X-KDE-Submenu=" + PresetFileManagerEntries::submenuTitle.toUtf8() + "\n"
+           "Actions=" + actions + "\n"
+           + kMarker + "\n" + body;
+}
+
+QByteArray nemoAction(const QString &executable, const PresetMenuEntry &e)
+{
+    return "[Nemo Action]\n"
+           "Name=" + desktopValue(PresetFileManagerEntries::label(e)) + "\n"
+           "Comment=Perchbox: run the " + desktopValue(e.toolTitle) + " preset on the selected files\n"
+           "Exec=" + desktopValue(execLine(executable, e)) + "\n"
+           "Icon-Name=perchbox\n"
+           "Selection=notnone\n"
+           "Extensions=any;\n"
+           + kMarker + "\n";
+}
+
+QByteArray thunarActions(const QString &executable, const QList<PresetMenuEntry> &entries)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const PresetMenuEntry &e = entries.at(i);
+        out += "<action>\n"
+               "\t<icon>perchbox</icon>\n"
+               "\t<name>" + PresetFileManagerEntries::label(e).toHtmlEscaped().toUtf8() + "</name>\n"
+               "\t<submenu>" + PresetFileManagerEntries::submenuTitle.toUtf8() + "</submenu>\n"
+               "\t<unique-id>" + PresetFileManagerEntries::thunarIdPrefix.toUtf8() + QByteArray::number(i)
+            + "</unique-id>\n"
+               "\t<command>" + execLine(executable, e).toHtmlEscaped().toUtf8() + "</command>\n"
+               "\t<description>Run the " + e.toolTitle.toHtmlEscaped().toUtf8()
+            + " preset on the selected files</description>\n"
+               "\t<range></range>\n"
+               "\t<patterns>*</patterns>\n"
+               "\t<directories/>\n"
+               "\t<audio-files/>\n"
+               "\t<image-files/>\n"
+               "\t<other-files/>\n"
+               "\t<text-files/>\n"
+               "\t<video-files/>\n"
+               "</action>\n";
+    }
+    return out;
+}
+
+bool isOurs(const QString &path)
+{
+    QByteArray data;
+    return readWholeFile(path, &data) && data.contains(kMarker);
+}
+
+bool writeIfChanged(const QString &path, const QByteArray &content, bool executable, QStringList *errors)
+{
+    QByteArray current;
+    const bool exists = QFileInfo::exists(path);
+    if (exists && !readWholeFile(path, &current)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot be read").arg(path));
+        return false;
+    }
+    if (exists && current != content && !current.contains(kMarker)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: a file of that name exists and was left alone").arg(path));
+        return false;
+    }
+    if (!exists || current != content) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QString error;
+        if (!writeFileAtomically(path, content, &error)) {
+            if (errors)
+                errors->append(QStringLiteral("%1: %2").arg(path, error));
+            return false;
+        }
+    }
+    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+        | QFileDevice::ReadOther
+        | (executable ? (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther)
+                      : QFileDevice::Permissions());
+    if (QFile::permissions(path) != wanted && !QFile::setPermissions(path, wanted)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot set permissions").arg(path));
+        return false;
+    }
+    return true;
+}
+
+bool removeIfOurs(const QString &path, QStringList *errors)
+{
+    if (!QFileInfo::exists(path) || !isOurs(path))
+        return true;
+    if (!QFile::remove(path)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot be removed").arg(path));
+        return false;
+    }
+    return true;
+}
+
+// Removes our files in `folder` (matching `filter`) that are not in `keep`.
+bool removeStale(const QString &folder, const QStringList &filter, const QSet<QString> &keep, QStringList *errors)
+{
+    bool ok = true;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(filter, QDir::Files | QDir::Hidden | QDir::System))
+        if (!keep.contains(name))
+            ok &= removeIfOurs(dir.filePath(name), errors);
+    return ok;
+}
+
+bool writeThunar(const QString &executable, const QList<PresetMenuEntry> &entries, QStringList *errors)
+{
+    const QString path = SendToIntegration::thunarActionsPath();
+    const bool exists = QFileInfo::exists(path);
+    if (!exists && entries.isEmpty())
+        return true;
+    QByteArray existing;
+    if (exists && !readWholeFile(path, &existing)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot be read").arg(path));
+        return false;
+    }
+    QByteArray merged;
+    if (!PresetFileManagerEntries::mergeThunarActions(existing, executable, entries, &merged)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: not a Thunar actions file; left alone").arg(path));
+        return false;
+    }
+    if (exists && merged == existing)
+        return true;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QString error;
+    if (!writeFileAtomically(path, merged, &error)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: %2").arg(path, error));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace PresetFileManagerEntries {
+
+void setEntries(const QList<PresetMenuEntry> &list)
+{
+    QMutexLocker locker(&g_lock);
+    g_entries = list;
+}
+
+QList<PresetMenuEntry> entries()
+{
+    QMutexLocker locker(&g_lock);
+    return g_entries.value_or(QList<PresetMenuEntry>());
+}
+
+QString label(const PresetMenuEntry &e)
+{
+    return e.toolTitle + QStringLiteral(": ") + e.presetName;
+}
+
+QStringList arguments(const PresetMenuEntry &e)
+{
+    QStringList args{QStringLiteral("run"), e.tool, QStringLiteral("--preset"), e.presetName};
+    if (e.needsOutput) {
+        if (e.outputFolder.isEmpty())
+            args << QStringLiteral("--next-to-first");
+        else
+            args << QStringLiteral("--output") << e.outputFolder;
+    }
+    args << QStringLiteral("--");
+    return args;
+}
+
+QString nautilusFolder()
+{
+    return AppPaths::dataHome() + QStringLiteral("/nautilus/scripts/") + submenuTitle;
+}
+
+QStringList dolphinPaths()
+{
+    return {AppPaths::dataHome() + QStringLiteral("/kio/servicemenus/perchbox-presets.desktop"),
+            AppPaths::dataHome() + QStringLiteral("/kservices5/ServiceMenus/perchbox-presets.desktop")};
+}
+
+QString nemoFolder()
+{
+    return AppPaths::dataHome() + QStringLiteral("/nemo/actions");
+}
+
+bool install(const QString &executable, QStringList *errors)
+{
+    std::optional<QList<PresetMenuEntry>> list;
+    {
+        QMutexLocker locker(&g_lock);
+        list = g_entries;
+    }
+    if (!list)
+        return true; // not known yet: leave what an earlier run wrote
+    return write(executable, *list, errors);
+}
+
+bool write(const QString &executable, const QList<PresetMenuEntry> &all, QStringList *errors)
+{
+    const QList<PresetMenuEntry> list = usableEntries(all);
+    bool ok = true;
+
+    // Nautilus: one script per entry in the "Perchbox" scripts folder.
+    QSet<QString> scripts;
+    for (const PresetMenuEntry &e : list) {
+        const QString name = scriptName(e);
+        scripts.insert(name);
+        ok &= writeIfChanged(nautilusFolder() + QLatin1Char('/') + name, nautilusScript(executable, e), true, errors);
+    }
+    ok &= removeStale(nautilusFolder(), {}, scripts, errors);
+    if (list.isEmpty())
+        QDir().rmdir(nautilusFolder()); // only when empty; the user's own scripts stay
+
+    // Dolphin: one service menu holding the submenu (KF6 runs only executable ones).
+    const QStringList dolphin = dolphinPaths();
+    for (qsizetype i = 0; i < dolphin.size(); ++i) {
+        if (list.isEmpty())
+            ok &= removeIfOurs(dolphin.at(i), errors);
+        else
+            ok &= writeIfChanged(dolphin.at(i), dolphinMenu(executable, list), i == 0, errors);
+    }
+
+    // Nemo: one action per entry.
+    QSet<QString> actions;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const QString name = QStringLiteral("perchbox-preset-%1.nemo_action").arg(i);
+        actions.insert(name);
+        ok &= writeIfChanged(nemoFolder() + QLatin1Char('/') + name, nemoAction(executable, list.at(i)), false, errors);
+    }
+    ok &= removeStale(nemoFolder(), {QStringLiteral("perchbox-preset-*.nemo_action")}, actions, errors);
+
+    ok &= writeThunar(executable, list, errors);
+    return ok;
+}
+
+bool uninstall(QStringList *errors)
+{
+    return write(QString(), {}, errors);
+}
+
+bool mergeThunarActions(const QByteArray &existing, const QString &executable,
+                        const QList<PresetMenuEntry> &entries, QByteArray *result)
+{
+    result->clear();
+    QByteArray source = existing;
+    if (source.trimmed().isEmpty())
+        source = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
+
+    // Our <action> elements and the end of the document, found by their offsets in the text so
+    // that everything else stays exactly as it was.
+    const QString text = QString::fromUtf8(source);
+    QXmlStreamReader reader(text);
+    struct Range {
+        qint64 begin;
+        qint64 end;
+    };
+    QList<Range> ours;
+    qint64 closingAt = -1;
+    bool selfClosing = false;
+    qint64 actionBegin = -1;
+    bool inUniqueId = false;
+    QString uniqueId;
+    int depth = 0;
+    bool rootSeen = false;
+    while (!reader.atEnd()) {
+        const auto token = reader.readNext();
+        const qint64 after = reader.characterOffset();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            if (depth == 1) {
+                if (reader.name() != QLatin1String("actions"))
+                    return false;
+                rootSeen = true;
+            } else if (depth == 2 && reader.name() == QLatin1String("action")) {
+                actionBegin = text.lastIndexOf(QLatin1String("<action"), after - 1);
+                uniqueId.clear();
+            } else if (depth == 3 && reader.name() == QLatin1String("unique-id")) {
+                inUniqueId = true;
+            }
+        } else if (token == QXmlStreamReader::Characters && inUniqueId) {
+            uniqueId += reader.text();
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (depth == 3)
+                inUniqueId = false;
+            if (depth == 2 && reader.name() == QLatin1String("action")
+                && uniqueId.trimmed().startsWith(thunarIdPrefix) && actionBegin >= 0) {
+                qint64 end = after;
+                if (end < text.size() && text.at(end) == QLatin1Char('\n'))
+                    ++end;
+                ours.append({actionBegin, end});
+            }
+            if (depth == 1) {
+                selfClosing = text.mid(after - 2, 2) == QLatin1String("/>");
+                closingAt = selfClosing ? text.lastIndexOf(QLatin1String("<actions"), after - 1)
+                                        : text.lastIndexOf(QLatin1String("</actions"), after - 1);
+            }
+            --depth;
+        }
+    }
+    if (reader.hasError() || !rootSeen || closingAt < 0)
+        return false;
+
+    QString out;
+    qint64 pos = 0;
+    for (const Range &r : ours) {
+        out += text.mid(pos, r.begin - pos);
+        pos = r.end;
+    }
+    const QString block = QString::fromUtf8(thunarActions(executable, usableEntries(entries)));
+    if (selfClosing) {
+        out += text.mid(pos, closingAt - pos);
+        out += QStringLiteral("<actions>\n") + block + QStringLiteral("</actions>");
+        out += text.mid(text.indexOf(QLatin1String("/>"), closingAt) + 2);
+    } else {
+        out += text.mid(pos, closingAt - pos);
+        if (!block.isEmpty() && !out.endsWith(QLatin1Char('\n')))
+            out += QLatin1Char('\n');
+        out += block;
+        out += text.mid(closingAt);
+    }
+    *result = out.toUtf8();
+    return true;
+}
+
+} // namespace PresetFileManagerEntries

@@ -1,0 +1,441 @@
+// The command-line verbs, run through the built perchbox program on real temporary files
+// with presets saved through PresetStore, and the per-preset file-manager entries.
+#include "app/cli/CliArguments.h"
+#include "app/cli/PresetMenuSync.h"
+#include "platform/PresetFileManagerEntries.h"
+#include "platform/SendToIntegration.h"
+#include "settings/AppSettings.h"
+#include "settings/SettingsStore.h"
+#include "tools/presets/PresetStore.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every file below `root`, as paths relative to it, sorted.
+QStringList tree(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+bool ffmpeg(const QStringList &args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QString m_work;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<PresetStore> m_presets;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        return env;
+    }
+
+    Result perchbox(const QStringList &args, const QByteArray &input = {})
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.setWorkingDirectory(m_work);
+        p.start(QStringLiteral(PERCHBOX_EXECUTABLE), args);
+        if (!input.isEmpty())
+            p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(120000))
+            return {};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    QString work(const QString &rel) const { return m_work + QLatin1Char('/') + rel; }
+
+    void savePresets()
+    {
+        QString error;
+        QVERIFY2(m_settings->flush(&error), qPrintable(error));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+        m_settings = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
+        m_presets = std::make_unique<PresetStore>(*m_settings);
+
+        RenamePreset holiday;
+        holiday.id = QUuid::createUuid();
+        holiday.name = QStringLiteral("Holiday");
+        holiday.isAdvanced = true;
+        holiday.findText = QStringLiteral("IMG");
+        holiday.replaceWith = QStringLiteral("Holiday");
+        m_presets->saveRename(holiday);
+
+        FlattenPreset keep;
+        keep.id = QUuid::createUuid();
+        keep.name = QStringLiteral("Keep both");
+        m_presets->saveFlatten(keep);
+
+        ArchivePreset zip;
+        zip.id = QUuid::createUuid();
+        zip.name = QStringLiteral("Plain zip");
+        m_presets->saveArchive(zip);
+        ArchivePreset each = zip;
+        each.id = QUuid::createUuid();
+        each.name = QStringLiteral("Each");
+        each.zipIndividually = true;
+        m_presets->saveArchive(each);
+
+        ConversionPreset aiff;
+        aiff.id = QUuid::createUuid();
+        aiff.name = QStringLiteral("To AIFF");
+        aiff.audioFormat = QStringLiteral("aiff");
+        m_presets->saveConversion(aiff);
+        ConversionPreset heavy;
+        heavy.id = QUuid::createUuid();
+        heavy.name = QStringLiteral("Heavy video");
+        heavy.videoFormat = QStringLiteral("prores");
+        heavy.proResProfile = QStringLiteral("5");
+        heavy.resolution = QStringLiteral("3840:2160");
+        m_presets->saveConversion(heavy);
+        savePresets();
+    }
+
+    void init()
+    {
+        m_work = m_home.filePath(QStringLiteral("work-") + QString::fromLatin1(QTest::currentTestFunction()));
+        QDir(m_work).removeRecursively();
+        QVERIFY(QDir().mkpath(m_work));
+    }
+
+    // --help, bad usage and unknown names: exit 2 with a message that says what exists.
+    void usage()
+    {
+        Result r = perchbox({"--help"});
+        QCOMPARE(r.status, 0);
+        for (const char *verb : {"--send", "--quit", "run TOOL", "presets export", "--dry-run", "--preset-file"})
+            QVERIFY2(r.out.contains(QLatin1String(verb)), verb);
+
+        r = perchbox({"run", "unzip", "--preset", "x", "a"});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.err.contains("zip, rename, flatten, convert"));
+
+        r = perchbox({"run", "rename", "--preset", "Nope", "a"});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("no rename preset named \"Nope\"") && r.err.contains("\"Holiday\""), qPrintable(r.err));
+
+        QVERIFY(writeFile(work("a.txt"), "a"));
+        r = perchbox({"run", "zip", "--preset", "Plain zip", "a.txt"});
+        QCOMPARE(r.status, 2); // zip needs a folder
+        QVERIFY(r.err.contains("--output"));
+        QCOMPARE(perchbox({"run", "rename", "--preset", "Holiday", "--output", "x", "a.txt"}).status, 2);
+        QCOMPARE(perchbox({"run", "zip", "--preset", "Plain zip"}).status, 2);          // no files
+        QCOMPARE(perchbox({"run", "convert", "--preset", "To AIFF", "--dry-run", "a.txt"}).status, 2);
+        QCOMPARE(perchbox({"run", "zip", "--preset", "Each", "--name", "N", "-o", "out", "a.txt"}).status, 2);
+        QCOMPARE(perchbox({"presets", "frobnicate"}).status, 2);
+        QCOMPARE(tree(m_work), QStringList{"a.txt"}); // nothing was written by any of them
+    }
+
+    void presetsListAndExport()
+    {
+        Result r = perchbox({"presets"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains("Rename (rename):\n  Holiday\n"));
+        QVERIFY(r.out.contains("Zip (zip):\n  Plain zip\n  Each\n"));
+
+        r = perchbox({"presets", "convert"});
+        QCOMPARE(r.out, QStringLiteral("To AIFF\nHeavy video\n"));
+
+        r = perchbox({"presets", "export", "rename", "Holiday"});
+        QCOMPARE(r.status, 0);
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("findText").toString(), QStringLiteral("IMG"));
+        QCOMPARE(PresetJson::decodeRename(o)->name, QStringLiteral("Holiday"));
+        QCOMPARE(perchbox({"presets", "export", "rename", "holiday"}).status, 2); // case-sensitive
+    }
+
+    // An exported preset runs from its file (and from standard input); a record that misses a
+    // required key is refused, one that misses a defaulted key is read leniently.
+    void presetFile()
+    {
+        const QByteArray json = perchbox({"presets", "export", "rename", "Holiday"}).out.toUtf8();
+        QVERIFY(writeFile(work("p.json"), json));
+        QVERIFY(writeFile(work("IMG_1.jpg"), "1"));
+        Result r = perchbox({"run", "rename", "--preset-file", "p.json", "IMG_1.jpg"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(QFile::exists(work("Holiday_1.jpg")));
+
+        QVERIFY(writeFile(work("IMG_2.jpg"), "2"));
+        QCOMPARE(perchbox({"run", "rename", "--preset-file", "-", "IMG_2.jpg"}, json).status, 0);
+        QVERIFY(QFile::exists(work("Holiday_2.jpg")));
+
+        QJsonObject strict = QJsonDocument::fromJson(json).object();
+        strict.remove("keepExt");
+        QVERIFY(writeFile(work("bad.json"), QJsonDocument(strict).toJson()));
+        QVERIFY(writeFile(work("IMG_3.jpg"), "3"));
+        r = perchbox({"run", "rename", "--preset-file", "bad.json", "IMG_3.jpg"});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.err.contains("not a rename preset"));
+        QVERIFY(writeFile(work("junk.json"), "{ nope"));
+        QCOMPARE(perchbox({"run", "rename", "--preset-file", "junk.json", "IMG_3.jpg"}).status, 2);
+        QVERIFY(QFile::exists(work("IMG_3.jpg")));
+
+        // Flatten without an id is fine (a fresh one is given).
+        QVERIFY(writeFile(work("f.json"), R"({"name":"x","duplicateMode":"keepForReview","operation":"copy"})"));
+        QCOMPARE(perchbox({"run", "flatten", "--preset-file", "f.json", "-o", "flat", "IMG_3.jpg"}).status, 0);
+        QVERIFY(QFile::exists(work("flat/IMG_3.jpg")));
+    }
+
+    void renameDryRunAndRun()
+    {
+        QVERIFY(writeFile(work("IMG_1.jpg"), "1"));
+        QVERIFY(writeFile(work("IMG_2.jpg"), "2"));
+        QVERIFY(writeFile(work("Holiday_2.jpg"), "taken"));
+        QVERIFY(writeFile(work("notes.txt"), "n"));
+        const QStringList before = tree(m_work);
+
+        Result r = perchbox({"run", "rename", "--preset", "Holiday", "--dry-run", "IMG_1.jpg", "IMG_2.jpg", "notes.txt"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("IMG_1.jpg → Holiday_1.jpg\n"), qPrintable(r.out));
+        QVERIFY(r.out.contains("IMG_2.jpg → Holiday_2.jpg  (that name is taken; would fail)"));
+        QVERIFY(r.out.contains("notes.txt → notes.txt  (unchanged)"));
+        QCOMPARE(tree(m_work), before);
+
+        r = perchbox({"run", "rename", "--preset", "Holiday", "IMG_1.jpg", "IMG_2.jpg", "missing.jpg"});
+        QCOMPARE(r.status, 1); // a taken name and a missing file
+        QVERIFY(r.err.contains("missing.jpg"));
+        QVERIFY(r.err.contains("IMG_2.jpg"));
+        QCOMPARE(tree(m_work), (QStringList{"Holiday_1.jpg", "Holiday_2.jpg", "IMG_2.jpg", "notes.txt"}));
+        QCOMPARE(readFile(work("Holiday_2.jpg")), QByteArray("taken"));
+    }
+
+    // The dry run shows the duplicates exactly where the run then puts them, and touches nothing.
+    void flattenDryRunMatchesRun()
+    {
+        QVERIFY(writeFile(work("A/x.txt"), "1"));
+        QVERIFY(writeFile(work("A/B/x.txt"), "2"));
+        QVERIFY(writeFile(work("A/B/C/x.txt"), "3"));
+        QVERIFY(writeFile(work("A/.hidden"), "h"));
+        QVERIFY(writeFile(work("README"), "r"));
+        const QStringList before = tree(m_work);
+
+        Result dry = perchbox({"run", "flatten", "--preset", "Keep both", "--dry-run", "-o", "out", "A", "README"});
+        QCOMPARE(dry.status, 0);
+        QCOMPARE(dry.out.count('\n'), 4);
+        QVERIFY(dry.out.contains("/out/x.txt\n"));
+        QVERIFY(dry.out.contains("/out/_Duplicates/x.txt (duplicate name"));
+        QVERIFY(dry.out.contains("/out/_Duplicates/x (1).txt (duplicate name"));
+        QVERIFY(!dry.out.contains(".hidden"));
+        QCOMPARE(tree(m_work), before); // not even the destination was made
+
+        Result r = perchbox({"run", "flatten", "--preset", "Keep both", "-o", "out", "A", "README"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.trimmed(), QStringLiteral("4 copied · 2 duplicate(s) in _Duplicates"));
+        QCOMPARE(tree(work("out")), (QStringList{"README", "_Duplicates/x (1).txt", "_Duplicates/x.txt", "x.txt"}));
+
+        // The second dry run sees what the first run left behind.
+        dry = perchbox({"run", "flatten", "--preset", "Keep both", "--dry-run", "-o", "out", "README"});
+        QVERIFY(dry.out.contains("/out/_Duplicates/README (duplicate name"));
+    }
+
+    void zipNamesAndFailures()
+    {
+        if (!QFile::exists("/usr/bin/zip"))
+            QSKIP("zip is not installed");
+        QVERIFY(writeFile(work("a.txt"), "a"));
+        QVERIFY(writeFile(work("dir/b.txt"), "b"));
+        Result r = perchbox({"run", "zip", "--preset", "Plain zip", "-o", "out", "a.txt", "dir"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.trimmed(), work("out/a.zip"));
+        r = perchbox({"run", "zip", "--preset", "Plain zip", "-o", "out", "a.txt"});
+        QCOMPARE(r.out.trimmed(), work("out/a 2.zip")); // a clash takes the next free name
+        r = perchbox({"run", "zip", "--preset", "Plain zip", "--name", "My: files", "-o", "out", "dir"});
+        QCOMPARE(r.out.trimmed(), work("out/My- files.zip"));
+        r = perchbox({"run", "zip", "--preset", "Each", "--output", "each", "a.txt", "dir"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(tree(work("each")), (QStringList{"a.zip", "dir.zip"}));
+
+        QProcess list;
+        list.start("/usr/bin/unzip", {"-Z1", work("out/a.zip")});
+        if (list.waitForFinished())
+            QCOMPARE(QString::fromUtf8(list.readAll()).split('\n', Qt::SkipEmptyParts).size(), 3); // a.txt dir/ dir/b.txt
+
+        // A folder that cannot be written: a clear error and nothing else.
+        QVERIFY(QDir().mkpath(work("ro")));
+        QFile::setPermissions(work("ro"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        r = perchbox({"run", "zip", "--preset", "Plain zip", "-o", "ro", "a.txt"});
+        QFile::setPermissions(work("ro"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (::geteuid() != 0) {
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.contains("cannot write into the output folder"), qPrintable(r.err));
+            QVERIFY(tree(work("ro")).isEmpty());
+        }
+    }
+
+    void convertAudio()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            QSKIP("ffmpeg is needed to make the inputs");
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", work("in/tone.wav")}));
+        QVERIFY(writeFile(work("in/readme.txt"), "not media"));
+        Result r = perchbox({"run", "convert", "--preset", "To AIFF", "-o", "out", "in"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.trimmed(), work("out/tone.aiff"));
+        QVERIFY(QFileInfo(work("out/tone.aiff")).size() > 1000);
+
+        r = perchbox({"run", "convert", "--preset", "To AIFF", "--next-to-first", "in/readme.txt"});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains("None of the given items contain supported"));
+        const QString staging = m_home.filePath("data/Perchbox/ConversionTemp");
+        QVERIFY(!QDir(staging).exists() || QDir(staging).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+    }
+
+    // Ctrl+C during a long conversion: exit 130, no partial output, no staging folder left.
+    void interruptConvert()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            QSKIP("ffmpeg is needed to make the inputs");
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=640x360:rate=30:duration=30", "-c:v", "mpeg4",
+                        work("in/clip.mp4")}));
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.setWorkingDirectory(m_work);
+        p.start(QStringLiteral(PERCHBOX_EXECUTABLE), {"run", "convert", "--preset", "Heavy video", "-o", "out", "in"});
+        QVERIFY(p.waitForStarted());
+        const QString staging = m_home.filePath("data/Perchbox/ConversionTemp");
+        QDeadlineTimer deadline(30000);
+        auto stagedFiles = [&] { return tree(staging); };
+        while (stagedFiles().isEmpty() && !deadline.hasExpired() && p.state() == QProcess::Running)
+            QTest::qWait(50);
+        QVERIFY2(!stagedFiles().isEmpty(), "the conversion never started writing");
+        QTest::qWait(300);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(tree(work("out")).isEmpty());
+        QVERIFY(tree(staging).isEmpty());
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("cancel"));
+    }
+
+    // The "Perchbox" submenu of every file manager, kept in step with the presets.
+    void fileManagerEntries()
+    {
+        const QString thunar = SendToIntegration::thunarActionsPath();
+        const QByteArray userActions = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n<action>\n"
+                                       "\t<name>Mine</name>\n\t<unique-id>1-user</unique-id>\n"
+                                       "\t<command>echo %f</command>\n</action>\n</actions>\n";
+        QVERIFY(writeFile(thunar, userActions));
+        QVERIFY(writeFile(PresetFileManagerEntries::nautilusFolder() + "/My own script", "#!/bin/sh\n"));
+
+        AppSettings settings(*m_settings);
+        settings.setFlattenDefaultDestination(QUrl::fromLocalFile(m_home.filePath("flat dest")));
+        const QList<PresetMenuEntry> entries = PresetMenuSync::currentEntries(*m_presets, settings);
+        QStringList errors;
+        QVERIFY2(PresetFileManagerEntries::write("/opt/perch box/perchbox", entries, &errors), qPrintable(errors.join('\n')));
+
+        const QStringList scripts = QDir(PresetFileManagerEntries::nautilusFolder()).entryList(QDir::Files);
+        QVERIFY(scripts.contains("Convert: To AIFF"));
+        QVERIFY(scripts.contains("Zip: Each"));
+        QVERIFY(scripts.contains("Rename: Holiday"));
+        QVERIFY(scripts.contains("Flatten: Keep both"));
+        const QByteArray script = readFile(PresetFileManagerEntries::nautilusFolder() + "/Flatten: Keep both");
+        QVERIFY2(script.contains("exec '/opt/perch box/perchbox' 'run' 'flatten' '--preset' 'Keep both' '--output' '"
+                                 + m_home.filePath("flat dest").toUtf8() + "' '--' \"$@\""),
+                 script.constData());
+        QVERIFY(readFile(PresetFileManagerEntries::nautilusFolder() + "/Zip: Each").contains("'--next-to-first'"));
+        QVERIFY(!readFile(PresetFileManagerEntries::nautilusFolder() + "/Rename: Holiday").contains("--output"));
+        QVERIFY(QFileInfo(PresetFileManagerEntries::nautilusFolder() + "/Zip: Each").isExecutable());
+
+        const QByteArray dolphin = readFile(PresetFileManagerEntries::dolphinPaths().first());
+        QVERIFY(dolphin.contains("X-KDE-Submenu=Perchbox\n"));
+        QVERIFY(dolphin.contains("Name=Convert: Heavy video\n"));
+        QVERIFY(dolphin.contains("Exec=\"/opt/perch box/perchbox\" run convert --preset \"Heavy video\" --next-to-first -- %F"));
+
+        QByteArray uca = readFile(thunar);
+        QVERIFY(uca.contains("<unique-id>1-user</unique-id>"));
+        QCOMPARE(uca.count("<submenu>Perchbox</submenu>"), entries.size());
+        QVERIFY(uca.contains("<name>Zip: Plain zip</name>"));
+        QCOMPARE(QDir(PresetFileManagerEntries::nemoFolder()).entryList({"perchbox-preset-*"}).size(), entries.size());
+
+        // A preset deleted: its entries go, the others and the user's own stay.
+        const QUuid each = m_presets->archivePresets().at(1).id;
+        m_presets->deleteArchive(each);
+        QVERIFY(PresetFileManagerEntries::write("/opt/perch box/perchbox",
+                                                PresetMenuSync::currentEntries(*m_presets, settings)));
+        QVERIFY(!QFile::exists(PresetFileManagerEntries::nautilusFolder() + "/Zip: Each"));
+        QVERIFY(QFile::exists(PresetFileManagerEntries::nautilusFolder() + "/Zip: Plain zip"));
+        uca = readFile(thunar);
+        QVERIFY(!uca.contains("Zip: Each"));
+        QCOMPARE(QDir(PresetFileManagerEntries::nemoFolder()).entryList({"perchbox-preset-*"}).size(), entries.size() - 1);
+
+        // Switched off: ours are gone, Thunar's file is back to the user's own byte for byte.
+        QVERIFY(PresetFileManagerEntries::uninstall());
+        QCOMPARE(readFile(thunar), userActions);
+        QCOMPARE(QDir(PresetFileManagerEntries::nautilusFolder()).entryList(QDir::Files), QStringList{"My own script"});
+        QVERIFY(!QFile::exists(PresetFileManagerEntries::dolphinPaths().first()));
+        QVERIFY(QDir(PresetFileManagerEntries::nemoFolder()).entryList({"perchbox-preset-*"}).isEmpty());
+
+        // A Thunar file we cannot read is never replaced.
+        QByteArray merged;
+        QVERIFY(!PresetFileManagerEntries::mergeThunarActions("<actions><action>", "/x", entries, &merged));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
