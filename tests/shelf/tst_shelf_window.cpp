@@ -1,0 +1,306 @@
+#include "input/drag/DragOutLogic.h"
+#include "model/ShelfManager.h"
+#include "platform/NotificationCenter.h"
+#include "settings/AppSettings.h"
+#include "shelf/ShelfFileModel.h"
+#include "shelf/ShelfHooks.h"
+#include "shelf/ShelfWindow.h"
+#include "shelf/WindowPlacement.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+// Every run gets its own data and config homes.
+static QTemporaryDir *g_home = [] {
+    auto *dir = new QTemporaryDir;
+    qputenv("XDG_DATA_HOME", (dir->path() + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (dir->path() + "/config").toUtf8());
+    qputenv("HOME", dir->path().toUtf8());
+    return dir;
+}();
+
+static QStringList actionTexts(const QMenu *menu)
+{
+    QStringList out;
+    for (QAction *a : menu->actions())
+        if (!a->isSeparator())
+            out << a->text();
+    return out;
+}
+
+class TestShelfWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir files;
+    ShelfManager *manager = nullptr;
+
+    QUuid makeShelf(const QString &name)
+    {
+        Shelf s = Shelf::make(name, ShelfColorData::systemBlue(), QStringLiteral("tray"));
+        manager->appendShelf(s);
+        return s.id;
+    }
+    QList<QUrl> makeFiles(const QString &prefix, int n)
+    {
+        QList<QUrl> urls;
+        for (int i = 0; i < n; ++i) {
+            const QString p = files.path() + QLatin1Char('/') + prefix + QString::number(i) + ".txt";
+            QFile f(p);
+            f.open(QIODevice::WriteOnly);
+            f.write("x");
+            urls << QUrl::fromLocalFile(p);
+        }
+        return urls;
+    }
+    void addAndWait(const QList<QUrl> &urls, const QUuid &shelf)
+    {
+        QSignalSpy done(manager, &ShelfManager::addFilesFinished);
+        manager->addFiles(urls, shelf);
+        QVERIFY(done.wait(5000));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(g_home->isValid());
+        manager = new ShelfManager(this);
+    }
+
+    void identityAndPlacement()
+    {
+        const QUuid id = makeShelf(QStringLiteral("One"));
+        auto *w = new ShelfWindow(*manager, id);
+        const QString ident = QStringLiteral("perchbox-shelf-") + id.toString(QUuid::WithoutBraces).toUpper();
+        QCOMPARE(w->objectName(), ident);
+        QCOMPARE(w->windowTitle(), ident);
+        QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(ShelfWindow::find(id), w);
+
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        const QPoint pointer(avail.right(), avail.top() + 100);
+        WindowPlacement::setCenterNextWindow(true);
+        WindowPlacement::setPendingPosition(pointer);
+        w->present();
+        QVERIFY(manager->isShelfOpen(id));
+        QCOMPARE(w->width(), 220);
+        QCOMPARE(w->pos(), WindowPlacement::placeNextTo(pointer, w->size(), avail));
+        QCOMPARE(w->x() + w->width(), avail.x() + avail.width() - 4);
+        QVERIFY(!WindowPlacement::centerNextWindow());
+
+        // Closing the window closes the shelf but keeps it.
+        QSignalSpy closed(w, &ShelfWindow::shelfWindowClosed);
+        w->close();
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(!manager->isShelfOpen(id));
+        QVERIFY(manager->shelf(id));
+    }
+
+    void selectionAndMenus()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Menus"));
+        makeShelf(QStringLiteral("Other"));
+        ShelfWindow w(*manager, id);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        addAndWait(makeFiles(QStringLiteral("m"), 5), id);
+        const QList<QUuid> order = w.fileModel()->order();
+        QCOMPARE(order.size(), 5);
+
+        // Shift-click from the fourth to the second.
+        w.clickFile(order[3], false);
+        w.clickFile(order[1], true);
+        QCOMPARE(w.selectedFileIds(), (QList<QUuid>{order[1], order[2], order[3]}));
+        QVERIFY(w.fileModel()->index(2).data(ShelfFileModel::SelectedRole).toBool());
+
+        AppSettings::instance().setShowSendToShelfFeature(true);
+        AppSettings::instance().setShowZipFeature(true);
+        std::unique_ptr<QMenu> plural(w.buildFileMenu(order[2], nullptr));
+        QStringList texts = actionTexts(plural.get());
+        QCOMPARE(texts.first(), QStringLiteral("3 Files Selected"));
+        QVERIFY(texts.contains(QStringLiteral("Send 3 Selected to Shelf…")));
+        QVERIFY(texts.contains(QStringLiteral("Remove 3 Selected from Shelf")));
+        QVERIFY(texts.contains(QStringLiteral("Move 3 Selected to Trash")));
+        QVERIFY(!texts.contains(QStringLiteral("Open"))); // single-target group only
+        QVERIFY(!texts.contains(QStringLiteral("Zip 3 Selected Files…"))); // no zip tool yet
+
+        // With the tool installed (and switched on) its entry appears; switched off it goes.
+        QList<QUrl> zipped;
+        shelfHooks().openZip = [&](QWidget *, const QUuid &, const QList<QUrl> &f) { zipped = f; };
+        plural.reset(w.buildFileMenu(order[2], nullptr));
+        texts = actionTexts(plural.get());
+        QVERIFY(texts.contains(QStringLiteral("Zip 3 Selected Files…")));
+        for (QAction *a : plural->actions())
+            if (a->text() == QStringLiteral("Zip 3 Selected Files…"))
+                a->trigger();
+        QCOMPARE(zipped.size(), 3);
+        AppSettings::instance().setShowZipFeature(false);
+        plural.reset(w.buildFileMenu(order[2], nullptr));
+        QVERIFY(!actionTexts(plural.get()).contains(QStringLiteral("Zip 3 Selected Files…")));
+        shelfHooks().openZip = nullptr;
+
+        // Outside the selection: the single form.
+        std::unique_ptr<QMenu> one(w.buildFileMenu(order[4], nullptr));
+        texts = actionTexts(one.get());
+        QCOMPARE(texts.first(), QStringLiteral("m4.txt"));
+        for (const char *t : {"Quick Look", "Open", "Open With", "Reveal in Finder", "Copy File", "Copy Path",
+                              "Send to Shelf…", "Remove \"m4.txt\" from Shelf", "Move \"m4.txt\" to Trash"})
+            QVERIFY2(texts.contains(QString::fromUtf8(t)), t);
+
+        // Clicking a selected file without Shift deselects it; Ctrl+A selects all.
+        w.clickFile(order[2], false);
+        QCOMPARE(w.selectedFileIds(), (QList<QUuid>{order[1], order[3]}));
+        w.selectAll();
+        QCOMPARE(w.selectedFileIds(), order);
+    }
+
+    // Remove deletes files the shelf owns and leaves every other file alone.
+    void removeOwnedVersusForeign()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Owned"));
+        ShelfWindow w(*manager, id);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        const QString ownedPath = manager->shelf(id)->folderURL.toLocalFile() + QStringLiteral("/owned.txt");
+        QFile f(ownedPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const QList<QUrl> foreign = makeFiles(QStringLiteral("foreign"), 1);
+        addAndWait({QUrl::fromLocalFile(ownedPath), foreign[0]}, id);
+        const QList<QUuid> order = w.fileModel()->order();
+        QCOMPARE(order.size(), 2);
+        w.clickFile(order[0], false);
+        w.clickFile(order[1], false);
+        w.removeEntries(order);
+        QVERIFY(manager->shelf(id)->files.isEmpty());
+        QVERIFY(!QFile::exists(ownedPath));
+        QVERIFY(QFile::exists(foreign[0].toLocalFile()));
+        QVERIFY(w.selectedFileIds().isEmpty());
+    }
+
+    void closeWhenEmpty()
+    {
+        AppSettings::instance().setCloseWhenEmpty(true);
+        const QUuid id = makeShelf(QStringLiteral("Empty"));
+        QPointer<ShelfWindow> w = new ShelfWindow(*manager, id);
+        w->present();
+        addAndWait(makeFiles(QStringLiteral("e"), 1), id);
+
+        // While a tool runs, the empty shelf stays.
+        bool running = true;
+        shelfHooks().isToolRunning = [&](const QUuid &) { return running; };
+        w->removeEntries(w->fileModel()->order());
+        QTest::qWait(400);
+        QVERIFY(w);
+
+        addAndWait(makeFiles(QStringLiteral("e2-"), 1), id);
+        running = false;
+        QElapsedTimer t;
+        t.start();
+        w->removeEntries(w->fileModel()->order());
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(!w, 2000);
+        QVERIFY(t.elapsed() >= 190);
+        QVERIFY(manager->shelf(id));         // kept
+        QVERIFY(!manager->isShelfOpen(id));  // closed
+        shelfHooks().isToolRunning = nullptr;
+        AppSettings::instance().setCloseWhenEmpty(false);
+    }
+
+    void dropAddsFilesAndNotes()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Drop"));
+        const QUuid other = makeShelf(QStringLiteral("Source"));
+        ShelfWindow w(*manager, id);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        QVariantMap info;
+        NotificationCenter::instance().observe(Notifications::shelfReceivedDrop, this,
+                                               [&](const QVariantMap &m) { info = m; });
+        const QList<QUrl> urls = makeFiles(QStringLiteral("d"), 3);
+        QMimeData md;
+        QByteArray list;
+        for (const QUrl &u : urls)
+            list += u.toEncoded() + "\r\n";
+        md.setData("text/uri-list", list);
+        // Mark it as a drag from another shelf of ours.
+        const QUuid draggedId = QUuid::createUuid();
+        md.setData("application/x-perchbox-shelf-files",
+                   QByteArray::number(QCoreApplication::applicationPid()) + '\n'
+                       + other.toByteArray(QUuid::WithoutBraces) + '\n' + draggedId.toByteArray(QUuid::WithoutBraces));
+        QSignalSpy done(manager, &ShelfManager::addFilesFinished);
+        QCOMPARE(w.takeDrop(&md), urls);
+        QVERIFY(done.wait(5000));
+        QCOMPARE(manager->shelf(id)->files.size(), 3);
+        QCOMPARE(info.value(Notifications::idKey).toString(), id.toString(QUuid::WithoutBraces).toUpper());
+        QVERIFY(DragOut::shelfDroppedFileIDs().contains(draggedId));
+        DragOut::shelfDroppedFileIDs().clear();
+
+        // Plain text is not taken.
+        QMimeData text;
+        text.setText(QStringLiteral("hello"));
+        QVERIFY(w.takeDrop(&text).isEmpty());
+    }
+
+    // A file that cannot be trashed stays on the shelf and is reported once.
+    void trashFailureKeepsFile()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Trash"));
+        ShelfWindow w(*manager, id);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        const QString locked = files.path() + QStringLiteral("/locked");
+        QDir().mkpath(locked);
+        QFile f(locked + QStringLiteral("/keep.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const QList<QUrl> ok = makeFiles(QStringLiteral("t"), 1);
+        addAndWait({QUrl::fromLocalFile(locked + QStringLiteral("/keep.txt")), ok[0]}, id);
+        // A locked file: read-only folder for a user; for root (who writes anywhere) the
+        // immutable attribute.
+        const bool root = ::geteuid() == 0;
+        if (root && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), locked + QStringLiteral("/keep.txt")}) != 0)
+            QSKIP("cannot lock a file here");
+        if (!root)
+            ::chmod(QFile::encodeName(locked).constData(), 0555);
+
+        QString shownText, shownInfo;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible()) {
+                    shownText = box->text();
+                    shownInfo = box->informativeText();
+                    box->accept();
+                }
+        });
+        poll.start(50);
+        w.trashEntries(w.fileModel()->order());
+        QTRY_VERIFY_WITH_TIMEOUT(!shownText.isEmpty(), 5000);
+        if (root)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), locked + QStringLiteral("/keep.txt")});
+        else
+            ::chmod(QFile::encodeName(locked).constData(), 0755);
+        QCOMPARE(shownText, QStringLiteral("Some files could not be moved to Trash"));
+        QVERIFY(shownInfo.contains(QStringLiteral("keep.txt")));
+        QCOMPARE(manager->shelf(id)->files.size(), 1);
+        QVERIFY(QFile::exists(locked + QStringLiteral("/keep.txt")));
+        QVERIFY(!QFile::exists(ok[0].toLocalFile()));
+    }
+
+    void deletedShelfClosesWindow()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Doomed"));
+        QPointer<ShelfWindow> w = new ShelfWindow(*manager, id);
+        w->present();
+        manager->deleteShelf(id);
+        QTRY_VERIFY_WITH_TIMEOUT(!w, 2000);
+    }
+};
+
+QTEST_MAIN(TestShelfWindow)
+#include "tst_shelf_window.moc"
