@@ -2,10 +2,13 @@
 // perchbox --send FILE…    put files on a shelf ("Send to Perchbox"), starting Perchbox if needed
 // perchbox --quit          quit the running instance
 #include "app/PerchboxApp.h"
+#include "app/cli/Cli.h"
+#include "app/cli/PresetMenuSync.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
 #include "settings/AppSettings.h"
 #include "shelf/ShelfWindow.h"
+#include "tools/presets/PresetStore.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -76,6 +79,10 @@ QByteArray workingDirectory()
 
 int main(int argc, char **argv)
 {
+    // `run`, `presets` and the full help work without the desktop (see app/cli/Cli.h).
+    if (cliHandles(argc, argv))
+        return runCli(argc, argv);
+
     // Qt options (-platform …) are removed from argv by QApplication.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Perchbox"));
@@ -171,6 +178,7 @@ int main(int argc, char **argv)
         ::sigaction(SIGHUP, &action, nullptr);
     }
 
+    PresetMenuSync::attach(PresetStore::shared(), settings, QCoreApplication::applicationFilePath());
     perchbox.start();
     // Files given to this start are taken once the shelves are back.
     if (!files.isEmpty()) {

@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/PresetFileManagerEntries.h"
 
 #include <QDir>
 #include <QFile>
@@ -315,6 +316,7 @@ bool install(const QString &executable, QStringList *errors)
             ok = false;
         }
     }
+    ok &= PresetFileManagerEntries::install(executable, errors);
     return ok;
 }
 
@@ -337,6 +339,7 @@ bool uninstall(QStringList *errors)
             }
         }
     }
+    ok &= PresetFileManagerEntries::uninstall(errors);
     return ok;
 }
 
