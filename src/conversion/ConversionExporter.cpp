@@ -371,6 +371,8 @@ void ConversionExporter::runOnWorker()
     }
     double completed = 0;
     const QByteArray staging = QFile::encodeName(m_job.stagingFolder);
+    if (staging.isEmpty() || !QFileInfo(m_job.stagingFolder).isDir())
+        return; // no staging folder: nothing can be converted safely
 
     for (qsizetype i = 0; i < m_job.files.size(); ++i) {
         if (m_job.cancel->value())

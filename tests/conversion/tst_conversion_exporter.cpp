@@ -69,6 +69,7 @@ private slots:
     void overwriteKeepsSourceWhenConversionFails();
     void unwritableOutputFolderFailsEachFile();
     void cancelDuringSecondOfFive();
+    void missingStagingFolderConvertsNothing();
     void progressStateAndWeights();
     void realImageJob();
 
@@ -320,6 +321,24 @@ void ConversionExporterTest::cancelDuringSecondOfFive()
     const Run none = runJob(gather(items), o, conv2, nullptr, std::make_shared<LockedFlag>(true));
     QVERIFY(none.outputs.isEmpty());
     QVERIFY(conv2->calls.isEmpty());
+}
+
+void ConversionExporterTest::missingStagingFolderConvertsNothing()
+{
+    QVERIFY(writeFile(path("s/a.wav"), "x"));
+    ConversionExporter::Job job;
+    job.files = gather({"s/a.wav"});
+    job.options.outputFolder = QUrl::fromLocalFile(path("sOut"));
+    job.stagingFolder = QString(); // could not be created
+    job.postNotification = false;
+    auto conv = std::make_shared<RecordingConverter>("c");
+    QEventLoop loop;
+    QList<QUrl> outputs{QUrl("file:///sentinel")};
+    ConversionExporter::start(job, [&](const QList<QUrl> &out) { outputs = out; loop.quit(); },
+                              ConverterSet{conv, conv, conv});
+    loop.exec();
+    QVERIFY(outputs.isEmpty());
+    QVERIFY(conv->calls.isEmpty());
 }
 
 void ConversionExporterTest::progressStateAndWeights()

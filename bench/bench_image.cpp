@@ -1,0 +1,181 @@
+// Image conversion figures: one 12-megapixel JPEG (orientation 6) to PNG, JPEG, WebP,
+// HEIC and TIFF against the vips command-line tool doing the same conversion (autorot and
+// save), HEIC also against heif-enc; a batch through the conversion job; background
+// removal of one 12-megapixel photo (time and peak memory). Prints; asserts nothing.
+#include <vips/vips.h>
+
+#include "conversion/ConversionExporter.h"
+#include "conversion/VipsSupport.h"
+#include "conversion/image/BackgroundRemover.h"
+#include "conversion/image/ImageConverter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#include <sys/resource.h>
+
+namespace {
+
+double runTool(const QString &program, const QStringList &args)
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+        std::printf("  (%s failed: %s)\n", qPrintable(program), p.readAll().left(200).constData());
+        return -1;
+    }
+    return t.elapsed() / 1000.0;
+}
+
+long peakRssMB()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss / 1024;
+}
+
+bool makePhoto(const QString &path, int w, int h)
+{
+    // Smoothed noise with a gradient: compresses roughly like a photo.
+    VipsImage *noise = nullptr, *blur = nullptr, *grad = nullptr, *sum = nullptr, *u8 = nullptr;
+    if (vips_gaussnoise(&noise, w, h, "mean", 128.0, "sigma", 40.0, nullptr))
+        return false;
+    VipsImage *bands[3] = {noise, noise, noise};
+    VipsImage *rgb = nullptr;
+    vips_bandjoin(bands, &rgb, 3, nullptr);
+    vips_gaussblur(rgb, &blur, 1.5, nullptr);
+    vips_xyz(&grad, w, h, nullptr);
+    VipsImage *gx = nullptr;
+    vips_extract_band(grad, &gx, 0, nullptr);
+    VipsImage *gs = nullptr;
+    vips_linear1(gx, &gs, 60.0 / w, -30.0, nullptr);
+    vips_add(blur, gs, &sum, nullptr);
+    vips_cast_uchar(sum, &u8, nullptr);
+    VipsImage *out = nullptr;
+    vips_copy(u8, &out, "interpretation", VIPS_INTERPRETATION_sRGB, nullptr);
+    vips_image_set_int(out, VIPS_META_ORIENTATION, 6);
+    const int rc = vips_jpegsave(out, QFile::encodeName(path).constData(), "Q", 92, nullptr);
+    for (VipsImage *i : {noise, rgb, blur, grad, gx, gs, sum, u8, out})
+        if (i)
+            g_object_unref(i);
+    return rc == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    VipsSupport::ensureStarted();
+    QTemporaryDir dir;
+    const QString photo = dir.filePath("photo.jpg");
+    const int W = 4000, H = 3000;
+    if (!makePhoto(photo, W, H)) {
+        std::printf("could not make the test photo\n");
+        return 1;
+    }
+    std::printf("input: %dx%d JPEG (12 MP), orientation 6, %lld KB\n", W, H, QFile(photo).size() / 1024);
+    const bool haveVips = !QStandardPaths::findExecutable("vips").isEmpty();
+    const int batch = qEnvironmentVariableIntValue("BENCH_IMAGE_BATCH") > 0 ? qEnvironmentVariableIntValue("BENCH_IMAGE_BATCH") : 10;
+
+    // Background removal first, so that the peak memory figure is its own.
+    if (BackgroundRemover::isAvailable()) {
+        const long before = peakRssMB();
+        QElapsedTimer t;
+        t.start();
+        const auto ok = runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90,
+                                           ImageDimensionsPreset::original, true, true,
+                                           QUrl::fromLocalFile(dir.filePath("cut.png")));
+        const double total = t.elapsed() / 1000.0;
+        std::printf("\nbackground removal (model load + mask + PNG write): %.2f s %s, peak RSS %ld MB (before %ld MB)"
+                    "  [target < 5 s, < 1.5 GB]\n", total, ok ? "" : "(FAILED)", peakRssMB(), before);
+        t.restart();
+        runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90, ImageDimensionsPreset::original,
+                           true, true, QUrl::fromLocalFile(dir.filePath("cut2.png")));
+        std::printf("background removal, model already loaded: %.2f s\n", t.elapsed() / 1000.0);
+    } else {
+        std::printf("\nbackground removal: model not installed (scripts/fetch-model.sh), skipped\n");
+    }
+
+    std::printf("\none image, upright, metadata kept, quality 90:\n");
+    std::printf("  %-6s %10s %10s %8s\n", "format", "perchbox", "vips CLI", "ratio");
+    for (ImageOutputFormat f : writableImageFormats()) {
+        const QString ext = fileExtension(f);
+        const QString out = dir.filePath("one." + ext);
+        QElapsedTimer t;
+        t.start();
+        const bool ok = runImageConversion(QUrl::fromLocalFile(photo), f, 90, ImageDimensionsPreset::original, true,
+                                           false, QUrl::fromLocalFile(out)).has_value();
+        const double ours = t.elapsed() / 1000.0;
+        double ref = -1;
+        if (haveVips) {
+            const bool lossy = f == ImageOutputFormat::jpeg || f == ImageOutputFormat::webp || f == ImageOutputFormat::heic;
+            ref = runTool("vips", {"autorot", photo, dir.filePath("ref." + ext) + (lossy ? "[Q=90]" : "")});
+        }
+        std::printf("  %-6s %9.2fs %9.2fs %8s%s\n", qPrintable(ext), ours, ref,
+                    ref > 0 ? qPrintable(QString::asprintf("%.2fx", ours / ref)) : "-", ok ? "" : "  (FAILED)");
+        if (f == ImageOutputFormat::heic && !QStandardPaths::findExecutable("heif-enc").isEmpty()) {
+            const double he = runTool("heif-enc", {"-q", "90", "-o", dir.filePath("ref-heif-enc.heic"), photo});
+            std::printf("  %-6s %10s %9.2fs %8s  (heif-enc, default x265 preset)  [target HEIC < 4 s]\n", "heic", "", he,
+                        he > 0 ? qPrintable(QString::asprintf("%.2fx", ours / he)) : "-");
+        }
+    }
+
+    std::printf("\nbatch of %d images through the conversion job (set BENCH_IMAGE_BATCH to change):\n", batch);
+    QList<ResolvedMediaFile> files;
+    QDir().mkpath(dir.filePath("batch"));
+    for (int i = 0; i < batch; ++i) {
+        const QString p = dir.filePath(QString("batch/img%1.jpg").arg(i));
+        QFile::copy(photo, p);
+        files.append({QUuid::createUuid(), QUrl::fromLocalFile(p), MediaType::image,
+                      QString("img%1.jpg").arg(i), QString("img%1.jpg").arg(i).toUtf8(), std::nullopt});
+    }
+    std::printf("  %-6s %10s %10s %8s\n", "format", "perchbox", "vips CLI", "ratio");
+    for (ImageOutputFormat f : writableImageFormats()) {
+        const QString ext = fileExtension(f);
+        ConversionJobOptions o;
+        o.imageFormat = f;
+        o.imageQuality = 90;
+        o.outputFolder = QUrl::fromLocalFile(dir.filePath("batch-out-" + ext));
+        ConversionExporter::Job job;
+        job.files = files;
+        job.options = o;
+        job.stagingFolder = ConversionExporter::makeStagingFolder();
+        job.postNotification = false;
+        QElapsedTimer t;
+        t.start();
+        QEventLoop loop;
+        int produced = 0;
+        ConversionExporter::start(job, [&](const QList<QUrl> &out) { produced = int(out.size()); loop.quit(); },
+                                  ConverterSet{nullptr, nullptr, std::shared_ptr<MediaConverter>(makeImageConverter())});
+        loop.exec();
+        const double ours = t.elapsed() / 1000.0;
+        double ref = 0;
+        if (haveVips) {
+            const bool lossy = f == ImageOutputFormat::jpeg || f == ImageOutputFormat::webp || f == ImageOutputFormat::heic;
+            QDir().mkpath(dir.filePath("batch-ref-" + ext));
+            for (int i = 0; i < batch && ref >= 0; ++i) {
+                const double r = runTool("vips", {"autorot", files[i].url.toLocalFile(),
+                                                  dir.filePath(QString("batch-ref-%1/img%2.%1").arg(ext).arg(i))
+                                                      + (lossy ? "[Q=90]" : "")});
+                ref = r < 0 ? -1 : ref + r;
+            }
+        }
+        std::printf("  %-6s %9.2fs %9.2fs %8s  (%d/%d written)\n", qPrintable(ext), ours, ref,
+                    ref > 0 ? qPrintable(QString::asprintf("%.2fx", ours / ref)) : "-", produced, batch);
+        QDir(dir.filePath("batch-out-" + ext)).removeRecursively();
+        QDir(dir.filePath("batch-ref-" + ext)).removeRecursively();
+    }
+    return 0;
+}

@@ -1,0 +1,197 @@
+// The Convert panel: scanning, the no-media alert, the Convert button's condition, the
+// transparency warning, presets and stored defaults.
+#include "MediaTestSupport.h"
+
+#include "conversion/ConversionPanel.h"
+#include "model/ShelfManager.h"
+#include "settings/AppSettings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MediaTestSupport;
+
+class ConversionPanelTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void optionsViewConditions();
+    void noMediaAlert();
+    void presetRoundTripAndLenientReading();
+    void defaultsAreStored();
+
+private:
+    ConversionOptionsWindowController *openAndWait(const QList<QUrl> &files);
+    static QLabel *visibleLabel(QWidget *root, const QString &startsWith);
+    QString path(const QString &rel) const { return m_dir.filePath(rel); }
+    QTemporaryDir m_dir;
+    std::unique_ptr<ShelfManager> m_manager;
+    QUuid m_shelf;
+};
+
+void ConversionPanelTest::initTestCase()
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath("data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath("config")));
+    m_manager = std::make_unique<ShelfManager>();
+    Shelf shelf = Shelf::make("Music", ShelfColorData::systemBlue(), "tray");
+    m_shelf = shelf.id;
+    m_manager->appendShelf(shelf);
+}
+
+ConversionOptionsWindowController *ConversionPanelTest::openAndWait(const QList<QUrl> &files)
+{
+    auto *panel = new ConversionOptionsWindowController(*m_manager, m_shelf, files, nullptr, std::nullopt, {});
+    QSignalSpy spy(panel, &ConversionOptionsWindowController::scanningFinished);
+    panel->show();
+    if (!spy.wait(60000))
+        return nullptr;
+    return panel;
+}
+
+QLabel *ConversionPanelTest::visibleLabel(QWidget *root, const QString &startsWith)
+{
+    for (QLabel *l : root->findChildren<QLabel *>())
+        if (l->text().startsWith(startsWith) && l->isVisibleTo(root))
+            return l;
+    return nullptr;
+}
+
+void ConversionPanelTest::optionsViewConditions()
+{
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", path("in/a.png")}));
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=d=0.5", path("in/b.wav")}));
+    AppSettings::instance().setConvDefaultOutputMode(ConversionOutputMode::flatFolder);
+    AppSettings::instance().setConvDefaultOutputFolder(QUrl());
+    AppSettings::instance().setCreateConvertedShelf(true);
+    auto *panel = openAndWait({QUrl::fromLocalFile(path("in/a.png")), QUrl::fromLocalFile(path("in/b.wav"))});
+    QVERIFY(panel);
+    ConversionOptionsView *view = panel->optionsView();
+    QVERIFY(view);
+    QCOMPARE(panel->width(), 480);
+    QVERIFY(panel->height() <= 700);
+
+    QPushButton *convert = nullptr;
+    for (QPushButton *b : view->findChildren<QPushButton *>())
+        if (b->text() == "Convert 2 Files")
+            convert = b;
+    QVERIFY(convert);
+    QVERIFY(!convert->isEnabled());
+    QVERIFY(visibleLabel(view, "Choose an output folder to continue"));
+    QVERIFY(visibleLabel(view, "No folder chosen"));
+    QVERIFY(visibleLabel(view, QString::fromUtf8("Converted files will appear on a new shelf: \"Music \u2014 Converted\"")));
+    QVERIFY(!visibleLabel(view, "Original files will be permanently replaced."));
+
+    // Overwrite needs no folder, and warns.
+    ConversionJobOptions o = view->options();
+    o.outputMode = ConversionOutputMode::overwrite;
+    view->setOptions(o);
+    QVERIFY(convert->isEnabled());
+    QVERIFY(visibleLabel(view, "Original files will be permanently replaced."));
+    QVERIFY(!visibleLabel(view, "Choose an output folder to continue"));
+
+    // Background removal into JPEG warns about white; PNG does not.
+    o.removeImageBackground = true;
+    o.imageFormat = ImageOutputFormat::jpeg;
+    view->setOptions(o);
+    QVERIFY(visibleLabel(view, "JPEG does not keep transparency, so removed backgrounds will be flattened to white."));
+    o.imageFormat = ImageOutputFormat::png;
+    view->setOptions(o);
+    QVERIFY(!visibleLabel(view, "PNG does not keep transparency"));
+
+    o.imageDimensions = ImageDimensionsPreset::square;
+    view->setOptions(o);
+    QVERIFY(visibleLabel(view, "Center-crops to a true 1:1 square."));
+    o.audioFormat = AudioOutputFormat::mp3;
+    view->setOptions(o);
+    QVERIFY(visibleLabel(view, "MP3 export uses the bundled LAME encoder in this build."));
+    o.audioFormat = AudioOutputFormat::wav;
+    view->setOptions(o);
+    QVERIFY(visibleLabel(view, "No additional settings for WAV."));
+    panel->close();
+}
+
+void ConversionPanelTest::noMediaAlert()
+{
+    QVERIFY(writeFile(path("text/a.txt"), "x"));
+    QVERIFY(writeFile(path("text/sub/b.md"), "x"));
+    auto *panel = openAndWait({QUrl::fromLocalFile(path("text"))});
+    QVERIFY(panel);
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) != nullptr);
+    QCOMPARE(box->text(), QStringLiteral("No Supported Media Files"));
+    QCOMPARE(box->informativeText(), QStringLiteral("None of the selected items contain supported audio, video, or image files."));
+    box->close();
+}
+
+void ConversionPanelTest::presetRoundTripAndLenientReading()
+{
+    ConversionJobOptions o;
+    o.audioFormat = AudioOutputFormat::m4a;
+    o.aacBitrate = 192;
+    o.videoFormat = VideoOutputFormat::h265;
+    o.videoCRF = VideoQualityCRF::low;
+    o.frameRate = VideoFrameRate::f2997;
+    o.imageDimensions = ImageDimensionsPreset::fiveByFour;
+    o.imageQuality = 55;
+    o.outputMode = ConversionOutputMode::mirrorTree;
+    const ConversionPreset p = conversionPresetFromOptions(o, "Mine");
+    QCOMPARE(p.videoCRF, QStringLiteral("28"));
+    QCOMPARE(p.frameRate, QStringLiteral("30000/1001"));
+    ConversionJobOptions back;
+    applyConversionPreset(p, back);
+    QCOMPARE(back.audioFormat, o.audioFormat);
+    QCOMPARE(back.aacBitrate, 192);
+    QCOMPARE(back.videoCRF, o.videoCRF);
+    QCOMPARE(back.frameRate, o.frameRate);
+    QCOMPARE(back.imageDimensions, o.imageDimensions);
+    QCOMPARE(back.imageQuality, 55);
+    QCOMPARE(back.outputMode, o.outputMode);
+
+    ConversionPreset odd = p;
+    odd.imageDimensions = "9:16";
+    odd.audioFormat = "flac"; // unknown: the current option stays
+    odd.imageQuality = 150;
+    ConversionJobOptions lenient;
+    applyConversionPreset(odd, lenient);
+    QCOMPARE(lenient.imageDimensions, ImageDimensionsPreset::sixteenByNine);
+    QCOMPARE(lenient.audioFormat, AudioOutputFormat::wav);
+    QCOMPARE(lenient.imageQuality, 100);
+    odd.imageDimensions = "2:1";
+    applyConversionPreset(odd, lenient);
+    QCOMPARE(lenient.imageDimensions, ImageDimensionsPreset::sixteenByNine); // unchanged
+}
+
+void ConversionPanelTest::defaultsAreStored()
+{
+    ConversionJobOptions o;
+    o.audioFormat = AudioOutputFormat::aiff;
+    o.sampleRate = AudioSampleRate::r96000;
+    o.videoFormat = VideoOutputFormat::h264;
+    o.imageFormat = ImageOutputFormat::tiff;
+    o.imageQuality = 33;
+    o.removeImageBackground = true;
+    o.outputMode = ConversionOutputMode::mirrorTree;
+    o.outputFolder = QUrl::fromLocalFile(path("out"));
+    saveConversionDefaults(o);
+    const ConversionJobOptions read = conversionOptionsFromDefaults();
+    QCOMPARE(read.audioFormat, AudioOutputFormat::aiff);
+    QCOMPARE(read.sampleRate, AudioSampleRate::r96000);
+    QCOMPARE(read.videoFormat, VideoOutputFormat::h264);
+    QCOMPARE(read.imageFormat, ImageOutputFormat::tiff);
+    QCOMPARE(read.imageQuality, 33);
+    QVERIFY(read.removeImageBackground);
+    QCOMPARE(read.outputMode, ConversionOutputMode::mirrorTree);
+    QCOMPARE(read.outputFolder.value_or(QUrl()).toLocalFile(), path("out"));
+}
+
+QTEST_MAIN(ConversionPanelTest)
+#include "tst_conversion_panel.moc"
