@@ -3,6 +3,7 @@
 #include "model/RawEnum.h"
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -43,6 +44,13 @@ PERCHBOX_RAW_ENUM(ShelfFavoriteButtonDisplayMode,
                   {ShelfFavoriteButtonDisplayMode::iconAndName, "iconAndName"},
                   {ShelfFavoriteButtonDisplayMode::iconOnly, "iconOnly"},
                   {ShelfFavoriteButtonDisplayMode::nameOnly, "nameOnly"});
+
+// The enumerations can key a QSet or QHash.
+inline size_t qHash(TuckEdge v, size_t seed = 0) noexcept { return ::qHash(int(v), seed); }
+inline size_t qHash(ShelfFavoriteToolKind v, size_t seed = 0) noexcept { return ::qHash(int(v), seed); }
+inline size_t qHash(ShelfFavoriteScope v, size_t seed = 0) noexcept { return ::qHash(int(v), seed); }
+inline size_t qHash(ShelfFavoriteDestinationMode v, size_t seed = 0) noexcept { return ::qHash(int(v), seed); }
+inline size_t qHash(ShelfFavoriteButtonDisplayMode v, size_t seed = 0) noexcept { return ::qHash(int(v), seed); }
 
 // The destination mode is read leniently: older files say "usePresetFolder", and any
 // string we do not know means "ask each time".

@@ -554,17 +554,34 @@ void ShelfManager::moveFiles(const QList<ShelfFile> &files, const QUuid &fromShe
     const int to = indexOfShelf(toShelfID);
     if (from < 0 || to < 0 || from == to || files.isEmpty())
         return;
+    // Only entries that really were on the source shelf move, in the order given.
     Shelf &source = m_shelves[from];
-    const qsizetype before = source.files.size();
-    source.files.removeIf([&files](const ShelfFile &f) { return files.contains(f); });
-    if (source.files.size() == before)
+    QSet<std::pair<QUuid, QUrl>> wanted;
+    for (const ShelfFile &f : files)
+        wanted.insert({f.id, f.url});
+    QHash<std::pair<QUuid, QUrl>, ShelfFile> taken;
+    source.files.removeIf([&](const ShelfFile &f) {
+        if (!wanted.contains({f.id, f.url}))
+            return false;
+        taken.insert({f.id, f.url}, f);
+        return true;
+    });
+    if (taken.isEmpty())
         return;
+    QList<ShelfFile> moving;
+    for (const ShelfFile &f : files) {
+        const auto it = taken.constFind({f.id, f.url});
+        if (it != taken.constEnd()) {
+            moving.append(*it);
+            taken.erase(it);
+        }
+    }
 
     Shelf &target = m_shelves[to];
     QSet<QUrl> targetUrls;
     for (const ShelfFile &f : std::as_const(target.files))
         targetUrls.insert(f.url);
-    for (const ShelfFile &f : files) {
+    for (const ShelfFile &f : std::as_const(moving)) {
         if (targetUrls.contains(f.url))
             continue;
         targetUrls.insert(f.url);

@@ -417,7 +417,8 @@ private slots:
         const QList<QUrl> urls = makeFiles(4);
         addAndWait(m, urls, a);
         addAndWait(m, {urls[1]}, b);
-        const QList<ShelfFile> moving = m.shelf(a)->files.mid(0, 3);
+        QList<ShelfFile> moving = m.shelf(a)->files.mid(0, 3);
+        moving.append(ShelfFile{QUuid::createUuid(), urls[3].resolved(QUrl("other")), {}, {}}); // not on A: stays out
         m.moveFiles(moving, a, b);
         QCOMPARE(urlsOf(*m.shelf(a)), QList<QUrl>{urls[3]});
         QCOMPARE(urlsOf(*m.shelf(b)), (QList<QUrl>{urls[1], urls[0], urls[2]}));
