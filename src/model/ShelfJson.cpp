@@ -23,6 +23,17 @@ namespace ShelfJson {
 
 namespace {
 
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // ---------------------------------------------------------------------------------------
 // Reader: a strict JSON pull reader over a byte range.
 
@@ -246,24 +257,13 @@ private:
         return true;
     }
 
-    static int hexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     static bool hex4(const char *p, const char *end, char32_t *out)
     {
         if (end - p < 4)
             return false;
         char32_t v = 0;
         for (int i = 0; i < 4; ++i) {
-            const int h = hexValue(p[i]);
+            const int h = hexDigit(p[i]);
             if (h < 0)
                 return false;
             v = (v << 4) | char32_t(h);
@@ -359,17 +359,6 @@ Got readOptionalString(Reader &r, QByteArray *raw)
     if (c != '"')
         return Got::wrongType;
     return r.readString(raw) ? Got::value : Got::wrongType;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The canonical 8-4-4-4-12 form, either case, straight from the bytes.
