@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# End-to-end test of a shelf window on a real (virtual) desktop.
+#
+#   run-e2e-shelf.sh PATH/TO/e2e_shelf_host PATH/TO/e2e_drag_peer
+#
+# In its own D-Bus session with Xvfb, openbox and xcompmgr, and every XDG folder in a
+# temporary directory, it checks that:
+#   - three files dragged from another program onto the shelf are added;
+#   - a file dragged out in copy mode is copied and stays on the shelf;
+#   - a file dragged out in move mode is moved and leaves the shelf;
+#   - an image pasted with Ctrl+V (put on the clipboard by xclip) becomes a PNG in the
+#     temporary folder and is added.
+# Exit 77 means a required tool is missing.
+set -uo pipefail
+
+host="${1:?usage: run-e2e-shelf.sh HOST PEER}"
+peer="${2:?usage: run-e2e-shelf.sh HOST PEER}"
+
+for tool in Xvfb openbox xcompmgr xdotool xclip dbus-run-session python3; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "e2e-shelf: SKIP: $tool is not installed (scripts/setup.sh installs it)"
+    exit 77
+  fi
+done
+
+if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
+  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
+fi
+
+work="$(mktemp -d /tmp/perchbox-e2e-shelf.XXXXXX)"
+pids=()
+host_pid=""
+peer_pid=""
+failures=0
+
+stop() { [ -n "$1" ] && kill "$1" 2>/dev/null && wait "$1" 2>/dev/null; }
+cleanup() {
+  stop "$peer_pid"; stop "$host_pid"
+  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+pass() { echo "e2e-shelf: ok   $*"; }
+fail() { failures=$((failures+1)); echo "e2e-shelf: FAIL $*"; }
+
+wait_for() {
+  local limit="$1"; shift
+  python3 - "$limit" "$@" <<'PY'
+import subprocess, sys, time
+limit = float(sys.argv[1]); cmd = sys.argv[2:]
+end = time.monotonic() + limit
+while True:
+    if subprocess.call(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0:
+        sys.exit(0)
+    if time.monotonic() > end:
+        sys.exit(1)
+    time.sleep(0.1)
+PY
+}
+
+# Number of files on the first shelf in shelves.json.
+shelf_count() {
+  python3 - "$XDG_DATA_HOME/Perchbox/shelves.json" <<'PY'
+import json, sys
+try:
+    print(len(json.load(open(sys.argv[1]))[0]["files"]))
+except Exception:
+    print(-1)
+PY
+}
+shelf_has() { # URL fragment
+  grep -q "$1" "$XDG_DATA_HOME/Perchbox/shelves.json" 2>/dev/null
+}
+
+# --- the desktop -----------------------------------------------------------------------------
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+wait_for 10 test -s "$work/display" || { echo "e2e-shelf: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
+export HOME="$work/home" TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb
+mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$HOME" "$TMPDIR" "$work/files" "$work/dest"
+openbox >"$work/openbox.log" 2>&1 & pids+=($!)
+xcompmgr >"$work/xcompmgr.log" 2>&1 & pids+=($!)
+sleep 1
+
+start_host() { # copy|move
+  "$host" "$1" >"$work/host.log" 2>&1 &
+  host_pid=$!
+  wait_for 10 xdotool search --name '^perchbox-shelf-' || { fail "shelf window did not appear"; cat "$work/host.log"; exit 1; }
+  sleep 0.7
+}
+start_peer() {
+  "$peer" "$@" >"$work/peer.log" 2>&1 &
+  peer_pid=$!
+  wait_for 10 xdotool search --name '^perchbox-e2e-peer$' || { fail "peer did not appear"; exit 1; }
+  sleep 0.7
+}
+# drag FROM_X FROM_Y TO_X TO_Y
+drag() {
+  xdotool mousemove "$1" "$2"; sleep 0.2
+  xdotool mousedown 1; sleep 0.2
+  for step in 1 2 3 4 5 6 7 8; do
+    xdotool mousemove $(( $1 + ($3 - $1) * step / 8 )) $(( $2 + ($4 - $2) * step / 8 )); sleep 0.15
+  done
+  sleep 0.3
+  xdotool mouseup 1; sleep 0.5
+}
+
+for n in a b c; do echo "content $n" >"$work/files/$n.txt"; done
+
+# --- 1. drop three files on the shelf ----------------------------------------------------------
+start_host copy
+start_peer source "$work/files/a.txt" "$work/files/b.txt" "$work/files/c.txt"
+drag 850 250 200 160
+if wait_for 5 sh -c "[ \"\$(python3 -c 'import json,sys;print(len(json.load(open(sys.argv[1]))[0][\"files\"]))' '$XDG_DATA_HOME/Perchbox/shelves.json' 2>/dev/null)\" = 3 ]"; then
+  pass "three dropped files are on the shelf"
+else
+  fail "dropped files not added (count $(shelf_count))"
+fi
+stop "$peer_pid"; peer_pid=""
+
+# --- 2. drag out in copy mode --------------------------------------------------------------------
+# The first row lies just below the header (window at 100,100).
+row_y=150
+start_peer target "$work/dest" copy
+drag 160 $row_y 850 250
+if wait_for 5 test -f "$work/dest/a.txt" && [ -f "$work/files/a.txt" ] && [ "$(shelf_count)" = 3 ]; then
+  pass "copy drag: copied, source and entry kept"
+else
+  fail "copy drag (dest: $(ls "$work/dest"), shelf count $(shelf_count))"; cat "$work/peer.log"
+fi
+stop "$peer_pid"; peer_pid=""
+stop "$host_pid"; host_pid=""
+rm -f "$work/dest/"*
+
+# --- 3. drag out in move mode --------------------------------------------------------------------
+start_host move
+start_peer target "$work/dest" move
+drag 160 $row_y 850 250
+if wait_for 5 test -f "$work/dest/a.txt" && [ ! -e "$work/files/a.txt" ] \
+   && wait_for 3 sh -c "! grep -q 'files/a.txt' '$XDG_DATA_HOME/Perchbox/shelves.json'"; then
+  pass "move drag: moved on disk and removed from the shelf"
+else
+  fail "move drag (dest: $(ls "$work/dest"), source exists: $([ -e "$work/files/a.txt" ] && echo yes || echo no), count $(shelf_count))"
+  cat "$work/peer.log"
+fi
+stop "$peer_pid"; peer_pid=""
+
+# --- 4. paste an image -----------------------------------------------------------------------------
+python3 - "$work/img.png" <<'PY'
+import struct, sys, zlib
+w, h = 4, 3
+raw = b"".join(b"\x00" + b"\xff\x00\x00" * w for _ in range(h))
+def chunk(t, d): return struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d) & 0xffffffff)
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+open(sys.argv[1], "wb").write(png)
+PY
+xclip -selection clipboard -t image/png -i "$work/img.png" &
+pids+=($!)
+sleep 0.5
+xdotool mousemove 200 108; sleep 0.2
+xdotool click 1; sleep 0.3        # focus the shelf (on its grip)
+xdotool key ctrl+v; sleep 1
+if wait_for 5 sh -c "ls '$TMPDIR' | grep -q '^Pasted Image [0-9]*\\.png$'" && wait_for 3 grep -q 'Pasted%20Image' "$XDG_DATA_HOME/Perchbox/shelves.json"; then
+  pass "pasted image written as PNG and added"
+else
+  fail "paste (tmp: $(ls "$TMPDIR"))"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "e2e-shelf: $failures check(s) failed"; cat "$work/host.log"; exit 1
+fi
+echo "e2e-shelf: all checks passed"
