@@ -72,6 +72,12 @@ int main(int argc, char **argv)
     p.replaceWith = "$2 $1";
     p.caseMode = CaseMode::title;
     cases.append({"regex + title case", p});
+    p.caseMode = CaseMode::unchanged;
+    cases.append({"regex only", p});
+    p = RenamePreset{};
+    p.isAdvanced = true;
+    p.caseMode = CaseMode::title;
+    cases.append({"title case only", p});
     p = RenamePreset{};
     p.trimHead = 4;
     p.trimTail = 7;
