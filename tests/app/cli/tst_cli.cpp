@@ -51,6 +51,7 @@ QStringList tree(const QString &root)
 
 bool ffmpeg(const QStringList &args)
 {
+    QDir().mkpath(QFileInfo(args.last()).absolutePath());
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
