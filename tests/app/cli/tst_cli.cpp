@@ -75,6 +75,7 @@ private:
     QString m_work;
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<PresetStore> m_presets;
+    std::unique_ptr<AppSettings> m_appSettings;
 
     QProcessEnvironment environment() const
     {
@@ -435,6 +436,32 @@ private slots:
         // A Thunar file we cannot read is never replaced.
         QByteArray merged;
         QVERIFY(!PresetFileManagerEntries::mergeThunarActions("<actions><action>", "/x", entries, &merged));
+    }
+
+    // Attached to the store, the entries follow saves and deletes; the Send to Perchbox
+    // install and uninstall carry them along.
+    void entriesFollowPresetStore()
+    {
+        m_appSettings = std::make_unique<AppSettings>(*m_settings);
+        const QString folder = PresetFileManagerEntries::nautilusFolder();
+        PresetMenuSync::attach(*m_presets, *m_appSettings, QStringLiteral("/usr/bin/perchbox"));
+        QVERIFY(QFile::exists(folder + "/Rename: Holiday"));
+
+        FlattenPreset later;
+        later.id = QUuid::createUuid();
+        later.name = QStringLiteral("Later/on");
+        m_presets->saveFlatten(later);
+        QVERIFY(QFile::exists(folder + QStringLiteral("/Flatten: Later\u2215on")));
+        m_presets->deleteFlatten(later.id);
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/Flatten: Later\u2215on")));
+
+        QVERIFY(SendToIntegration::uninstall());
+        QVERIFY(!QFile::exists(folder + "/Rename: Holiday"));
+        QVERIFY(!QFile::exists(PresetFileManagerEntries::dolphinPaths().first()));
+        QVERIFY(SendToIntegration::install(QStringLiteral("/usr/bin/perchbox")));
+        QVERIFY(QFile::exists(folder + "/Rename: Holiday"));
+        QVERIFY(QFile::exists(PresetFileManagerEntries::dolphinPaths().first()));
+        QVERIFY(SendToIntegration::uninstall());
     }
 };
 
