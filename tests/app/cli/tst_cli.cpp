@@ -1,6 +1,8 @@
 // The command-line verbs, run through the built perchbox program on real temporary files
 // with presets saved through PresetStore, and the per-preset file-manager entries.
 #include "app/cli/CliArguments.h"
+#include "app/cli/CliProgress.h"
+#include "app/cli/FlattenDryRun.h"
 #include "app/cli/PresetMenuSync.h"
 #include "platform/PresetFileManagerEntries.h"
 #include "platform/SendToIntegration.h"
@@ -21,6 +23,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
 namespace {
@@ -462,6 +465,66 @@ private slots:
         QVERIFY(QFile::exists(folder + "/Rename: Holiday"));
         QVERIFY(QFile::exists(PresetFileManagerEntries::dolphinPaths().first()));
         QVERIFY(SendToIntegration::uninstall());
+    }
+
+    // Options in both spellings; after "--" everything is a file, even "-x" and "--dry-run".
+    void argumentForms()
+    {
+        QString error;
+        auto cmd = Cli::parse({"run", "flatten", "--preset=Keep both", "-o", "out", "--", "-x", "--dry-run"}, &error);
+        QVERIFY2(cmd, qPrintable(error));
+        QCOMPARE(cmd->run.presetName, QStringLiteral("Keep both"));
+        QCOMPARE(cmd->run.output, QByteArray("out"));
+        QVERIFY(!cmd->run.dryRun);
+        QCOMPARE(cmd->run.files, (QList<QByteArray>{"-x", "--dry-run"}));
+        QVERIFY(!Cli::parse({"run", "zip", "--preset", "a", "--preset-file", "b", "f"}, &error));
+        QVERIFY(!Cli::parse({"run", "zip", "--preset", "a", "-o", "d", "--next-to-first", "f"}, &error));
+        QVERIFY(!Cli::parse({"run", "zip", "--preset"}, &error));
+        QVERIFY(error.contains("needs a value"));
+        QVERIFY(Cli::handles("run") && Cli::handles("--help") && !Cli::handles("--send") && !Cli::handles("file.txt"));
+    }
+
+    void progressText()
+    {
+        QCOMPARE(CliProgress::format({QStringLiteral("Converting…"), 0.456, QStringLiteral("file 3/10"),
+                                      QStringLiteral("~0:12 remaining")}),
+                 QStringLiteral("Converting… 45% · file 3/10 · ~0:12 remaining"));
+        QCOMPARE(CliProgress::format({QStringLiteral("Flattening…"), std::nullopt, QStringLiteral("2 items"), {}}),
+                 QStringLiteral("Flattening… · 2 items"));
+        QCOMPARE(CliProgress::format({{}, 1.7, {}, {}}), QStringLiteral("100%"));
+    }
+
+    // Keep newest: only a strictly newer source replaces, also against a file placed earlier
+    // in the same run; a file already in the destination stays.
+    void flattenPlanKeepNewest()
+    {
+        QVERIFY(writeFile(work("dest/a.txt"), "existing"));
+        QVERIFY(writeFile(work("src/a.txt"), "older"));
+        QVERIFY(writeFile(work("src/sub/b.txt"), "new"));
+        QVERIFY(writeFile(work("src/sub2/b.txt"), "same age"));
+        auto setTime = [](const QString &path, time_t t) {
+            struct utimbuf times{t, t};
+            return ::utime(QFile::encodeName(path).constData(), &times) == 0;
+        };
+        QVERIFY(setTime(work("dest/a.txt"), 2000000));
+        QVERIFY(setTime(work("src/a.txt"), 1000000));
+        QVERIFY(setTime(work("src/sub/b.txt"), 3000000));
+        QVERIFY(setTime(work("src/sub2/b.txt"), 3000000));
+        const FlattenPlan plan = FlattenDryRun::plan({QUrl::fromLocalFile(work("src")), QUrl::fromLocalFile(work("dest/a.txt"))},
+                                                     QUrl::fromLocalFile(work("dest")), FlattenDuplicateMode::overwriteNewest);
+        QMap<QByteArray, FlattenPlanStep::Kind> kinds;
+        for (const FlattenPlanStep &step : plan.steps)
+            kinds.insert(QFile::encodeName(QDir(m_work).relativeFilePath(QString::fromLocal8Bit(step.source))), step.kind);
+        QCOMPARE(kinds.size(), 4);
+        QCOMPARE(kinds.value("src/a.txt"), FlattenPlanStep::Kind::keepExisting);
+        QCOMPARE(kinds.value("dest/a.txt"), FlattenPlanStep::Kind::alreadyThere);
+        // Whichever b.txt the walk meets first is placed; the other is as old, so nothing happens to it.
+        QList<FlattenPlanStep::Kind> bKinds;
+        for (const FlattenPlanStep &step : plan.steps)
+            if (step.source.endsWith("/b.txt"))
+                bKinds << step.kind;
+        QCOMPARE(bKinds, (QList<FlattenPlanStep::Kind>{FlattenPlanStep::Kind::place, FlattenPlanStep::Kind::keepExisting}));
+        QVERIFY(!QFile::exists(work("dest/b.txt")));
     }
 };
 
