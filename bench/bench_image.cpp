@@ -76,6 +76,7 @@ bool makePhoto(const QString &path, int w, int h)
 
 int main(int argc, char **argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     VipsSupport::ensureStarted();
     QTemporaryDir dir;
