@@ -234,7 +234,7 @@ void MediaModelTest::probeImages()
     QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=red@0.5:s=64x48", "-frames:v", "1", "-pix_fmt", "rgba", path("i/a.png")}));
     QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=gray:s=30x20", "-frames:v", "1", "-pix_fmt", "gray", path("i/g.png")}));
     QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=blue:s=40x30", "-frames:v", "1", "-pix_fmt", "rgb48be", path("i/d.png")}));
-    QVERIFY(runTool("vips", {"tiffsave", path("i/d.png"), path("i/two.tif") + "[page-height=15]"}));
+    QVERIFY(runTool("vips", {"tiffsave", path("i/d.png"), path("i/two.tif"), "--page-height", "15"}));
 
     const auto a = probeMedia(QUrl::fromLocalFile(path("i/a.png")), MediaType::image);
     QVERIFY(a);
