@@ -16,7 +16,7 @@ PACKAGES=(
   # outside programs the tools run
   zip unzip tar 7zip lame
   # reference tools for tests and benchmarks
-  ffmpeg python3 python3-onnx npm
+  ffmpeg python3 python3-onnx
   # desktop end-to-end tests
   xvfb xauth xdotool xclip openbox xcompmgr trayer dunst dbus-x11 x11-utils
   hicolor-icon-theme adwaita-icon-theme
