@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QtConcurrent>
 
 #include <sys/stat.h>
 
@@ -41,6 +42,15 @@ ShelfFileModel::ShelfFileModel(QObject *parent)
     , m_thumbs(new ThumbnailCache(this))
 {
     connect(m_thumbs, &ThumbnailCache::ready, this, &ShelfFileModel::thumbnailReady);
+    // Loading the MIME database takes a while the first time; do it off the UI thread
+    // before the first row is drawn.
+    static const bool warmed = [] {
+        (void)QtConcurrent::run([] {
+            QMimeDatabase().mimeTypeForFile(QStringLiteral("warm-up.txt"), QMimeDatabase::MatchExtension);
+        });
+        return true;
+    }();
+    (void)warmed;
 }
 
 ShelfFileModel::~ShelfFileModel() = default;
@@ -69,9 +79,13 @@ const ShelfFile *ShelfFileModel::fileAt(int row) const
 void ShelfFileModel::setFiles(const QList<ShelfFile> &files)
 {
     const qsizetype old = m_files.size();
+    // Files arriving in batches are appended: compare ids only (cheap), then the URL of
+    // the last known entry.
     bool appended = files.size() > old;
     for (qsizetype i = 0; appended && i < old; ++i)
-        appended = files.at(i) == m_files.at(i);
+        appended = files.at(i).id == m_files.at(i).id;
+    if (appended && old > 0)
+        appended = files.at(old - 1).url == m_files.at(old - 1).url;
     if (appended) {
         beginInsertRows({}, int(old), int(files.size() - 1));
         for (qsizetype i = old; i < files.size(); ++i) {

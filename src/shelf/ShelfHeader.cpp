@@ -235,7 +235,12 @@ void ShelfHeader::refresh()
     const AppSettings &settings = AppSettings::instance();
     const AppTheme theme = settings.theme();
     const bool large = settings.shelfSize() == ShelfSize::large;
-    m_icon->setPixmap(tintedSymbolIcon(shelf->icon, toQColor(shelf->colorData)).pixmap(16, 16));
+    // Drawing the symbol is the costly part: only when icon or colour changed.
+    const QString iconKey = shelf->icon + QLatin1Char('|') + toQColor(shelf->colorData).name(QColor::HexArgb);
+    if (iconKey != m_iconKey) {
+        m_iconKey = iconKey;
+        m_icon->setPixmap(tintedSymbolIcon(shelf->icon, toQColor(shelf->colorData)).pixmap(16, 16));
+    }
     QFont f = Theme::font(theme, large ? 14 : 12, QFont::DemiBold);
     m_name->setFont(f);
     QPalette pal = m_name->palette();

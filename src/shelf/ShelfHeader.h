@@ -102,6 +102,7 @@ private:
     QToolButton *m_right;
     QToolButton *m_float;
     QToolButton *m_hide;
+    QString m_iconKey;
 };
 
 // The colour and icon editor opened by the header's pencil.

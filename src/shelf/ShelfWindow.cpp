@@ -416,8 +416,10 @@ void ShelfWindow::shelfChanged()
         return;
     }
     m_model->setFiles(shelf->files);
-    ShelfLogic::prune(m_selection->selection, m_model->order());
-    syncSelection();
+    if (!m_selection->selection.selected.isEmpty()) {
+        ShelfLogic::prune(m_selection->selection, m_model->order());
+        syncSelection();
+    }
     m_header->refresh();
     updateSize();
     update();
