@@ -95,7 +95,7 @@ QWidget *AppDelegate::windowForShelf(const QUuid &id) const
         if (!widget->objectName().contains(key, Qt::CaseInsensitive))
             continue;
         // A window that closed its shelf and waits for deletion does not count.
-        if (!widget->isVisible() && !m_manager.isShelfOpen(id) && widget->testAttribute(Qt::WA_DeleteOnClose))
+        if (!widget->isVisible() && !m_manager.isShelfOpen(id))
             continue;
         return widget;
     }

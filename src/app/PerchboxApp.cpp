@@ -161,10 +161,10 @@ void PerchboxApp::showTutorial()
     if (!m_tutorial) {
         m_tutorial = new TutorialWindow;
         m_tutorial->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_tutorial, &TutorialWindow::finished, this, [this] {
-            m_settings.store().setBool(kHasSeenTutorial, true);
-        });
     }
+    // Seen once is enough: the next start does not show it again, even if the program quits
+    // while it is open.
+    m_settings.store().setBool(kHasSeenTutorial, true);
     m_tutorial->show();
     m_tutorial->raise();
     m_tutorial->activateWindow();
@@ -203,4 +203,9 @@ bool PerchboxApp::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+TutorialWindow *PerchboxApp::tutorialWindow() const
+{
+    return m_tutorial;
 }

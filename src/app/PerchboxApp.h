@@ -59,7 +59,7 @@ public:
     SettingsWindow *openSettings(const QString &page = {});
     SettingsWindow *settingsWindow(bool create = true);
     void showTutorial();
-    TutorialWindow *tutorialWindow() const { return m_tutorial; }
+    TutorialWindow *tutorialWindow() const;
     // "Check for Updates": the "Updates" page when one has been added, else a short note.
     void checkForUpdates();
     // A hook for the update controller, when it exists.

@@ -1,0 +1,149 @@
+// The tray panel's list and menus, the settings window's pages and the tutorial.
+#include "ShellFixture.h"
+
+#include "app/SettingsWindow.h"
+#include "app/ShelfListModel.h"
+#include "app/TrayPanel.h"
+#include "app/TutorialWindow.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QtTest>
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+    static QStringList menuTexts(QMenu *menu)
+    {
+        QStringList texts;
+        for (QAction *a : menu->actions())
+            if (!a->isSeparator())
+                texts.append(a->text());
+        return texts;
+    }
+
+private slots:
+    void listFollowsTheManager()
+    {
+        ShellFixture f;
+        TrayPanel panel(*f.delegate);
+        ShelfListModel *model = panel.model();
+        QCOMPARE(model->rowCount(), 0);
+        const Shelf a = Shelf::make(QStringLiteral("A"), ShelfColorData::systemBlue(), QStringLiteral("tray"));
+        const Shelf b = Shelf::make(QStringLiteral("B"), {1, 0, 0, 1}, QStringLiteral("photo"));
+        const Shelf c = Shelf::make(QStringLiteral("C"), ShelfColorData::systemBlue(), QStringLiteral("doc"));
+        for (const Shelf &s : {a, b, c})
+            f.manager->appendShelf(s);
+        QCOMPARE(model->rowCount(), 3);
+        QCOMPARE(model->index(1).data().toString(), QStringLiteral("B"));
+        QCOMPARE(model->index(1).data(ShelfListModel::IconNameRole).toString(), QStringLiteral("photo"));
+        QCOMPARE(model->index(1).data(ShelfListModel::ColorRole).value<QColor>(), QColor(Qt::red));
+        QCOMPARE(model->index(0).data(Qt::ToolTipRole).toString(), QStringLiteral("Click to open · Hover to highlight"));
+
+        // Visibility and the default star follow the manager and the settings.
+        QVERIFY(!model->index(0).data(ShelfListModel::IsVisibleRole).toBool());
+        f.manager->openShelf(a.id);
+        QVERIFY(model->index(0).data(ShelfListModel::IsVisibleRole).toBool());
+        f.manager->hideShelf(a.id);
+        QVERIFY(!model->index(0).data(ShelfListModel::IsVisibleRole).toBool());
+        f.settings->setDefaultShelfID(c.id);
+        QVERIFY(model->index(2).data(ShelfListModel::IsDefaultRole).toBool());
+
+        // Drag to reorder: C to the top; the manager's order (and so "shelves.json") follows.
+        QVERIFY(model->moveShelf(2, 0));
+        QCOMPARE(f.manager->shelves().at(0).id, c.id);
+        QCOMPARE(model->idAt(0), c.id);
+        QCOMPARE(model->idAt(2), b.id);
+        QVERIFY(!model->moveShelf(0, 3));
+    }
+
+    void rowMenuHasEveryEntry()
+    {
+        ShellFixture f;
+        TrayPanel panel(*f.delegate);
+        const Shelf a = Shelf::make(QStringLiteral("A"), ShelfColorData::systemBlue(), QStringLiteral("tray"));
+        f.manager->appendShelf(a);
+
+        std::unique_ptr<QMenu> menu(panel.makeContextMenu(a.id, nullptr));
+        QCOMPARE(menuTexts(menu.get()), (QStringList{QStringLiteral("Open Shelf"), QStringLiteral("Rename Shelf"),
+                                                     QStringLiteral("Set Custom Shortcut…"),
+                                                     QStringLiteral("Set as Default for Finder"),
+                                                     QStringLiteral("Remove Shelf Permanently")}));
+        menu->actions().at(3)->trigger();
+        QCOMPARE(f.settings->defaultShelfID(), a.id);
+
+        KeyCombo combo;
+        combo.keyCode = 2;
+        combo.modifierFlags = KeyCombo::Control;
+        f.settings->setShelfCombo(combo, a.id);
+        panel.setShortcutEditor([](QWidget *, const QUuid &) {});
+        menu.reset(panel.makeContextMenu(a.id, nullptr));
+        const QStringList texts = menuTexts(menu.get());
+        QCOMPARE(texts.at(2), QStringLiteral("Change Custom Shortcut…"));
+        QCOMPARE(texts.at(3), QStringLiteral("Clear Shortcut (") + combo.displayText() + QStringLiteral(")"));
+        QCOMPARE(texts.at(4), QStringLiteral("Remove as Default"));
+        QVERIFY(menu->actions().at(2)->isEnabled());
+
+        menu->actions().at(3)->trigger(); // clear the shortcut
+        QVERIFY(f.settings->customShelfCombos().isEmpty());
+        menu->actions().at(4)->trigger(); // remove as default
+        QVERIFY(f.settings->defaultShelfID().isNull());
+
+        menu.reset(panel.makeContextMenu(a.id, nullptr));
+        menu->actions().last()->trigger(); // remove permanently
+        QTRY_VERIFY(f.manager->shelves().isEmpty());
+    }
+
+    void settingsWindowPages()
+    {
+        ShellFixture f;
+        SettingsWindow window(*f.settings);
+        QCOMPARE(window.pageTitles().first(), QStringLiteral("General"));
+        QVERIFY(window.pageTitles().contains(QStringLiteral("Tools")));
+        QCOMPARE(window.pageTitles().last(), QStringLiteral("About & Notices"));
+
+        // Pages added later go before "About & Notices"; tool sections land on "Tools".
+        window.addPage(QStringLiteral("Updates"), QStringLiteral("arrow.down.circle"), new QLabel(QStringLiteral("u")));
+        QCOMPARE(window.pageTitles().at(window.pageTitles().size() - 2), QStringLiteral("Updates"));
+        window.addToolsSection(QStringLiteral("Zip"), new QLabel(QStringLiteral("zip options")));
+        QVERIFY(window.page(QStringLiteral("Tools"))->findChild<QLabel *>(QString(), Qt::FindChildrenRecursively));
+        bool foundSection = false;
+        for (QLabel *l : window.page(QStringLiteral("Tools"))->findChildren<QLabel *>())
+            foundSection |= l->text() == QStringLiteral("zip options");
+        QVERIFY(foundSection);
+
+        // General edits the settings directly.
+        QCheckBox *closeWhenEmpty = nullptr;
+        for (QCheckBox *box : window.page(QStringLiteral("General"))->findChildren<QCheckBox *>())
+            if (box->text() == QStringLiteral("Close shelf when it becomes empty"))
+                closeWhenEmpty = box;
+        QVERIFY(closeWhenEmpty);
+        QVERIFY(!f.settings->closeWhenEmpty());
+        closeWhenEmpty->click();
+        QVERIFY(f.settings->closeWhenEmpty());
+        QCOMPARE(f.store->boolValue(QStringLiteral("closeWhenEmpty")), std::optional<bool>(true));
+
+        // About names every outside component.
+        QString about;
+        for (QLabel *l : window.page(QStringLiteral("About & Notices"))->findChildren<QLabel *>())
+            about += l->text() + QLatin1Char('\n');
+        for (const char *name : {"Qt", "FFmpeg", "x264", "x265", "LAME", "7-Zip", "libvips", "libheif", "ICU", "OpenCV",
+                                 "ISNet", "@imgly/background-removal-data", "AGPL-3.0", "GPL-3.0-or-later", PERCHBOX_VERSION})
+            QVERIFY2(about.contains(QLatin1String(name)), name);
+    }
+
+    void tutorialHasFourteenTopics()
+    {
+        QCOMPARE(TutorialWindow::topics().size(), 14);
+        TutorialWindow window;
+        window.showTopic(13);
+        QCOMPARE(window.currentTopic(), 13);
+        window.showTopic(14);
+        QCOMPARE(window.currentTopic(), 13);
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"

@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# End-to-end test of the application shell on a real (virtual) desktop.
+#
+#   run-e2e.sh PATH/TO/perchbox
+#
+# Starts its own D-Bus session, Xvfb (on a free display), openbox, xcompmgr and trayer, points
+# every XDG folder at a temporary directory, and checks that:
+#   - the tray item appears and the open shelves get their windows back;
+#   - `perchbox --send FILE` (a second start) hands the file to the running instance, which puts
+#     it on a new "Inbox" shelf and writes "shelves.json" within a second;
+#   - a second plain start exits at once (single instance);
+#   - Ctrl+Alt+Q quits, and the next start shows the same open shelves.
+# Every process it starts is stopped on exit. Exit 77 means a required tool is missing.
+set -uo pipefail
+
+perchbox="${1:?usage: run-e2e.sh PATH/TO/perchbox}"
+perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
+
+for tool in Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "e2e: SKIP: $tool is not installed (scripts/setup.sh installs it)"
+    exit 77
+  fi
+done
+
+# Run everything inside a private session bus.
+if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
+  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
+fi
+
+work="$(mktemp -d /tmp/perchbox-e2e.XXXXXX)"
+pids=()
+app_pid=""
+failures=0
+checks=0
+
+cleanup() {
+  local pid
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
+  for ((i=${#pids[@]}-1; i>=0; i--)); do
+    pid="${pids[$i]}"
+    kill "$pid" 2>/dev/null
+  done
+  for pid in "${pids[@]}"; do
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+pass() { checks=$((checks+1)); echo "e2e: ok   $*"; }
+fail() { checks=$((checks+1)); failures=$((failures+1)); echo "e2e: FAIL $*"; }
+
+# wait_for SECONDS COMMAND… : polls every 50 ms until COMMAND succeeds.
+wait_for() {
+  local limit="$1"; shift
+  python3 - "$limit" "$@" <<'PY'
+import subprocess, sys, time
+limit = float(sys.argv[1]); cmd = sys.argv[2:]
+end = time.monotonic() + limit
+while True:
+    if subprocess.call(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0:
+        sys.exit(0)
+    if time.monotonic() > end:
+        sys.exit(1)
+    time.sleep(0.05)
+PY
+}
+
+# --- the desktop -----------------------------------------------------------------------------
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+if ! wait_for 10 test -s "$work/display"; then
+  echo "e2e: Xvfb did not start"; cat "$work/xvfb.log"; exit 1
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+echo "e2e: display $DISPLAY"
+
+mkdir -p "$work/home" "$work/data" "$work/config" "$work/cache" "$work/runtime" "$work/files"
+chmod 700 "$work/runtime"
+export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
+       XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_DIRS="$work/etc"
+export QT_QPA_PLATFORM=xcb
+unset QT_QPA_PLATFORMTHEME
+
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+xcompmgr >"$work/xcompmgr.log" 2>&1 &
+pids+=($!)
+trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 10 xdotool search --classname trayer || echo "e2e: note: trayer window not found by class"
+
+# --- state: two open shelves and one closed one ----------------------------------------------
+A=11111111-1111-4111-8111-111111111111
+B=22222222-2222-4222-8222-222222222222
+C=33333333-3333-4333-8333-333333333333
+mkdir -p "$XDG_DATA_HOME/Perchbox/Shelves"
+python3 - "$XDG_DATA_HOME/Perchbox" "$A" "$B" "$C" <<'PY'
+import json, os, sys
+root, ids = sys.argv[1], sys.argv[2:]
+shelves = []
+for n, i in zip(["Alpha", "Beta", "Gamma"], ids):
+    folder = os.path.join(root, "Shelves", i)
+    os.makedirs(folder, exist_ok=True)
+    shelves.append({"id": i, "name": n, "colorData": {"r": 0, "g": 0.478, "b": 1, "a": 1}, "icon": "tray",
+                    "folderURL": "file://" + folder + "/", "files": [], "favorites": [],
+                    "favoriteButtonDisplayMode": "iconAndName"})
+json.dump(shelves, open(os.path.join(root, "shelves.json"), "w"))
+json.dump(ids[:2], open(os.path.join(root, "openShelves.json"), "w"))
+PY
+
+start_app() {
+  "$perchbox" >>"$work/perchbox.log" 2>&1 &
+  app_pid=$!
+}
+
+shelf_window() { xdotool search --name "^perchbox-shelf-$1\$"; }
+shelf_visible() { xdotool search --onlyvisible --name "^perchbox-shelf-$1\$"; }
+
+# --- first start ----------------------------------------------------------------------------
+t0=$(date +%s%N)
+start_app
+if wait_for 15 shelf_visible "$A" && wait_for 5 shelf_visible "$B"; then
+  pass "open shelves restored ($(( ($(date +%s%N) - t0) / 1000000 )) ms after exec)"
+else
+  fail "open shelves were not restored"; xdotool search --name perchbox >&2
+fi
+if shelf_window "$C" >/dev/null; then fail "a closed shelf got a window"; else pass "closed shelf stays closed"; fi
+
+# The tray item: an embedded icon window of ours inside trayer (or our fallback window).
+tray_item() {
+  local w
+  for w in $(xdotool search --pid "$app_pid" 2>/dev/null); do
+    case "$(xdotool getwindowname "$w" 2>/dev/null)" in
+      perchbox-shelf-*|Perchbox\ Tutorial|Perchbox\ Settings) ;;
+      *) geometry=$(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {print $2}')
+         case "$geometry" in [1-9]x[1-9]|[1-9]x[1-9][0-9]|[1-9][0-9]x[1-9]|[1-9][0-9]x[1-9][0-9])
+           xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | grep -qx "$w" && return 0 ;; esac ;;
+    esac
+  done
+  return 1
+}
+if wait_for 5 tray_item; then pass "tray item shown"; else fail "no tray item"; fi
+if [ -x "$XDG_DATA_HOME/nautilus/scripts/Send to Perchbox" ] && grep -q "perchbox-send-to-perchbox" "$XDG_CONFIG_HOME/Thunar/uca.xml"; then
+  pass "file-manager entries installed"
+else
+  fail "file-manager entries missing"
+fi
+
+# --- single instance --------------------------------------------------------------------------
+if timeout 10 "$perchbox" >>"$work/perchbox.log" 2>&1; then pass "second start hands over and exits"; else fail "second start did not exit cleanly"; fi
+kill -0 "$app_pid" 2>/dev/null && pass "first instance still running" || fail "first instance died"
+
+# --- Send to Perchbox -------------------------------------------------------------------------
+printf 'hello' >"$work/files/report.txt"
+printf 'x' >"$work/files/$(printf 'caf\xe9').bin"
+(cd "$work/files" && timeout 10 "$perchbox" --send report.txt "$(printf 'caf\xe9').bin" missing-file.txt) 2>"$work/send.err"
+send_rc=$?
+grep -q "missing-file.txt" "$work/send.err" && pass "missing file reported on stderr" || fail "missing file not reported"
+[ $send_rc -eq 0 ] && pass "--send returned 0" || fail "--send returned $send_rc"
+inbox_has_files() {
+  python3 - "$XDG_DATA_HOME/Perchbox/shelves.json" <<'PY'
+import json, sys
+shelves = json.load(open(sys.argv[1]))
+inbox = [s for s in shelves if s["name"] == "Inbox"]
+ok = len(inbox) == 1 and any(f["url"].endswith("/report.txt") for f in inbox[0]["files"]) \
+     and any(f["url"].endswith("/caf%E9.bin") for f in inbox[0]["files"])
+sys.exit(0 if ok else 1)
+PY
+}
+if wait_for 1 inbox_has_files; then
+  pass "sent files in \"Inbox\" in shelves.json within a second"
+elif wait_for 4 inbox_has_files; then
+  fail "sent files reached shelves.json, but later than a second"
+else
+  fail "sent files not in shelves.json"; cat "$XDG_DATA_HOME/Perchbox/shelves.json"; echo
+fi
+inbox_id=$(python3 -c "import json,sys; print(next((s['id'] for s in json.load(open(sys.argv[1])) if s['name']=='Inbox'), ''))" "$XDG_DATA_HOME/Perchbox/shelves.json")
+if [ -n "$inbox_id" ] && wait_for 5 shelf_visible "$inbox_id"; then pass "Inbox shelf shown"; else fail "Inbox shelf not shown"; fi
+
+# --- quit with Ctrl+Alt+Q, keeping the open shelves --------------------------------------------
+open_before=$(python3 -c "import json,sys; print(' '.join(sorted(json.load(open(sys.argv[1])))))" "$XDG_DATA_HOME/Perchbox/openShelves.json")
+win=$(shelf_visible "$A" | head -n1)
+xdotool windowactivate --sync "$win" >/dev/null 2>&1 || xdotool windowfocus --sync "$win" >/dev/null 2>&1
+xdotool mousemove --window "$win" 20 10 key --clearmodifiers ctrl+alt+q
+if wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null"; then
+  pass "Ctrl+Alt+Q quit"
+else
+  fail "Ctrl+Alt+Q did not quit; using --quit"
+  timeout 10 "$perchbox" --quit
+  wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || kill "$app_pid"
+fi
+wait "$app_pid" 2>/dev/null
+app_pid=""
+open_after=$(python3 -c "import json,sys; print(' '.join(sorted(json.load(open(sys.argv[1])))))" "$XDG_DATA_HOME/Perchbox/openShelves.json")
+if [ "$open_before" = "$open_after" ] && [ -n "$open_after" ]; then pass "open set kept at quit ($open_after)"; else fail "open set changed at quit: '$open_before' -> '$open_after'"; fi
+if shelf_window "$A" >/dev/null; then fail "windows left after quit"; else pass "windows gone after quit"; fi
+
+# --- restart -----------------------------------------------------------------------------------
+start_app
+all_back=1
+for id in $open_after; do
+  wait_for 15 shelf_visible "$id" || all_back=0
+done
+[ $all_back -eq 1 ] && pass "restart shows the same open shelves" || fail "restart lost open shelves"
+
+# --- quit through the bus (as the session does at logout) --------------------------------------
+timeout 10 "$perchbox" --quit
+if wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null"; then pass "--quit quits"; else fail "--quit did not quit"; fi
+wait "$app_pid" 2>/dev/null
+app_pid=""
+
+if [ $failures -ne 0 ]; then
+  echo "---- perchbox log"; cat "$work/perchbox.log"
+fi
+echo "e2e: $((checks-failures)) passed, $failures failed"
+[ $failures -eq 0 ]
