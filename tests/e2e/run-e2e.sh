@@ -51,20 +51,16 @@ trap cleanup EXIT
 pass() { checks=$((checks+1)); echo "e2e: ok   $*"; }
 fail() { checks=$((checks+1)); failures=$((failures+1)); echo "e2e: FAIL $*"; }
 
-# wait_for SECONDS COMMAND… : polls every 50 ms until COMMAND succeeds.
+# wait_for SECONDS COMMAND… : polls every 50 ms until COMMAND (a program or a function here)
+# succeeds, for at most SECONDS (a decimal number).
 wait_for() {
   local limit="$1"; shift
-  python3 - "$limit" "$@" <<'PY'
-import subprocess, sys, time
-limit = float(sys.argv[1]); cmd = sys.argv[2:]
-end = time.monotonic() + limit
-while True:
-    if subprocess.call(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0:
-        sys.exit(0)
-    if time.monotonic() > end:
-        sys.exit(1)
-    time.sleep(0.05)
-PY
+  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%d", s * 1000000000 }') ))
+  while true; do
+    if "$@" >/dev/null 2>&1; then return 0; fi
+    [ "$(date +%s%N)" -gt "$end" ] && return 1
+    sleep 0.05
+  done
 }
 
 # --- the desktop -----------------------------------------------------------------------------
