@@ -56,6 +56,7 @@ QString ArchiveRunner::temporaryPath(const QString &name) const
 
 void ArchiveRunner::beginProgress()
 {
+    m_clock.start();
     if (!m_progress)
         return;
     m_progress->setLabel(m_label);
@@ -75,6 +76,11 @@ void ArchiveRunner::reportProgress(double fraction)
     if (!m_progress || m_ended || m_token->isCancelled())
         return;
     m_progress->setRunning(fraction);
+    // Remaining time from the pace so far, once there is a pace to speak of.
+    if (fraction >= 0.05 && fraction < 1.0)
+        m_progress->setEtaSeconds(m_clock.elapsed() / 1000.0 * (1.0 - fraction) / fraction);
+    else
+        m_progress->setEtaString(QString());
 }
 
 void ArchiveRunner::end(Outcome outcome, const QString &message)

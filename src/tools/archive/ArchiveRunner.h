@@ -2,6 +2,7 @@
 
 #include "tools/archive/ArchiveEngine.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -100,6 +101,7 @@ private:
     QList<QUrl> m_files;
     QList<QUrl> m_saved;
     bool m_ended = false;
+    QElapsedTimer m_clock;
 
     // One-per-file state.
     QUrl m_folder;

@@ -412,7 +412,6 @@ void ZipWindow::showEvent(QShowEvent *event)
 void ZipWindow::refresh()
 {
     const bool sevenZip = m_options.format == ArchiveFormat::sevenZip;
-    const bool advanced = m_advancedPart->isVisible() || m_face->checkedId() == 1;
     const auto check = [](QAbstractButton *b, bool on) {
         if (b && b->isChecked() != on) {
             const QSignalBlocker block(b);
@@ -439,7 +438,6 @@ void ZipWindow::refresh()
     m_passwordSummary->setVisible(encrypting && !m_editingPassword);
     m_enterPassword->setVisible(needsPassword);
     m_create->setEnabled(!needsPassword && !m_files.isEmpty());
-    Q_UNUSED(advanced);
 }
 
 void ZipWindow::startRun()

@@ -141,7 +141,9 @@ ShelfProgressRingButton::ShelfProgressRingButton(QWidget *parent)
 {
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
-    m_ring->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    // The button takes every click and hover; the faces only draw.
+    m_ring->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_completed->setAttribute(Qt::WA_TransparentForMouseEvents);
     refresh();
 }
 
@@ -218,6 +220,21 @@ void ShelfProgressRingButton::refresh()
     m_ring->setToolTip(tip);
     m_completed->setToolTip(tip);
     update();
+}
+
+void ShelfProgressRingButton::mousePressEvent(QMouseEvent *event)
+{
+    event->accept();
+}
+
+void ShelfProgressRingButton::enterEvent(QEnterEvent *)
+{
+    m_ring->setHovered(true);
+}
+
+void ShelfProgressRingButton::leaveEvent(QEvent *)
+{
+    m_ring->setHovered(false);
 }
 
 void ShelfProgressRingButton::mouseReleaseEvent(QMouseEvent *event)

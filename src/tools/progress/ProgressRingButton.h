@@ -24,6 +24,8 @@ public:
     void setFileCountLabel(const QString &text);
     void setShowsCancelOnHover(bool on) { m_cancelOnHover = on; update(); }
     bool isShowingCancel() const { return m_cancelOnHover && m_hovered; }
+    // Set by an owner that takes the pointer events itself (the ring button).
+    void setHovered(bool hovered) { m_hovered = hovered; update(); }
 
     QSize sizeHint() const override { return {24, 24}; }
 
@@ -81,7 +83,10 @@ public:
     QSize sizeHint() const override { return {26, 26}; }
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *) override;
+    void leaveEvent(QEvent *) override;
     void paintEvent(QPaintEvent *) override;
     void resizeEvent(QResizeEvent *) override { refresh(); }
 
