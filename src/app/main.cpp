@@ -2,6 +2,7 @@
 // perchbox --send FILE…    put files on a shelf ("Send to Perchbox"), starting Perchbox if needed
 // perchbox --quit          quit the running instance
 #include "app/PerchboxApp.h"
+#include "app/ToolIntegration.h"
 #include "app/cli/Cli.h"
 #include "app/cli/PresetMenuSync.h"
 #include "model/ShelfManager.h"
@@ -158,6 +159,9 @@ int main(int argc, char **argv)
     };
     options.terminatingHook = [] { ShelfWindow::setTerminating(true); };
     PerchboxApp perchbox(manager, settings, options);
+    // The tools' entries in the shelf windows and their settings sections; before any
+    // shelf window exists.
+    ToolIntegration tools(perchbox);
     if (claim == AppBusService::Claim::primary)
         perchbox.attachBus(&bus);
 

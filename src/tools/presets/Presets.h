@@ -45,8 +45,8 @@ struct ConversionPreset {
     int mp3Bitrate = 320;
     int aacBitrate = 256;
     QString videoFormat = QStringLiteral("h264");
-    QString proResProfile = QStringLiteral("p422");
-    QString videoCRF = QStringLiteral("high");
+    QString proResProfile = QStringLiteral("2");
+    QString videoCRF = QStringLiteral("21");
     QString frameRate = QStringLiteral("original");
     QString resolution = QStringLiteral("original");
     QString videoChannels = QStringLiteral("original");
