@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/ConversionPresetOptions.h"
 #include "conversion/MediaConverter.h"
 #include "conversion/MediaModel.h"
 #include "tools/presets/Presets.h"
@@ -36,13 +37,6 @@ void openConvertPanel(ShelfManager &manager, const QUuid &shelfId, const QList<Q
                       ShelfProgressState *progress, std::optional<ConversionPreset> initialPreset = std::nullopt,
                       std::function<void(const QList<QUrl> &)> onComplete = {});
 
-// Options ↔ preset records (raw values); reading is lenient: unknown values keep the
-// current option, dimensions go through the lenient parse, an image format the system
-// cannot write becomes the first writable one.
-ConversionPreset conversionPresetFromOptions(const ConversionJobOptions &options, const QString &name);
-void applyConversionPreset(const ConversionPreset &preset, ConversionJobOptions &options);
-// The options pre-filled from the stored conversion defaults.
-ConversionJobOptions conversionOptionsFromDefaults();
 // Writes the "Save as default" subset of the options to the settings.
 void saveConversionDefaults(const ConversionJobOptions &options);
 

@@ -2,6 +2,7 @@
 
 #include "app/cli/FlattenDryRun.h"
 #include "conversion/ConversionExporter.h"
+#include "conversion/ConversionPresetOptions.h"
 #include "platform/AppBus.h"
 #include "platform/AtomicFile.h"
 #include "platform/FilePath.h"
@@ -104,51 +105,11 @@ private:
 
 ConversionJobOptions conversionOptionsForPreset(const ConversionPreset &p)
 {
-    const AppSettings &s = AppSettings::instance();
-    ConversionJobOptions o;
-    o.audioFormat = s.convDefaultAudioFormat();
-    o.sampleRate = s.convDefaultSampleRate();
-    o.channels = s.convDefaultChannels();
-    o.videoFormat = s.convDefaultVideoFormat();
-    o.proResProfile = s.convDefaultProResProfile();
-    o.videoCRF = s.convDefaultVideoCRF();
-    o.frameRate = s.convDefaultFrameRate();
-    o.videoChannels = s.convDefaultVideoChannels();
-    o.burnSubtitles = s.convDefaultBurnSubtitles();
-    o.imageFormat = s.convDefaultImageFormat();
-    o.imageQuality = s.convDefaultImageQuality();
-    o.imageDimensions = s.convDefaultImageDimensions();
-    o.preserveImageMetadata = s.convDefaultPreserveImageMetadata();
-    o.removeImageBackground = s.convDefaultRemoveImageBackground();
-    o.outputMode = s.convDefaultOutputMode();
-
-    o.audioFormat = enumFromRaw(p.audioFormat, o.audioFormat);
-    o.sampleRate = enumFromRaw(p.sampleRate, o.sampleRate);
-    o.bitDepth = enumFromRaw(p.bitDepth, o.bitDepth);
-    o.channels = enumFromRaw(p.channels, o.channels);
-    if (p.mp3Bitrate > 0)
-        o.mp3Bitrate = p.mp3Bitrate;
-    if (p.aacBitrate > 0)
-        o.aacBitrate = p.aacBitrate;
-    o.videoFormat = enumFromRaw(p.videoFormat, o.videoFormat);
-    o.proResProfile = enumFromRaw(p.proResProfile, o.proResProfile);
-    o.videoCRF = enumFromRaw(p.videoCRF, o.videoCRF);
-    o.frameRate = enumFromRaw(p.frameRate, o.frameRate);
-    o.resolution = enumFromRaw(p.resolution, o.resolution);
-    o.videoChannels = enumFromRaw(p.videoChannels, o.videoChannels);
-    o.preserveDuration = p.preserveDuration;
-    o.burnSubtitles = p.burnSubtitles;
-    o.videoAsAudioOnly = p.videoAsAudioOnly;
-    if (auto f = enumFromRaw<ImageOutputFormat>(p.imageFormat))
-        o.imageFormat = *f;
-    if (!writableImageFormats().contains(o.imageFormat))
-        o.imageFormat = defaultImageOutputFormat();
-    o.imageQuality = qBound(0, p.imageQuality, 100);
-    if (auto d = parseImageDimensions(p.imageDimensions))
-        o.imageDimensions = *d;
-    o.preserveImageMetadata = p.preserveImageMetadata;
-    o.removeImageBackground = p.removeImageBackground;
-    o.outputMode = enumFromRaw(p.outputMode, o.outputMode);
+    // The stored defaults under the preset, as in the Convert panel; the output folder
+    // comes from the command line, never from the defaults.
+    ConversionJobOptions o = conversionOptionsFromDefaults();
+    o.outputFolder = {};
+    applyConversionPreset(p, o);
     return o;
 }
 
