@@ -1,7 +1,5 @@
-// glib names a struct member "signals"; it must come before any Qt header.
-#include <vips/vips.h>
-
 #include "conversion/ConversionOptions.h"
+
 
 #include <QByteArray>
 
@@ -248,31 +246,3 @@ std::optional<ImageDimensionsPreset> parseImageDimensions(QStringView text)
     return std::nullopt;
 }
 
-QList<ImageOutputFormat> writableImageFormats()
-{
-    static const QList<ImageOutputFormat> formats = [] {
-        QList<ImageOutputFormat> out;
-        // Initialising the library more than once is harmless; it may not be up yet when
-        // the settings are loaded.
-        if (vips_init("perchbox") != 0) {
-            vips_error_clear();
-            return out;
-        }
-        for (ImageOutputFormat format : allCases<ImageOutputFormat>()) {
-            const QByteArray probeName = "probe." + fileExtension(format).toLatin1();
-            const char *saver = vips_foreign_find_save(probeName.constData());
-            if (saver)
-                out.append(format);
-            else
-                vips_error_clear();
-        }
-        return out;
-    }();
-    return formats;
-}
-
-ImageOutputFormat defaultImageOutputFormat()
-{
-    const QList<ImageOutputFormat> writable = writableImageFormats();
-    return writable.isEmpty() ? ImageOutputFormat::png : writable.first();
-}

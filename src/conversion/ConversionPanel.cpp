@@ -3,7 +3,7 @@
 
 #include "conversion/ConversionExporter.h"
 #include "conversion/ConvertedShelf.h"
-#include "conversion/image/BackgroundRemover.h"
+#include "conversion/MediaBackend.h"
 #include "model/ShelfManager.h"
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
@@ -385,9 +385,9 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
         rows->addWidget(m_metadataRow);
         auto *bg = checkBox(QStringLiteral("Remove background"), {}, this, &m_options.removeImageBackground, changed,
                             m_syncers);
-        const bool available = BackgroundRemover::isAvailable();
+        const bool available = backgroundRemovalAvailable();
         bg->setEnabled(available);
-        rows->addWidget(checkRow(bg, available ? QString() : BackgroundRemover::unavailableHint(), this));
+        rows->addWidget(checkRow(bg, available ? QString() : backgroundRemovalUnavailableHint(), this));
         m_transparencyWarning = warning(QString(), this);
         rows->addWidget(m_transparencyWarning);
     }
@@ -584,7 +584,10 @@ ConversionOptionsWindowController::ConversionOptionsWindowController(
         showOptions(watcher->result());
         watcher->deleteLater();
     });
-    watcher->setFuture(QtConcurrent::run([items] { return gatherMediaFiles(items); }));
+    watcher->setFuture(QtConcurrent::run([items] {
+        mediaBackend(); // the media module loads here, off the UI thread
+        return gatherMediaFiles(items);
+    }));
 }
 
 void ConversionOptionsWindowController::showOptions(const QList<ResolvedMediaFile> &files)

@@ -1,6 +1,6 @@
 #include "conversion/ConversionSettingsSection.h"
 
-#include "conversion/image/BackgroundRemover.h"
+#include "conversion/MediaBackend.h"
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
 
@@ -130,7 +130,8 @@ ConversionSettingsSection::ConversionSettingsSection(QWidget *parent) : QWidget(
         if (!m_syncing)
             s.setConvDefaultBurnSubtitles(on);
     });
-    m_imageFormat = combo<ImageOutputFormat>(writableImageFormats(), this,
+    // Until the media module is loaded every format is listed; those it cannot write leave then.
+    m_imageFormat = combo<ImageOutputFormat>(mediaBackendReady() ? writableImageFormats() : allCases<ImageOutputFormat>(), this,
                                              [&s](auto x) { s.setConvDefaultImageFormat(x); }, syncing);
     form->addRow(QStringLiteral("Image format:"), m_imageFormat);
     auto *quality = new QWidget(this);
@@ -159,10 +160,9 @@ ConversionSettingsSection::ConversionSettingsSection(QWidget *parent) : QWidget(
     });
     m_removeBackground = new QCheckBox(QStringLiteral("Remove background"), this);
     form->addRow(QString(), m_removeBackground);
-    if (!BackgroundRemover::isAvailable()) {
-        m_removeBackground->setEnabled(false);
-        form->addRow(QString(), explanation(BackgroundRemover::unavailableHint(), this));
-    }
+    m_backgroundHint = explanation(QString(), this);
+    m_backgroundHint->hide();
+    form->addRow(QString(), m_backgroundHint);
     connect(m_removeBackground, &QCheckBox::toggled, this, [this, &s](bool on) {
         if (!m_syncing)
             s.setConvDefaultRemoveImageBackground(on);
@@ -186,6 +186,24 @@ ConversionSettingsSection::ConversionSettingsSection(QWidget *parent) : QWidget(
     connect(&s, &AppSettings::convDefaultImageFormatChanged, this, &ConversionSettingsSection::sync);
     connect(&s, &AppSettings::convDefaultImageQualityChanged, this, &ConversionSettingsSection::sync);
     connect(&s, &AppSettings::convDefaultImageDimensionsChanged, this, &ConversionSettingsSection::sync);
+    sync();
+    whenMediaBackendReady(this, [this] { applyMediaSupport(); });
+}
+
+void ConversionSettingsSection::applyMediaSupport()
+{
+    const QList<ImageOutputFormat> writable = writableImageFormats();
+    m_syncing = true;
+    for (int i = m_imageFormat->count() - 1; i >= 0; --i) {
+        const auto format = enumFromRaw<ImageOutputFormat>(m_imageFormat->itemData(i).toString());
+        if (format && !writable.contains(*format))
+            m_imageFormat->removeItem(i);
+    }
+    m_syncing = false;
+    const bool available = backgroundRemovalAvailable();
+    m_removeBackground->setEnabled(available);
+    m_backgroundHint->setText(available ? QString() : backgroundRemovalUnavailableHint());
+    m_backgroundHint->setVisible(!available);
     sync();
 }
 

@@ -19,6 +19,7 @@ public:
 
 private:
     void sync();
+    void applyMediaSupport();
 
     bool m_syncing = false;
     QCheckBox *m_clearShelf = nullptr;
@@ -34,4 +35,5 @@ private:
     QSlider *m_imageQuality = nullptr;
     QLabel *m_imageQualityText = nullptr;
     QCheckBox *m_preserveMetadata = nullptr, *m_removeBackground = nullptr;
+    QLabel *m_backgroundHint = nullptr;
 };

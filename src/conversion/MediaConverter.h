@@ -79,8 +79,9 @@ public:
     virtual ConversionResult convert(const ConversionRequest &request) = 0;
 };
 
-// Factories, one per media type. Audio: src/conversion/audio/ (also used for videos with
-// videoAsAudioOnly); video: src/conversion/video/; image: src/conversion/image/.
+// Factories, one per media type, served by the media backend (MediaBackend.h). Audio: also
+// used for videos with videoAsAudioOnly. When the media module cannot be loaded, the
+// converters they return fail every file with the reason.
 std::unique_ptr<MediaConverter> makeAudioConverter();
 std::unique_ptr<MediaConverter> makeVideoConverter();
 std::unique_ptr<MediaConverter> makeImageConverter();

@@ -1,9 +1,6 @@
-// vips (glib) before Qt: gio uses "signals" as a name.
-#include <vips/vips.h>
-
 #include "conversion/MediaModel.h"
 
-#include "conversion/VipsSupport.h"
+#include "conversion/MediaBackend.h"
 #include "platform/FileBookmark.h"
 #include "platform/FilePath.h"
 
@@ -16,13 +13,6 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/bswap.h>
-#include <libavutil/display.h>
-}
 
 // ---------------------------------------------------------------------------------------
 // Classification
@@ -51,7 +41,7 @@ static QByteArray lastComponent(const QByteArray &path)
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
-static QString extensionOf(const QByteArray &path)
+QString mediaFileExtension(const QByteArray &path)
 {
     const QByteArray name = lastComponent(path);
     const int dot = name.lastIndexOf('.');
@@ -62,7 +52,7 @@ static QString extensionOf(const QByteArray &path)
 
 std::optional<MediaType> classifyMedia(const QUrl &url)
 {
-    return classifyMediaExtension(extensionOf(FilePath::bytes(url)));
+    return classifyMediaExtension(mediaFileExtension(FilePath::bytes(url)));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -182,233 +172,11 @@ QString colorModelText(const QString &model)
     return model.toUpper();
 }
 
-// ---------------------------------------------------------------------------------------
-// FFmpeg probe
-
-// FFmpeg names codecs by id; the display names follow the four-character codes that a
-// QuickTime container would carry for the same codec.
-static uint32_t audioFourCC(const AVCodecParameters *par)
-{
-    switch (par->codec_id) {
-    case AV_CODEC_ID_AAC:
-    case AV_CODEC_ID_AAC_LATM: return fourCC("aac ");
-    case AV_CODEC_ID_MP3: return fourCC(".mp3");
-    case AV_CODEC_ID_ALAC: return fourCC("alac");
-    case AV_CODEC_ID_FLAC: return fourCC("flac");
-    case AV_CODEC_ID_OPUS: return fourCC("opus");
-    default: break;
-    }
-    const AVCodecDescriptor *desc = avcodec_descriptor_get(par->codec_id);
-    if (desc && desc->name && QByteArray(desc->name).startsWith("pcm_"))
-        return fourCC("lpcm");
-    return av_bswap32(par->codec_tag);
-}
-
-static uint32_t videoFourCC(const AVCodecParameters *par)
-{
-    switch (par->codec_id) {
-    case AV_CODEC_ID_H264: return fourCC("avc1");
-    case AV_CODEC_ID_HEVC: return fourCC("hvc1");
-    case AV_CODEC_ID_AV1: return fourCC("av01");
-    case AV_CODEC_ID_VP9: return fourCC("vp09");
-    case AV_CODEC_ID_MPEG4: return fourCC("mp4v");
-    case AV_CODEC_ID_MPEG2VIDEO: return fourCC("mp2v");
-    case AV_CODEC_ID_PRORES: {
-        // The container's tag names the profile; without one, the stream's profile does.
-        const uint32_t tag = av_bswap32(par->codec_tag);
-        switch (tag) {
-        case fourCC("apco"): case fourCC("apcs"): case fourCC("apcn"):
-        case fourCC("apch"): case fourCC("ap4h"): case fourCC("ap4x"): return tag;
-        default: break;
-        }
-        switch (par->profile) {
-        case FF_PROFILE_PRORES_PROXY: return fourCC("apco");
-        case FF_PROFILE_PRORES_LT: return fourCC("apcs");
-        case FF_PROFILE_PRORES_STANDARD: return fourCC("apcn");
-        case FF_PROFILE_PRORES_HQ: return fourCC("apch");
-        case FF_PROFILE_PRORES_4444: return fourCC("ap4h");
-        case FF_PROFILE_PRORES_XQ: return fourCC("ap4x");
-        default: return fourCC("apcn");
-        }
-    }
-    default: break;
-    }
-    return av_bswap32(par->codec_tag);
-}
-
-static bool isPrintableCode(uint32_t code)
-{
-    if (code == 0)
-        return false;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const unsigned c = (code >> shift) & 0xff;
-        if (c < 0x20 || c > 0x7e)
-            return false;
-    }
-    return true;
-}
-
-static QString codecDisplayName(uint32_t code, AVCodecID id, bool audio)
-{
-    // Containers without four-character codes (WAV, Matroska) carry numbers or nothing:
-    // those fall back to FFmpeg's codec name.
-    if (isPrintableCode(code))
-        return audio ? audioCodecNameForFourCC(code) : videoCodecNameForFourCC(code);
-    const char *name = avcodec_get_name(id);
-    return name ? QString::fromLatin1(name).toUpper() : QString();
-}
-
-static std::optional<MediaInfo> probeAudioVideo(const QUrl &url, MediaType type)
-{
-    const QByteArray path = FilePath::bytes(url);
-    if (path.isEmpty())
-        return std::nullopt;
-    AVFormatContext *fmt = nullptr;
-    if (avformat_open_input(&fmt, path.constData(), nullptr, nullptr) < 0)
-        return std::nullopt;
-    struct Closer {
-        AVFormatContext **f;
-        ~Closer() { avformat_close_input(f); }
-    } closer{&fmt};
-    if (avformat_find_stream_info(fmt, nullptr) < 0)
-        return std::nullopt;
-
-    MediaInfo info;
-    double seconds = -1;
-    if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
-        seconds = double(fmt->duration) / AV_TIME_BASE;
-    int audioIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (audioIndex >= 0 && fmt->streams[audioIndex]->codecpar->sample_rate <= 0)
-        audioIndex = -1; // a stream nothing could be decoded from (a text file called .mp3)
-    const int videoIndex = type == MediaType::video
-                               ? av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
-                               : -1;
-    if (audioIndex < 0 && (type == MediaType::audio || videoIndex < 0))
-        return std::nullopt; // not a media file we can read, whatever its name says
-    if (seconds < 0) {
-        for (int idx : {audioIndex, videoIndex}) {
-            if (idx < 0)
-                continue;
-            const AVStream *st = fmt->streams[idx];
-            if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
-                seconds = st->duration * av_q2d(st->time_base);
-                break;
-            }
-        }
-    }
-    if (seconds >= 0) {
-        info.duration = durationText(seconds);
-        info.totalDurationSeconds = seconds;
-    }
-
-    if (audioIndex >= 0) {
-        const AVCodecParameters *par = fmt->streams[audioIndex]->codecpar;
-        info.sampleRate = sampleRateText(par->sample_rate);
-        int bits = par->bits_per_raw_sample;
-        if (bits <= 0 && audioFourCC(par) == fourCC("lpcm"))
-            bits = par->bits_per_coded_sample;
-        if (bits > 0)
-            info.bitDepth = bitDepthText(bits);
-        if (par->ch_layout.nb_channels > 0)
-            info.channels = channelsText(par->ch_layout.nb_channels);
-        info.audioCodec = codecDisplayName(audioFourCC(par), par->codec_id, true);
-    }
-    if (videoIndex >= 0) {
-        AVStream *st = fmt->streams[videoIndex];
-        const AVCodecParameters *par = st->codecpar;
-        AVRational rate = st->avg_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0)
-            rate = st->r_frame_rate;
-        if (rate.num > 0 && rate.den > 0)
-            info.fps = frameRateText(av_q2d(rate));
-        if (par->width > 0 && par->height > 0) {
-            double w = par->width, h = par->height;
-            const auto *matrix = reinterpret_cast<const int32_t *>(
-                av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
-            if (matrix) {
-                // The display matrix maps the coded frame onto the display; its 2×2 part
-                // applied to the size gives the displayed extent.
-                const double a = matrix[0] / 65536.0, b = matrix[1] / 65536.0;
-                const double c = matrix[3] / 65536.0, d = matrix[4] / 65536.0;
-                const double nw = std::fabs(a * w + c * h), nh = std::fabs(b * w + d * h);
-                w = nw;
-                h = nh;
-            }
-            info.resolution = QString::number(qRound(w)) + QChar(0x00D7) + QString::number(qRound(h));
-        }
-        info.videoCodec = codecDisplayName(videoFourCC(par), par->codec_id, false);
-    }
-    return info;
-}
-
-// ---------------------------------------------------------------------------------------
-// Image probe
-
-static std::optional<MediaInfo> probeImage(const QUrl &url)
-{
-    if (!VipsSupport::ensureStarted())
-        return std::nullopt;
-    const QByteArray path = FilePath::bytes(url);
-    if (path.isEmpty())
-        return std::nullopt;
-    VipsImage *image = vips_image_new_from_file(path.constData(), nullptr); // header only
-    if (!image) {
-        vips_error_clear();
-        return std::nullopt;
-    }
-    MediaInfo info;
-    const int width = vips_image_get_width(image), height = vips_image_get_height(image);
-    info.resolution = QString::number(width) + QChar(0x00D7) + QString::number(height);
-
-    QString model;
-    switch (vips_image_get_interpretation(image)) {
-    case VIPS_INTERPRETATION_B_W:
-    case VIPS_INTERPRETATION_GREY16: model = QStringLiteral("gray"); break;
-    case VIPS_INTERPRETATION_CMYK: model = QStringLiteral("cmyk"); break;
-    case VIPS_INTERPRETATION_sRGB:
-    case VIPS_INTERPRETATION_RGB:
-    case VIPS_INTERPRETATION_RGB16:
-    case VIPS_INTERPRETATION_scRGB: model = QStringLiteral("rgb"); break;
-    case VIPS_INTERPRETATION_LAB:
-    case VIPS_INTERPRETATION_LABS: model = QStringLiteral("lab"); break;
-    default: {
-        const char *nick = vips_enum_nick(VIPS_TYPE_INTERPRETATION, vips_image_get_interpretation(image));
-        model = nick ? QString::fromLatin1(nick) : QString();
-    }
-    }
-    if (!model.isEmpty())
-        info.colorModel = colorModelText(model);
-
-    int bits = 0;
-    int bitsPerSample = 0;
-    if (vips_image_get_typeof(image, "bits-per-sample")
-        && vips_image_get_int(image, "bits-per-sample", &bitsPerSample) == 0 && bitsPerSample > 0) {
-        bits = bitsPerSample;
-    } else {
-        bits = int(vips_format_sizeof(vips_image_get_format(image))) * 8;
-    }
-    if (bits > 0)
-        info.bitDepth = bitDepthText(bits);
-
-    if (vips_image_hasalpha(image))
-        info.alpha = QStringLiteral("Alpha");
-    if (vips_image_get_typeof(image, VIPS_META_EXIF_NAME) || vips_image_get_typeof(image, VIPS_META_XMP_NAME)
-        || vips_image_get_typeof(image, VIPS_META_IPTC_NAME))
-        info.metadata = QStringLiteral("Metadata");
-
-    QString format = imageFormatNameForExtension(extensionOf(path));
-    if (vips_image_get_n_pages(image) > 1)
-        format += QStringLiteral(" · Animated");
-    info.imageFormat = format;
-    g_object_unref(image);
-    return info;
-}
-
 std::optional<MediaInfo> probeMedia(const QUrl &url, MediaType type)
 {
-    if (type == MediaType::image)
-        return probeImage(url);
-    return probeAudioVideo(url, type);
+    if (const MediaBackend *backend = mediaBackend())
+        return backend->probe(url, type);
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -520,7 +288,7 @@ QList<ResolvedMediaFile> gatherMediaFiles(const QList<MediaSourceItem> &items, b
 
     QList<ResolvedMediaFile> files;
     for (const RawFile &f : raw) {
-        const auto type = classifyMediaExtension(extensionOf(f.path));
+        const auto type = classifyMediaExtension(mediaFileExtension(f.path));
         if (!type)
             continue;
         ResolvedMediaFile file;

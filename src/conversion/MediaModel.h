@@ -18,6 +18,8 @@ enum class MediaType { audio, video, image };
 // By the lower-cased file name extension; never opens the file. Nothing for other files.
 std::optional<MediaType> classifyMedia(const QUrl &url);
 std::optional<MediaType> classifyMediaExtension(const QString &extension);
+// The extension of a path's last component, without the dot ("" when it has none).
+QString mediaFileExtension(const QByteArray &path);
 
 // Ready-made display texts, each optional; totalDurationSeconds feeds the progress bar.
 struct MediaInfo {

@@ -1,6 +1,6 @@
-#include "conversion/VipsSupport.h"
-
 #include <vips/vips.h>
+
+#include "conversion/VipsSupport.h"
 
 #include <mutex>
 
@@ -27,6 +27,26 @@ double maxAlpha(const VipsImage *image)
     case VIPS_INTERPRETATION_GREY16: return 65535.0;
     default: return 255.0;
     }
+}
+
+QList<ImageOutputFormat> writableImageFormats()
+{
+    static const QList<ImageOutputFormat> formats = [] {
+        QList<ImageOutputFormat> out;
+        if (!ensureStarted()) {
+            vips_error_clear();
+            return out;
+        }
+        for (ImageOutputFormat format : allCases<ImageOutputFormat>()) {
+            const QByteArray probeName = "probe." + fileExtension(format).toLatin1();
+            if (vips_foreign_find_save(probeName.constData()))
+                out.append(format);
+            else
+                vips_error_clear();
+        }
+        return out;
+    }();
+    return formats;
 }
 
 } // namespace VipsSupport

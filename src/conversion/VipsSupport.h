@@ -1,8 +1,14 @@
 #pragma once
 
+#include "conversion/ConversionOptions.h"
+
+#include <QList>
+
 // libvips is started once per process (thread-safe) before any image work.
 namespace VipsSupport {
 bool ensureStarted();
 // The value of an opaque alpha sample for the image (65535 for 16-bit images, else 255).
 double maxAlpha(const struct _VipsImage *image);
+// The output formats whose savers this libvips build has, in their listed order.
+QList<ImageOutputFormat> writableImageFormats();
 }

@@ -178,7 +178,7 @@ void AppSettings::load()
     m_convDefaultVideoChannels = readEnum(QStringLiteral("convDefaultVideoChannels"), AudioChannels::original);
     m_convDefaultFrameRate = readEnum(QStringLiteral("convDefaultFrameRate"), VideoFrameRate::original);
     m_convDefaultBurnSubtitles = m_store.boolValue(QStringLiteral("convDefaultBurnSubtitles")).value_or(true);
-    m_convDefaultImageFormat = readEnum(QStringLiteral("convDefaultImageFormat"), defaultImageOutputFormat());
+    m_convDefaultImageFormat = readEnum(QStringLiteral("convDefaultImageFormat"), ImageOutputFormat::png);
     m_convDefaultImageQuality = int(std::clamp<qint64>(m_store.intValue(QStringLiteral("convDefaultImageQuality")).value_or(90), 0, 100));
     m_convDefaultImageDimensions = parseImageDimensions(m_store.stringValue(QStringLiteral("convDefaultImageDimensions")).value_or(QString())).value_or(ImageDimensionsPreset::original);
     m_convDefaultPreserveImageMetadata = m_store.boolValue(QStringLiteral("convDefaultPreserveImageMetadata")).value_or(true);

@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(s.convDefaultProResProfile(), ProResProfile::p422hq);
         QCOMPARE(s.convDefaultVideoCRF(), VideoQualityCRF::high);
         QCOMPARE(s.flattenDuplicateMode(), FlattenDuplicateMode::keepForReview);
-        QCOMPARE(s.convDefaultImageFormat(), defaultImageOutputFormat());
+        QCOMPARE(s.convDefaultImageFormat(), ImageOutputFormat::png);
         QVERIFY(!s.customShowAllCombo() && !s.customNewShelfCombo());
         QVERIFY(s.customShelfCombos().isEmpty());
         QVERIFY(s.screenshotShelfID().isNull());
@@ -115,7 +115,7 @@ private slots:
         QTest::newRow("pw min mistyped") << "pwGenMinNumbers" << QVariant("3") << "pwMinNumbers" << QVariant(1);
         QTest::newRow("dims 9:16") << "convDefaultImageDimensions" << QVariant("9:16") << "dims" << QVariant(int(ImageDimensionsPreset::sixteenByNine));
         QTest::newRow("dims 2:1") << "convDefaultImageDimensions" << QVariant("2:1") << "dims" << QVariant(int(ImageDimensionsPreset::original));
-        QTest::newRow("image format unknown") << "convDefaultImageFormat" << QVariant("com.microsoft.bmp") << "imageFormat" << QVariant(int(defaultImageOutputFormat()));
+        QTest::newRow("image format unknown") << "convDefaultImageFormat" << QVariant("com.microsoft.bmp") << "imageFormat" << QVariant(int(ImageOutputFormat::png));
         QTest::newRow("image format tiff") << "convDefaultImageFormat" << QVariant("public.tiff") << "imageFormat" << QVariant(int(ImageOutputFormat::tiff));
         QTest::newRow("uuid garbage") << "defaultShelfID" << QVariant("not-a-uuid") << "defaultShelf" << QVariant(QString());
         QTest::newRow("uuid lower case") << "defaultShelfID" << QVariant("0a1b2c3d-0000-4000-8000-00000000000f") << "defaultShelf" << QVariant(QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000F"));

@@ -434,7 +434,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<MediaConverter> makeAudioConverter()
+std::unique_ptr<MediaConverter> makeLibavAudioConverter()
 {
     return std::make_unique<AudioConverter>();
 }

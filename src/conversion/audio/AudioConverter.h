@@ -88,7 +88,11 @@ ConversionResult runLAME(const QString &lamePath, const QByteArray &inputWav, Au
 // neither exists.
 QString defaultLamePath();
 
-// The audio entry used by the conversion job (makeAudioConverter() in MediaConverter.h wraps it): one source file into one staged output file.
+// The converter the media module hands to the conversion job (makeAudioConverter() in
+// MediaConverter.h reaches it through the media backend).
+std::unique_ptr<MediaConverter> makeLibavAudioConverter();
+
+// The audio entry used by that converter: one source file into one staged output file.
 // A failed or cancelled conversion leaves nothing at `stagedOutput` (and no intermediate).
 ConversionResult convertAudioFile(const QUrl &source, const AudioConversionSettings &settings,
                                   const QUrl &stagedOutput, const QString &lamePath,

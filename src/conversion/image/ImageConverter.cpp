@@ -375,7 +375,7 @@ ConversionResult ImageConverter::convert(const ConversionRequest &request)
     return out ? ConversionResult::success() : ConversionResult::failure(error);
 }
 
-std::unique_ptr<MediaConverter> makeImageConverter()
+std::unique_ptr<MediaConverter> makeVipsImageConverter()
 {
     return std::make_unique<ImageConverter>();
 }

@@ -35,3 +35,7 @@ class ImageConverter : public MediaConverter
 public:
     ConversionResult convert(const ConversionRequest &request) override;
 };
+
+// The image converter of the media module (makeImageConverter() in MediaConverter.h reaches
+// it through the media backend).
+std::unique_ptr<MediaConverter> makeVipsImageConverter();

@@ -701,7 +701,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<MediaConverter> makeVideoConverter()
+std::unique_ptr<MediaConverter> makeLibavVideoConverter()
 {
     return std::make_unique<VideoConverter>();
 }

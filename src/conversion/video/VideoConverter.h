@@ -62,7 +62,11 @@ double frameRateForBitRate(VideoFrameRate target, double nominalRate);
 // tried in that order. Empty when there is none.
 QByteArray findSubtitleSidecar(const QByteArray &videoPath);
 
-// The video entry used by the conversion job (makeVideoConverter() in MediaConverter.h wraps it): one source file into one staged output file.
+// The converter the media module hands to the conversion job (makeVideoConverter() in
+// MediaConverter.h reaches it through the media backend).
+std::unique_ptr<MediaConverter> makeLibavVideoConverter();
+
+// The video entry used by that converter: one source file into one staged output file.
 // A failed or cancelled conversion leaves nothing at `stagedOutput`.
 ConversionResult convertVideoFile(const QUrl &source, const VideoConversionSettings &settings,
                                   const QUrl &stagedOutput, const LockedFlagPtr &cancel,
