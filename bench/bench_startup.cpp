@@ -20,7 +20,16 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <algorithm>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace fs = std::filesystem;
 
@@ -83,6 +92,33 @@ bool allShown(PerchboxApp &app)
             return false;
     }
     return true;
+}
+
+// The cost of exec'ing the program up to main() and out again: `perchbox --version` loads
+// the same libraries and exits before the application object exists. Median of 7 runs.
+double execMilliseconds()
+{
+    std::vector<double> runs;
+    for (int i = 0; i < 7; ++i) {
+        timespec a{}, b{};
+        clock_gettime(CLOCK_MONOTONIC, &a);
+        pid_t pid = 0;
+        char arg0[] = PERCHBOX_EXECUTABLE;
+        char arg1[] = "--version";
+        char *args[] = {arg0, arg1, nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid, arg0, &actions, nullptr, args, environ) != 0)
+            return -1;
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        clock_gettime(CLOCK_MONOTONIC, &b);
+        runs.push_back((b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6);
+    }
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
 }
 
 } // namespace
@@ -150,6 +186,9 @@ int main(int argc, char **argv)
     loop.exec();
     const qint64 ready = startup.nsecsElapsed();
     const bool ok = app.hasLaunched() && allShown(app);
+    if (!manager.openShelfIDs().isEmpty())
+        if (QWidget *w = app.delegate().windowForShelf(*manager.openShelfIDs().begin()))
+            std::printf("shelf window size: %dx%d\n", w->width(), w->height());
 
     const double ms = ready / 1e6;
     std::printf("shelves: %d x %d files, open: %lld, tray host: %s\n", kShelves, kFilesPerShelf,
@@ -160,8 +199,12 @@ int main(int argc, char **argv)
                 (constructed - settingsLoaded) / 1e6);
     std::printf("start() %.1f ms, tray item shown and windows created at %.1f ms\n", (started - constructed) / 1e6,
                 launched / 1e6);
-    std::printf("start-up to tray item shown and all shelves restored: %.1f ms (target < 300 ms)%s\n", ms,
+    const double execMs = execMilliseconds();
+    std::printf("start-up to tray item shown and all shelves restored: %.1f ms%s\n", ms,
                 ok ? "" : "  [NOT all restored]");
+    std::printf("exec of the program to main() and out (perchbox --version, median of 7): %.1f ms\n", execMs);
+    std::printf("exec to tray item shown and shelves restored: %.1f ms (target < 300 ms)\n",
+                ms + qtReady / 1e6 + execMs);
     if (referenceMs > 0)
         std::printf("ratio to the bare Qt window: %.1fx\n", ms / referenceMs);
     // Let the windows settle, then read the memory.

@@ -84,6 +84,18 @@ int main(int argc, char **argv)
     if (cliHandles(argc, argv))
         return runCli(argc, argv);
 
+    // --help and --version need no display.
+    if (const CommandLine early = parse(argc, argv); early.help || early.version) {
+        if (early.help)
+            std::printf("Usage: perchbox [--send FILE…] [--quit]\n"
+                        "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
+                        "  --send FILE…     put files or folders on the default shelf (or \"Inbox\")\n"
+                        "  --quit           quit the running Perchbox\n");
+        else
+            std::printf("Perchbox %s\n", PERCHBOX_VERSION);
+        return 0;
+    }
+
     // Qt options (-platform …) are removed from argv by QApplication.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Perchbox"));
@@ -92,17 +104,6 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     const CommandLine cl = parse(argc, argv);
-    if (cl.help) {
-        std::printf("Usage: perchbox [--send FILE…] [--quit]\n"
-                    "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
-                    "  --send FILE…     put files or folders on the default shelf (or \"Inbox\")\n"
-                    "  --quit           quit the running Perchbox\n");
-        return 0;
-    }
-    if (cl.version) {
-        std::printf("Perchbox %s\n", PERCHBOX_VERSION);
-        return 0;
-    }
     if (!cl.unknown.isEmpty()) {
         std::fprintf(stderr, "perchbox: unknown option %s (see --help)\n", cl.unknown.constData());
         return 2;

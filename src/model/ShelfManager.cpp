@@ -310,8 +310,12 @@ void ShelfManager::openShelf(const QUuid &id)
     if (unhidden)
         emit userHiddenShelfIDsChanged();
     bumpVisibility();
-    saveOpenShelfIDs();
-    saveHiddenShelfIDs();
+    // Reopening an open shelf (the restore at launch does it for every one) changes
+    // nothing on disk; a damaged file is still replaced.
+    if (opened || m_openDamaged)
+        saveOpenShelfIDs();
+    if (unhidden || m_hiddenDamaged)
+        saveHiddenShelfIDs();
 }
 
 void ShelfManager::closeShelf(const QUuid &id)
@@ -323,8 +327,10 @@ void ShelfManager::closeShelf(const QUuid &id)
     if (unhidden)
         emit userHiddenShelfIDsChanged();
     bumpVisibility();
-    saveOpenShelfIDs();
-    saveHiddenShelfIDs();
+    if (closed || m_openDamaged)
+        saveOpenShelfIDs();
+    if (unhidden || m_hiddenDamaged)
+        saveHiddenShelfIDs();
 }
 
 void ShelfManager::hideShelf(const QUuid &id)
@@ -334,15 +340,18 @@ void ShelfManager::hideShelf(const QUuid &id)
     if (hidden)
         emit userHiddenShelfIDsChanged();
     bumpVisibility();
-    saveHiddenShelfIDs();
+    if (hidden || m_hiddenDamaged)
+        saveHiddenShelfIDs();
 }
 
 void ShelfManager::unhideShelf(const QUuid &id)
 {
-    if (m_userHiddenShelfIDs.remove(id))
+    const bool unhidden = m_userHiddenShelfIDs.remove(id);
+    if (unhidden)
         emit userHiddenShelfIDsChanged();
     bumpVisibility();
-    saveHiddenShelfIDs();
+    if (unhidden || m_hiddenDamaged)
+        saveHiddenShelfIDs();
 }
 
 // ---- creating and deleting ----

@@ -249,7 +249,9 @@ ShelfFileView::ShelfFileView(ShelfFileModel *model, QWidget *parent)
     setAttribute(Qt::WA_TranslucentBackground);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
-    setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::transparent);
+    setPalette(pal);
     setFocusPolicy(Qt::NoFocus);
     setMetrics({});
 }

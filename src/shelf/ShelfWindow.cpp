@@ -34,6 +34,9 @@
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QPainter>
+#include <QPaintEvent>
+
+#include <optional>
 #include <QPainterPath>
 #include <QScreen>
 #include <QStandardPaths>
@@ -303,31 +306,64 @@ void ShelfWindow::updateMask()
     setMask(QRegion(path.toFillPolygon().toPolygon()));
 }
 
-void ShelfWindow::paintEvent(QPaintEvent *)
+void ShelfWindow::paintEvent(QPaintEvent *event)
 {
     const AppTheme theme = AppSettings::instance().theme();
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
     const int radius = Theme::cornerRadius(theme);
-    QColor bg = Theme::windowBackground(theme, m_translucent, QApplication::palette());
-    if (m_translucent)
-        p.setCompositionMode(QPainter::CompositionMode_Source);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
-    if (m_translucent)
-        p.fillRect(rect(), Qt::transparent);
-    p.fillPath(path, bg);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const QColor bg = Theme::windowBackground(theme, m_translucent, QApplication::palette());
     // The shelf's tint along the border, and the drop highlight.
+    std::optional<QPen> border;
     if (const Shelf *shelf = m_manager.shelf(m_shelfId)) {
         QColor tint = QColor::fromRgbF(float(shelf->colorData.r), float(shelf->colorData.g),
                                        float(shelf->colorData.b), 1.0f);
         if (!tint.isValid())
             tint = QColor(0, 122, 255);
         tint.setAlphaF(m_targeted ? 0.9f : 0.35f);
-        p.setPen(QPen(tint, m_targeted ? 2.5 : 1.0));
-        p.setBrush(Qt::NoBrush);
-        p.drawPath(path);
+        border = QPen(tint, m_targeted ? 2.5 : 1.0);
+    }
+    // The backing store of a translucent window is cleared to transparent before painting,
+    // so the background is written as it is (no blending with what was there).
+    const auto background = m_translucent ? QPainter::CompositionMode_Source : QPainter::CompositionMode_SourceOver;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    const auto paintShape = [&](const QRect &clip) {
+        p.setClipRect(clip);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setCompositionMode(background);
+        p.fillPath(path, bg);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        if (border)
+            p.strokePath(path, *border);
+    };
+    // Only the bands with the rounded corners need the path; the long middle is a plain fill
+    // with straight border lines (an antialiased path over the whole window is slow).
+    const QRect area = rect();
+    const int band = radius + 3;
+    if (radius == 0 || area.height() <= 2 * band) {
+        paintShape(area);
+        return;
+    }
+    const QRect dirty = event->rect();
+    const QRect top(0, 0, area.width(), band);
+    const QRect bottom(0, area.height() - band, area.width(), band);
+    const QRect middle(0, band, area.width(), area.height() - 2 * band);
+    if (dirty.intersects(top))
+        paintShape(top);
+    if (dirty.intersects(bottom))
+        paintShape(bottom);
+    if (dirty.intersects(middle)) {
+        p.setClipRect(middle);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setCompositionMode(background);
+        p.fillRect(middle, bg);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        if (border) {
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(*border);
+            p.drawLine(QPointF(0.5, middle.top()), QPointF(0.5, middle.bottom() + 1));
+            p.drawLine(QPointF(area.width() - 0.5, middle.top()), QPointF(area.width() - 0.5, middle.bottom() + 1));
+        }
     }
 }
 
