@@ -387,6 +387,13 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
                             m_syncers);
         const bool available = backgroundRemovalAvailable();
         bg->setEnabled(available);
+        // The network takes seconds to load: start while the options are being chosen.
+        connect(bg, &QCheckBox::toggled, this, [](bool on) {
+            if (on)
+                warmUpBackgroundRemoval();
+        });
+        if (available && m_options.removeImageBackground)
+            warmUpBackgroundRemoval();
         rows->addWidget(checkRow(bg, available ? QString() : backgroundRemovalUnavailableHint(), this));
         m_transparencyWarning = warning(QString(), this);
         rows->addWidget(m_transparencyWarning);

@@ -154,6 +154,18 @@ void whenMediaBackendReady(QObject *context, std::function<void()> ready)
     });
 }
 
+void warmUpBackgroundRemoval()
+{
+    static std::atomic<bool> running{false};
+    if (running.exchange(true))
+        return;
+    (void)QtConcurrent::run([] {
+        if (const MediaBackend *backend = mediaBackend(); backend && backend->backgroundRemovalAvailable())
+            backend->warmUpBackgroundRemoval();
+        running = false;
+    });
+}
+
 bool backgroundRemovalAvailable()
 {
     const MediaBackend *backend = mediaBackend();

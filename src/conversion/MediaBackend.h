@@ -24,9 +24,10 @@ struct MediaBackend {
     QList<ImageOutputFormat> (*writableImageFormats)();
     bool (*backgroundRemovalAvailable)();
     QString (*backgroundRemovalUnavailableHint)();
+    void (*warmUpBackgroundRemoval)(); // blocking: loads the network and runs it once
 };
 
-inline constexpr int kMediaBackendAbi = 1;
+inline constexpr int kMediaBackendAbi = 2;
 inline constexpr char kMediaModuleFileName[] = "libperchbox-media.so";
 inline constexpr char kMediaModuleEntry[] = "perchbox_media_backend";
 
@@ -46,6 +47,9 @@ void whenMediaBackendReady(QObject *context, std::function<void()> ready);
 // "Remove background" needs the media module and the segmentation model.
 bool backgroundRemovalAvailable();
 QString backgroundRemovalUnavailableHint();
+// Loads the segmentation network on the thread pool ahead of a conversion that will need it
+// (loading it and its first pass take seconds). Returns at once; one warm-up at a time.
+void warmUpBackgroundRemoval();
 
 // Makes `backend` the one mediaBackend() returns (for programs linked with the media code).
 void registerMediaBackend(const MediaBackend *backend);

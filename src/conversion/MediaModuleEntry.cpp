@@ -20,6 +20,7 @@ const MediaBackend g_mediaBackend{
     &VipsSupport::writableImageFormats,
     &BackgroundRemover::isAvailable,
     &BackgroundRemover::unavailableHint,
+    &BackgroundRemover::warmUp,
 };
 
 } // namespace

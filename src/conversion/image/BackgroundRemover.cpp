@@ -80,7 +80,29 @@ struct Network {
     QMutex mutex;
     QString loadedPath;
     std::unique_ptr<cv::dnn::Net> net;
+    bool warm = false; // one forward pass done (OpenCV sets its layers up on the first)
 };
+
+// Loads the network from `path` unless it is loaded already. Call with the mutex held.
+void loadNetwork(Network &n, const QString &path)
+{
+    if (!n.net || n.loadedPath != path) {
+        n.net = std::make_unique<cv::dnn::Net>(cv::dnn::readNetFromONNX(path.toStdString()));
+        n.loadedPath = path;
+        n.warm = false;
+    }
+}
+
+// (x − 128) / 256 per channel, NCHW, channels kept in RGB order.
+cv::Mat runNetwork(Network &n, const cv::Mat &rgb)
+{
+    const cv::Mat blob = cv::dnn::blobFromImage(rgb, 1.0 / 256.0, cv::Size(kSide, kSide),
+                                                cv::Scalar(128, 128, 128), false, false, CV_32F);
+    n.net->setInput(blob, "input");
+    cv::Mat result = n.net->forward("output");
+    n.warm = true;
+    return result;
+}
 
 Network &network()
 {
@@ -146,6 +168,24 @@ bool networkInput(VipsImage *in, cv::Mat &rgb, QString *error)
 } // namespace
 #endif
 
+void warmUp()
+{
+#ifdef PERCHBOX_HAVE_OPENCV
+    const QString path = modelPath();
+    if (path.isEmpty())
+        return;
+    try {
+        Network &n = network();
+        QMutexLocker lock(&n.mutex);
+        loadNetwork(n, path);
+        if (!n.warm)
+            runNetwork(n, cv::Mat(kSide, kSide, CV_8UC3, cv::Scalar(128, 128, 128)));
+    } catch (const cv::Exception &) {
+        // The conversion itself reports the failure.
+    }
+#endif
+}
+
 Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error)
 {
 #ifndef PERCHBOX_HAVE_OPENCV
@@ -173,15 +213,8 @@ Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error)
     try {
         Network &n = network();
         QMutexLocker lock(&n.mutex);
-        if (!n.net || n.loadedPath != path) {
-            n.net = std::make_unique<cv::dnn::Net>(cv::dnn::readNetFromONNX(path.toStdString()));
-            n.loadedPath = path;
-        }
-        // (x − 128) / 256 per channel, NCHW, channels kept in RGB order.
-        const cv::Mat blob = cv::dnn::blobFromImage(rgb, 1.0 / 256.0, cv::Size(kSide, kSide),
-                                                    cv::Scalar(128, 128, 128), false, false, CV_32F);
-        n.net->setInput(blob, "input");
-        const cv::Mat result = n.net->forward("output");
+        loadNetwork(n, path);
+        const cv::Mat result = runNetwork(n, rgb);
         if (result.total() != size_t(kSide) * kSide)
             return Outcome::failed;
         std::memcpy(mask.data, result.ptr<float>(), sizeof(float) * kSide * kSide);

@@ -22,6 +22,10 @@ bool isAvailable();
 // A short explanation for the options window when isAvailable() is false.
 QString unavailableHint();
 
+// Loads the network and runs it once on an empty frame, so that the next removeBackground()
+// starts at once. Blocking; does nothing when unavailable or already warm.
+void warmUp();
+
 enum class Outcome { masked, noSubject, unavailable, failed };
 
 // Masks `upright` (any band count and format). On `masked`, *out holds the full frame with

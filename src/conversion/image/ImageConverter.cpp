@@ -175,7 +175,7 @@ bool writeHeic(VipsImage *in, const QByteArray &path, int quality, bool keepMeta
     }
     std::unique_ptr<heif_encoder, decltype(&heif_encoder_release)> encGuard(encoder, &heif_encoder_release);
     heif_encoder_set_lossy_quality(encoder, qBound(0, quality, 100));
-    heif_encoder_set_parameter(encoder, "preset", "superfast"); // ignored when unknown
+    heif_encoder_set_parameter(encoder, "preset", "ultrafast"); // ignored when unknown
 
     heif_image *image = nullptr;
     err = heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
