@@ -3,6 +3,8 @@
 #include "MediaTestSupport.h"
 
 #include "conversion/ConversionPanel.h"
+#include "conversion/ConvertedShelf.h"
+#include "platform/NotificationCenter.h"
 #include "model/ShelfManager.h"
 #include "settings/AppSettings.h"
 
@@ -27,6 +29,7 @@ private slots:
     void noMediaAlert();
     void presetRoundTripAndLenientReading();
     void defaultsAreStored();
+    void convertMakesConvertedShelfAndClearsSource();
 
 private:
     ConversionOptionsWindowController *openAndWait(const QList<QUrl> &files);
@@ -195,3 +198,72 @@ void ConversionPanelTest::defaultsAreStored()
 
 QTEST_MAIN(ConversionPanelTest)
 #include "tst_conversion_panel.moc"
+
+// The whole run from the panel: the converted files land on a new purple shelf
+// "<source> — Converted" (opened through the notification 0.3 s later), and the converted
+// items leave the source shelf while the others stay and nothing is deleted on disk.
+void ConversionPanelTest::convertMakesConvertedShelfAndClearsSource()
+{
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", path("run/a.png")}));
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=48x32", "-frames:v", "1", path("run/b.png")}));
+    QFile text(path("run/notes.txt"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not media");
+    text.close();
+    const QList<QUrl> items = {QUrl::fromLocalFile(path("run/a.png")), QUrl::fromLocalFile(path("run/b.png"))};
+    m_manager->addFiles(items + QList<QUrl>{QUrl::fromLocalFile(path("run/notes.txt"))}, m_shelf);
+    QTRY_COMPARE(m_manager->shelf(m_shelf)->files.size(), 3);
+
+    AppSettings &s = AppSettings::instance();
+    s.setCreateConvertedShelf(true);
+    s.setClearShelfAfterConversion(true);
+    QList<QUuid> opened;
+    QObject observer;
+    NotificationCenter::instance().observe(Notifications::openSpecificShelf, &observer, [&](const QVariantMap &info) {
+        opened.append(QUuid(info.value(Notifications::idKey).toString()));
+    });
+
+    QList<QUrl> outputs;
+    bool done = false;
+    auto *panel = new ConversionOptionsWindowController(*m_manager, m_shelf, items, nullptr, std::nullopt,
+                                                        [&](const QList<QUrl> &out) {
+                                                            outputs = out;
+                                                            done = true;
+                                                        });
+    QSignalSpy scanned(panel, &ConversionOptionsWindowController::scanningFinished);
+    panel->show();
+    QVERIFY(scanned.wait(60000));
+    ConversionOptionsView *view = panel->optionsView();
+    QVERIFY(view);
+    ConversionJobOptions o = view->options();
+    o.imageFormat = ImageOutputFormat::jpeg;
+    o.outputMode = ConversionOutputMode::flatFolder;
+    o.outputFolder = QUrl::fromLocalFile(path("run-out"));
+    view->setOptions(o);
+    QVERIFY(view->canConvert());
+    emit view->convertRequested();
+    QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
+    QCOMPARE(outputs.size(), 2);
+
+    // The converted shelf, after the source.
+    const QList<Shelf> shelves = m_manager->shelves();
+    const Shelf &made = shelves.last();
+    QCOMPARE(made.name, QString::fromUtf8("Music \u2014 Converted"));
+    QCOMPARE(made.icon, kConvertedShelfIcon);
+    QCOMPARE(made.colorData.r, convertedShelfColor().r);
+    QCOMPARE(made.colorData.g, convertedShelfColor().g);
+    QCOMPARE(made.colorData.b, convertedShelfColor().b);
+    QTRY_COMPARE(m_manager->shelf(made.id)->files.size(), 2);
+    QStringList names;
+    for (const ShelfFile &f : m_manager->shelf(made.id)->files)
+        names << f.url.fileName();
+    names.sort();
+    QCOMPARE(names, (QStringList{"a.jpg", "b.jpg"}));
+    QTRY_COMPARE_WITH_TIMEOUT(opened, QList<QUuid>{made.id}, 2000);
+
+    // The source keeps only what was not converted; the originals are still on disk.
+    QTRY_COMPARE(m_manager->shelf(m_shelf)->files.size(), 1);
+    QCOMPARE(m_manager->shelf(m_shelf)->files.first().url.fileName(), QStringLiteral("notes.txt"));
+    QVERIFY(QFile::exists(path("run/a.png")) && QFile::exists(path("run/b.png")));
+    s.setClearShelfAfterConversion(false);
+}
