@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -68,6 +69,24 @@ Measure runChild(const QStringList &argv)
     m.peakKb = usage.ru_maxrss;
     m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+// Median by wall time of each field on its own; ok only when every run was.
+Measure median(std::vector<Measure> runs)
+{
+    Measure m;
+    const auto pick = [&](auto field) {
+        std::vector<double> v;
+        for (const Measure &r : runs)
+            v.push_back(double(r.*field));
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    m.seconds = pick(&Measure::seconds);
+    m.cpuSeconds = pick(&Measure::cpuSeconds);
+    m.peakKb = decltype(m.peakKb)(pick(&Measure::peakKb));
+    m.ok = std::all_of(runs.begin(), runs.end(), [](const Measure &r) { return r.ok; });
     return m;
 }
 
@@ -237,6 +256,7 @@ int main(int argc, char **argv)
     const int videoSeconds = qEnvironmentVariableIsSet("BENCH_AV_SECONDS") ? qEnvironmentVariableIntValue("BENCH_AV_SECONDS") : 10;
     const int audioMinutes = qEnvironmentVariableIsSet("BENCH_AV_AUDIO_MINUTES") ? qEnvironmentVariableIntValue("BENCH_AV_AUDIO_MINUTES") : 10;
     const QStringList only = qEnvironmentVariable("BENCH_AV_ONLY").split(',', Qt::SkipEmptyParts);
+    const int repeat = qEnvironmentVariableIntValue("BENCH_AV_REPEAT") > 0 ? qEnvironmentVariableIntValue("BENCH_AV_REPEAT") : 3;
 
     QTemporaryDir dir;
     auto path = [&](const QString &n) { return dir.filePath(n); };
@@ -261,6 +281,7 @@ int main(int argc, char **argv)
     const QMap<QString, QString> inputs{{"v30", path("in30.mp4")}, {"v25", path("in25.mp4")}, {"wav", path("in.wav")}};
 
     // Wall time moves with whatever else the machine runs; CPU time is the steadier figure.
+    std::printf("median of %d alternating runs per side (BENCH_AV_REPEAT)\n", repeat);
     std::printf("%-10s %9s %9s %7s   %9s %9s %7s   %9s %9s %7s\n", "case", "ours s", "ref s", "ratio", "ours cpu",
                 "ref cpu", "ratio", "ours MB", "ref MB", "ratio");
     {
@@ -278,8 +299,16 @@ int main(int argc, char **argv)
         const QString in = inputs.value(c.input);
         const QString oursOut = path("ours-" + c.output);
         const QString refOut = path("ref-" + c.output);
-        const Measure ours = runChild({QCoreApplication::applicationFilePath(), "--case", c.name, in, oursOut});
-        const Measure ref = runChild(c.reference(in, refOut));
+        // Alternating runs, median of each side: one run of each swings by ±15 % here.
+        std::vector<Measure> oursRuns, refRuns;
+        for (int r = 0; r < repeat; ++r) {
+            oursRuns.push_back(runChild({QCoreApplication::applicationFilePath(), "--case", c.name, in, oursOut}));
+            refRuns.push_back(runChild(c.reference(in, refOut)));
+            QFile::remove(oursOut);
+            QFile::remove(refOut);
+        }
+        const Measure ours = median(oursRuns);
+        const Measure ref = median(refRuns);
         std::printf("%-10s %9.2f %9.2f %7.3f   %9.2f %9.2f %7.3f   %9.1f %9.1f %7.3f%s\n", qPrintable(c.name),
                     ours.seconds, ref.seconds, ref.seconds > 0 ? ours.seconds / ref.seconds : 0.0, ours.cpuSeconds,
                     ref.cpuSeconds, ref.cpuSeconds > 0 ? ours.cpuSeconds / ref.cpuSeconds : 0.0, ours.peakKb / 1024.0,

@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SendToIntegration.h"
 #include "settings/AppSettings.h"
+#include "shelf/RenameShelfDialog.h"
 
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -384,29 +385,6 @@ void TrayPanel::renameShelf(const QUuid &id)
     const Shelf *shelf = m_manager.shelf(id);
     if (!shelf)
         return;
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Rename Shelf"));
-    auto *layout = new QVBoxLayout(&dialog);
-    auto *heading = new QLabel(QStringLiteral("Rename Shelf"), &dialog);
-    QFont font = heading->font();
-    font.setBold(true);
-    heading->setFont(font);
-    layout->addWidget(heading);
-    auto *field = new QLineEdit(shelf->name, &dialog);
-    field->setPlaceholderText(QStringLiteral("Shelf name"));
-    field->setAccessibleName(QStringLiteral("Shelf name"));
-    field->selectAll();
-    layout->addWidget(field);
-    auto *buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    QPushButton *rename = buttons->addButton(QStringLiteral("Rename"), QDialogButtonBox::AcceptRole);
-    rename->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    if (dialog.exec() == QDialog::Accepted) {
-        const QString name = field->text().trimmed();
-        if (!name.isEmpty())
-            m_manager.renameShelf(id, name);
-    }
+    if (const std::optional<QString> name = askShelfName(this, shelf->name))
+        m_manager.renameShelf(id, *name);
 }

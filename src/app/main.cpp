@@ -7,6 +7,7 @@
 #include "app/cli/PresetMenuSync.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
+#include "platform/FilePath.h"
 #include "settings/AppSettings.h"
 #include "shelf/ShelfWindow.h"
 #include "tools/presets/PresetStore.h"
@@ -65,17 +66,6 @@ CommandLine parse(int argc, char **argv)
     return cl;
 }
 
-QByteArray workingDirectory()
-{
-    QByteArray buffer(4096, '\0');
-    while (!::getcwd(buffer.data(), size_t(buffer.size()))) {
-        if (errno != ERANGE)
-            return "/";
-        buffer.resize(buffer.size() * 2);
-    }
-    return QByteArray(buffer.constData());
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -112,7 +102,7 @@ int main(int argc, char **argv)
     QList<QUrl> files;
     if (cl.send) {
         QList<QByteArray> missing;
-        files = AppBus::resolveArguments(cl.files, workingDirectory(), &missing);
+        files = AppBus::resolveArguments(cl.files, FilePath::workingDirectory(), &missing);
         for (const QByteArray &name : missing)
             std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
     }

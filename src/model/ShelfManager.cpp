@@ -1,5 +1,7 @@
 #include "model/ShelfManager.h"
 
+#include "platform/BackgroundPriority.h"
+
 #include "model/ShelfFolder.h"
 #include "model/ShelfJson.h"
 #include "platform/AppPaths.h"
@@ -124,6 +126,7 @@ ShelfManager::ShelfManager(QObject *parent)
 {
     m_writer.setMaxThreadCount(1);
     m_writer.setExpiryTimeout(-1);
+    m_intake.setMaxThreadCount(2);
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kSaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, &ShelfManager::saveShelves);
@@ -249,6 +252,7 @@ void ShelfManager::saveShelves()
     const QList<Shelf> snapshot = m_shelves;
     const QString path = shelvesFilePath();
     m_writer.start([this, snapshot, path] {
+        const BackgroundPriority background;
         const bool ok = writeFileAtomically(path, ShelfJson::encodeShelves(snapshot));
         m_writeCount.fetch_add(1);
         // The destructor waits for the writer, so `this` is alive here.
@@ -459,7 +463,8 @@ void ShelfManager::addFiles(const QList<QUrl> &urls, const QUuid &shelfID)
     const QList<ShelfFile> current = target->files;
     const int limit = job.limit;
     const auto cancelled = m_cancelled;
-    m_addFutures.append(QtConcurrent::run(QThreadPool::globalInstance(), [this, jobID, urls, current, limit, cancelled] {
+    m_addFutures.append(QtConcurrent::run(&m_intake, [this, jobID, urls, current, limit, cancelled] {
+        const BackgroundPriority background;
         QSet<QUrl> shelfUrls;
         shelfUrls.reserve(current.size());
         for (const ShelfFile &f : current)

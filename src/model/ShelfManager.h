@@ -192,6 +192,7 @@ private:
 
     QTimer m_saveTimer;
     QThreadPool m_writer; // one thread: shelf-list writes happen in order
+    QThreadPool m_intake; // prepares added files (bookmarks) at background priority
     std::atomic<int> m_writeCount{0};
 
     // A file that was there but could not be read is moved aside before it is replaced.

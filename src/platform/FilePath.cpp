@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QList>
 
+#include <cerrno>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace FilePath {
 
@@ -57,6 +60,17 @@ QByteArray standardized(const QByteArray &path)
     QByteArray out = absolute ? QByteArray("/") : QByteArray();
     out += parts.join('/');
     return out.isEmpty() ? QByteArray(".") : out;
+}
+
+QByteArray workingDirectory()
+{
+    QByteArray buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData());
 }
 
 } // namespace FilePath

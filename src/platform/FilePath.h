@@ -22,5 +22,7 @@ QString displayPath(const QUrl &fileUrl);
 bool exists(const QUrl &fileUrl);
 // "/a/b/../c/" → "/a/c", on bytes.
 QByteArray standardized(const QByteArray &path);
+// The current working directory as raw bytes ("/" when it cannot be read).
+QByteArray workingDirectory();
 
 } // namespace FilePath

@@ -3,13 +3,13 @@
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/SendToIntegration.h"
+#include "platform/ThunarActions.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSet>
-#include <QXmlStreamReader>
 
 #include <optional>
 
@@ -343,85 +343,9 @@ bool uninstall(QStringList *errors)
 bool mergeThunarActions(const QByteArray &existing, const QString &executable,
                         const QList<PresetMenuEntry> &entries, QByteArray *result)
 {
-    result->clear();
-    QByteArray source = existing;
-    if (source.trimmed().isEmpty())
-        source = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
-
-    // Our <action> elements and the end of the document, found by their offsets in the text so
-    // that everything else stays exactly as it was.
-    const QString text = QString::fromUtf8(source);
-    QXmlStreamReader reader(text);
-    struct Range {
-        qint64 begin;
-        qint64 end;
-    };
-    QList<Range> ours;
-    qint64 closingAt = -1;
-    bool selfClosing = false;
-    qint64 actionBegin = -1;
-    bool inUniqueId = false;
-    QString uniqueId;
-    int depth = 0;
-    bool rootSeen = false;
-    while (!reader.atEnd()) {
-        const auto token = reader.readNext();
-        const qint64 after = reader.characterOffset();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-            if (depth == 1) {
-                if (reader.name() != QLatin1String("actions"))
-                    return false;
-                rootSeen = true;
-            } else if (depth == 2 && reader.name() == QLatin1String("action")) {
-                actionBegin = text.lastIndexOf(QLatin1String("<action"), after - 1);
-                uniqueId.clear();
-            } else if (depth == 3 && reader.name() == QLatin1String("unique-id")) {
-                inUniqueId = true;
-            }
-        } else if (token == QXmlStreamReader::Characters && inUniqueId) {
-            uniqueId += reader.text();
-        } else if (token == QXmlStreamReader::EndElement) {
-            if (depth == 3)
-                inUniqueId = false;
-            if (depth == 2 && reader.name() == QLatin1String("action")
-                && uniqueId.trimmed().startsWith(thunarIdPrefix) && actionBegin >= 0) {
-                qint64 end = after;
-                if (end < text.size() && text.at(end) == QLatin1Char('\n'))
-                    ++end;
-                ours.append({actionBegin, end});
-            }
-            if (depth == 1) {
-                selfClosing = text.mid(after - 2, 2) == QLatin1String("/>");
-                closingAt = selfClosing ? text.lastIndexOf(QLatin1String("<actions"), after - 1)
-                                        : text.lastIndexOf(QLatin1String("</actions"), after - 1);
-            }
-            --depth;
-        }
-    }
-    if (reader.hasError() || !rootSeen || closingAt < 0)
-        return false;
-
-    QString out;
-    qint64 pos = 0;
-    for (const Range &r : ours) {
-        out += text.mid(pos, r.begin - pos);
-        pos = r.end;
-    }
-    const QString block = QString::fromUtf8(thunarActions(executable, usableEntries(entries)));
-    if (selfClosing) {
-        out += text.mid(pos, closingAt - pos);
-        out += QStringLiteral("<actions>\n") + block + QStringLiteral("</actions>");
-        out += text.mid(text.indexOf(QLatin1String("/>"), closingAt) + 2);
-    } else {
-        out += text.mid(pos, closingAt - pos);
-        if (!block.isEmpty() && !out.endsWith(QLatin1Char('\n')))
-            out += QLatin1Char('\n');
-        out += block;
-        out += text.mid(closingAt);
-    }
-    *result = out.toUtf8();
-    return true;
+    return ThunarActions::replaceOurs(
+        existing, [](const QString &id) { return id.startsWith(thunarIdPrefix); },
+        thunarActions(executable, usableEntries(entries)), result);
 }
 
 } // namespace PresetFileManagerEntries

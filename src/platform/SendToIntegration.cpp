@@ -3,12 +3,12 @@
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/PresetFileManagerEntries.h"
+#include "platform/ThunarActions.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QXmlStreamReader>
 
 namespace {
 
@@ -200,86 +200,9 @@ QStringList entryPaths()
 
 bool mergeThunarActions(const QByteArray &existing, const QString &executable, QByteArray *result)
 {
-    result->clear();
-    QByteArray source = existing;
-    if (source.trimmed().isEmpty())
-        source = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
-
-    // Find our <action> elements and the closing </actions> by their offsets in the text, so
-    // that everything else (the user's actions, comments, formatting) stays byte for byte.
-    const QString text = QString::fromUtf8(source);
-    QXmlStreamReader reader(text);
-    struct Range { qint64 begin; qint64 end; };
-    QList<Range> ours;
-    qint64 closingAt = -1;   // where "</actions>" begins
-    bool selfClosing = false; // "<actions/>"
-    qint64 actionBegin = -1;
-    bool inUniqueId = false;
-    QString uniqueId;
-    int depth = 0;
-    bool rootSeen = false;
-    // The reader's offset is exact right after a tag's ">", so every position is found from
-    // the end of a tag backwards.
-    while (!reader.atEnd()) {
-        const auto token = reader.readNext();
-        const qint64 after = reader.characterOffset();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-            if (depth == 1) {
-                if (reader.name() != QLatin1String("actions"))
-                    return false;
-                rootSeen = true;
-            } else if (depth == 2 && reader.name() == QLatin1String("action")) {
-                actionBegin = text.lastIndexOf(QLatin1String("<action"), after - 1);
-                uniqueId.clear();
-            } else if (depth == 3 && reader.name() == QLatin1String("unique-id")) {
-                inUniqueId = true;
-            }
-        } else if (token == QXmlStreamReader::Characters && inUniqueId) {
-            uniqueId += reader.text();
-        } else if (token == QXmlStreamReader::EndElement) {
-            if (depth == 3)
-                inUniqueId = false;
-            if (depth == 2 && reader.name() == QLatin1String("action") && uniqueId.trimmed() == thunarActionId
-                && actionBegin >= 0) {
-                qint64 end = after;
-                // Take the line break after our element with it.
-                if (end < text.size() && text.at(end) == QLatin1Char('\n'))
-                    ++end;
-                ours.append({actionBegin, end});
-            }
-            if (depth == 1) {
-                selfClosing = text.mid(after - 2, 2) == QLatin1String("/>");
-                closingAt = selfClosing ? text.lastIndexOf(QLatin1String("<actions"), after - 1)
-                                        : text.lastIndexOf(QLatin1String("</actions"), after - 1);
-            }
-            --depth;
-        }
-    }
-    if (reader.hasError() || !rootSeen || closingAt < 0)
-        return false;
-
-    QString out;
-    qint64 pos = 0;
-    for (const Range &r : ours) {
-        out += text.mid(pos, r.begin - pos);
-        pos = r.end;
-    }
-    const QString block = executable.isEmpty() ? QString() : QString::fromUtf8(thunarAction(executable));
-    if (selfClosing) {
-        // "<actions/>": there is nothing of the user's inside; write the element out in full.
-        out += text.mid(pos, closingAt - pos);
-        out += QStringLiteral("<actions>\n") + block + QStringLiteral("</actions>");
-        out += text.mid(text.indexOf(QLatin1String("/>"), closingAt) + 2);
-    } else {
-        out += text.mid(pos, closingAt - pos);
-        if (!block.isEmpty() && !out.endsWith(QLatin1Char('\n')))
-            out += QLatin1Char('\n');
-        out += block;
-        out += text.mid(closingAt);
-    }
-    *result = out.toUtf8();
-    return true;
+    return ThunarActions::replaceOurs(
+        existing, [](const QString &id) { return id == thunarActionId; },
+        executable.isEmpty() ? QByteArray() : thunarAction(executable), result);
 }
 
 bool install(const QString &executable, QStringList *errors)

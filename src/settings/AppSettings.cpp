@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -579,34 +580,41 @@ void AppSettings::assign(T &member, const T &value, Signal signal)
     emit (this->*signal)(member);
 }
 
+template <typename T, typename Signal>
+void AppSettings::store(const QString &key, T &member, const T &value, Signal signal)
+{
+    if constexpr (std::is_same_v<T, bool>)
+        m_store.setBool(key, value);
+    else if constexpr (std::is_same_v<T, int>)
+        m_store.setInt(key, value);
+    else
+        m_store.setString(key, rawValue(value));
+    assign(member, value, signal);
+}
+
 void AppSettings::setDragMode(DragMode value)
 {
-    m_store.setString(QStringLiteral("dragMode"), rawValue(value));
-    assign(m_dragMode, value, &AppSettings::dragModeChanged);
+    store(QStringLiteral("dragMode"), m_dragMode, value, &AppSettings::dragModeChanged);
 }
 
 void AppSettings::setCloseWhenEmpty(bool value)
 {
-    m_store.setBool(QStringLiteral("closeWhenEmpty"), value);
-    assign(m_closeWhenEmpty, value, &AppSettings::closeWhenEmptyChanged);
+    store(QStringLiteral("closeWhenEmpty"), m_closeWhenEmpty, value, &AppSettings::closeWhenEmptyChanged);
 }
 
 void AppSettings::setMaxFilesPerShelf(int value)
 {
-    m_store.setInt(QStringLiteral("maxFilesPerShelf"), value);
-    assign(m_maxFilesPerShelf, value, &AppSettings::maxFilesPerShelfChanged);
+    store(QStringLiteral("maxFilesPerShelf"), m_maxFilesPerShelf, value, &AppSettings::maxFilesPerShelfChanged);
 }
 
 void AppSettings::setTheme(AppTheme value)
 {
-    m_store.setString(QStringLiteral("theme"), rawValue(value));
-    assign(m_theme, value, &AppSettings::themeChanged);
+    store(QStringLiteral("theme"), m_theme, value, &AppSettings::themeChanged);
 }
 
 void AppSettings::setShelfLayout(ShelfLayout value)
 {
-    m_store.setString(QStringLiteral("shelfLayout"), rawValue(value));
-    assign(m_shelfLayout, value, &AppSettings::shelfLayoutChanged);
+    store(QStringLiteral("shelfLayout"), m_shelfLayout, value, &AppSettings::shelfLayoutChanged);
 }
 
 void AppSettings::setShelfSize(ShelfSize value)
@@ -618,8 +626,7 @@ void AppSettings::setShelfSize(ShelfSize value)
 
 void AppSettings::setShelfSortOrder(ShelfSortOrder value)
 {
-    m_store.setString(QStringLiteral("shelfSortOrder"), rawValue(value));
-    assign(m_shelfSortOrder, value, &AppSettings::shelfSortOrderChanged);
+    store(QStringLiteral("shelfSortOrder"), m_shelfSortOrder, value, &AppSettings::shelfSortOrderChanged);
 }
 
 void AppSettings::setScreenshotEnabled(bool value)
@@ -637,38 +644,32 @@ void AppSettings::setScreenshotShelfID(QUuid value)
 
 void AppSettings::setScreenshotUseTempShelf(bool value)
 {
-    m_store.setBool(QStringLiteral("screenshotUseTempShelf"), value);
-    assign(m_screenshotUseTempShelf, value, &AppSettings::screenshotUseTempShelfChanged);
+    store(QStringLiteral("screenshotUseTempShelf"), m_screenshotUseTempShelf, value, &AppSettings::screenshotUseTempShelfChanged);
 }
 
 void AppSettings::setShelfHotkeysEnabled(bool value)
 {
-    m_store.setBool(QStringLiteral("shelfHotkeysEnabled"), value);
-    assign(m_shelfHotkeysEnabled, value, &AppSettings::shelfHotkeysEnabledChanged);
+    store(QStringLiteral("shelfHotkeysEnabled"), m_shelfHotkeysEnabled, value, &AppSettings::shelfHotkeysEnabledChanged);
 }
 
 void AppSettings::setGlobalShortcut(GlobalShortcut value)
 {
-    m_store.setString(QStringLiteral("globalShortcut"), rawValue(value));
-    assign(m_globalShortcut, value, &AppSettings::globalShortcutChanged);
+    store(QStringLiteral("globalShortcut"), m_globalShortcut, value, &AppSettings::globalShortcutChanged);
 }
 
 void AppSettings::setNewShelfShortcut(GlobalShortcut value)
 {
-    m_store.setString(QStringLiteral("newShelfShortcut"), rawValue(value));
-    assign(m_newShelfShortcut, value, &AppSettings::newShelfShortcutChanged);
+    store(QStringLiteral("newShelfShortcut"), m_newShelfShortcut, value, &AppSettings::newShelfShortcutChanged);
 }
 
 void AppSettings::setShowInDock(bool value)
 {
-    m_store.setBool(QStringLiteral("showInDock"), value);
-    assign(m_showInDock, value, &AppSettings::showInDockChanged);
+    store(QStringLiteral("showInDock"), m_showInDock, value, &AppSettings::showInDockChanged);
 }
 
 void AppSettings::setAutomaticUpdateChecks(bool value)
 {
-    m_store.setBool(QStringLiteral("automaticUpdateChecks"), value);
-    assign(m_automaticUpdateChecks, value, &AppSettings::automaticUpdateChecksChanged);
+    store(QStringLiteral("automaticUpdateChecks"), m_automaticUpdateChecks, value, &AppSettings::automaticUpdateChecksChanged);
 }
 
 void AppSettings::setUseNightlyChannel(bool value)
@@ -680,20 +681,17 @@ void AppSettings::setUseNightlyChannel(bool value)
 
 void AppSettings::setHotkeyPinEnabled(bool value)
 {
-    m_store.setBool(QStringLiteral("hotkeyPinEnabled"), value);
-    assign(m_hotkeyPinEnabled, value, &AppSettings::hotkeyPinEnabledChanged);
+    store(QStringLiteral("hotkeyPinEnabled"), m_hotkeyPinEnabled, value, &AppSettings::hotkeyPinEnabledChanged);
 }
 
 void AppSettings::setHotkeyHoldUntilHotkey(bool value)
 {
-    m_store.setBool(QStringLiteral("hotkeyHoldUntilHotkey"), value);
-    assign(m_hotkeyHoldUntilHotkey, value, &AppSettings::hotkeyHoldUntilHotkeyChanged);
+    store(QStringLiteral("hotkeyHoldUntilHotkey"), m_hotkeyHoldUntilHotkey, value, &AppSettings::hotkeyHoldUntilHotkeyChanged);
 }
 
 void AppSettings::setSendToFinderEnabled(bool value)
 {
-    m_store.setBool(QStringLiteral("sendToFinderEnabled"), value);
-    assign(m_sendToFinderEnabled, value, &AppSettings::sendToFinderEnabledChanged);
+    store(QStringLiteral("sendToFinderEnabled"), m_sendToFinderEnabled, value, &AppSettings::sendToFinderEnabledChanged);
 }
 
 void AppSettings::setDefaultShelfID(QUuid value)
@@ -704,110 +702,92 @@ void AppSettings::setDefaultShelfID(QUuid value)
 
 void AppSettings::setShowZipFeature(bool value)
 {
-    m_store.setBool(QStringLiteral("showZipFeature"), value);
-    assign(m_showZipFeature, value, &AppSettings::showZipFeatureChanged);
+    store(QStringLiteral("showZipFeature"), m_showZipFeature, value, &AppSettings::showZipFeatureChanged);
 }
 
 void AppSettings::setShowBatchRenameFeature(bool value)
 {
-    m_store.setBool(QStringLiteral("showBatchRenameFeature"), value);
-    assign(m_showBatchRenameFeature, value, &AppSettings::showBatchRenameFeatureChanged);
+    store(QStringLiteral("showBatchRenameFeature"), m_showBatchRenameFeature, value, &AppSettings::showBatchRenameFeatureChanged);
 }
 
 void AppSettings::setShowSendToShelfFeature(bool value)
 {
-    m_store.setBool(QStringLiteral("showSendToShelfFeature"), value);
-    assign(m_showSendToShelfFeature, value, &AppSettings::showSendToShelfFeatureChanged);
+    store(QStringLiteral("showSendToShelfFeature"), m_showSendToShelfFeature, value, &AppSettings::showSendToShelfFeatureChanged);
 }
 
 void AppSettings::setShowFlattenFeature(bool value)
 {
-    m_store.setBool(QStringLiteral("showFlattenFeature"), value);
-    assign(m_showFlattenFeature, value, &AppSettings::showFlattenFeatureChanged);
+    store(QStringLiteral("showFlattenFeature"), m_showFlattenFeature, value, &AppSettings::showFlattenFeatureChanged);
 }
 
 void AppSettings::setShowConvertFeature(bool value)
 {
-    m_store.setBool(QStringLiteral("showConvertFeature"), value);
-    assign(m_showConvertFeature, value, &AppSettings::showConvertFeatureChanged);
+    store(QStringLiteral("showConvertFeature"), m_showConvertFeature, value, &AppSettings::showConvertFeatureChanged);
 }
 
 void AppSettings::setClearShelfAfterConversion(bool value)
 {
-    m_store.setBool(QStringLiteral("clearShelfAfterConversion"), value);
-    assign(m_clearShelfAfterConversion, value, &AppSettings::clearShelfAfterConversionChanged);
+    store(QStringLiteral("clearShelfAfterConversion"), m_clearShelfAfterConversion, value, &AppSettings::clearShelfAfterConversionChanged);
 }
 
 void AppSettings::setCreateConvertedShelf(bool value)
 {
-    m_store.setBool(QStringLiteral("createConvertedShelf"), value);
-    assign(m_createConvertedShelf, value, &AppSettings::createConvertedShelfChanged);
+    store(QStringLiteral("createConvertedShelf"), m_createConvertedShelf, value, &AppSettings::createConvertedShelfChanged);
 }
 
 void AppSettings::setConvDefaultOutputMode(ConversionOutputMode value)
 {
-    m_store.setString(QStringLiteral("convDefaultOutputMode"), rawValue(value));
-    assign(m_convDefaultOutputMode, value, &AppSettings::convDefaultOutputModeChanged);
+    store(QStringLiteral("convDefaultOutputMode"), m_convDefaultOutputMode, value, &AppSettings::convDefaultOutputModeChanged);
 }
 
 void AppSettings::setConvDefaultVideoFormat(VideoOutputFormat value)
 {
-    m_store.setString(QStringLiteral("convDefaultVideoFormat"), rawValue(value));
-    assign(m_convDefaultVideoFormat, value, &AppSettings::convDefaultVideoFormatChanged);
+    store(QStringLiteral("convDefaultVideoFormat"), m_convDefaultVideoFormat, value, &AppSettings::convDefaultVideoFormatChanged);
 }
 
 void AppSettings::setConvDefaultProResProfile(ProResProfile value)
 {
-    m_store.setString(QStringLiteral("convDefaultProResProfile"), rawValue(value));
-    assign(m_convDefaultProResProfile, value, &AppSettings::convDefaultProResProfileChanged);
+    store(QStringLiteral("convDefaultProResProfile"), m_convDefaultProResProfile, value, &AppSettings::convDefaultProResProfileChanged);
 }
 
 void AppSettings::setConvDefaultVideoCRF(VideoQualityCRF value)
 {
-    m_store.setString(QStringLiteral("convDefaultVideoCRF"), rawValue(value));
-    assign(m_convDefaultVideoCRF, value, &AppSettings::convDefaultVideoCRFChanged);
+    store(QStringLiteral("convDefaultVideoCRF"), m_convDefaultVideoCRF, value, &AppSettings::convDefaultVideoCRFChanged);
 }
 
 void AppSettings::setConvDefaultAudioFormat(AudioOutputFormat value)
 {
-    m_store.setString(QStringLiteral("convDefaultAudioFormat"), rawValue(value));
-    assign(m_convDefaultAudioFormat, value, &AppSettings::convDefaultAudioFormatChanged);
+    store(QStringLiteral("convDefaultAudioFormat"), m_convDefaultAudioFormat, value, &AppSettings::convDefaultAudioFormatChanged);
 }
 
 void AppSettings::setConvDefaultSampleRate(AudioSampleRate value)
 {
-    m_store.setString(QStringLiteral("convDefaultSampleRate"), rawValue(value));
-    assign(m_convDefaultSampleRate, value, &AppSettings::convDefaultSampleRateChanged);
+    store(QStringLiteral("convDefaultSampleRate"), m_convDefaultSampleRate, value, &AppSettings::convDefaultSampleRateChanged);
 }
 
 void AppSettings::setConvDefaultChannels(AudioChannels value)
 {
-    m_store.setString(QStringLiteral("convDefaultChannels"), rawValue(value));
-    assign(m_convDefaultChannels, value, &AppSettings::convDefaultChannelsChanged);
+    store(QStringLiteral("convDefaultChannels"), m_convDefaultChannels, value, &AppSettings::convDefaultChannelsChanged);
 }
 
 void AppSettings::setConvDefaultVideoChannels(AudioChannels value)
 {
-    m_store.setString(QStringLiteral("convDefaultVideoChannels"), rawValue(value));
-    assign(m_convDefaultVideoChannels, value, &AppSettings::convDefaultVideoChannelsChanged);
+    store(QStringLiteral("convDefaultVideoChannels"), m_convDefaultVideoChannels, value, &AppSettings::convDefaultVideoChannelsChanged);
 }
 
 void AppSettings::setConvDefaultFrameRate(VideoFrameRate value)
 {
-    m_store.setString(QStringLiteral("convDefaultFrameRate"), rawValue(value));
-    assign(m_convDefaultFrameRate, value, &AppSettings::convDefaultFrameRateChanged);
+    store(QStringLiteral("convDefaultFrameRate"), m_convDefaultFrameRate, value, &AppSettings::convDefaultFrameRateChanged);
 }
 
 void AppSettings::setConvDefaultBurnSubtitles(bool value)
 {
-    m_store.setBool(QStringLiteral("convDefaultBurnSubtitles"), value);
-    assign(m_convDefaultBurnSubtitles, value, &AppSettings::convDefaultBurnSubtitlesChanged);
+    store(QStringLiteral("convDefaultBurnSubtitles"), m_convDefaultBurnSubtitles, value, &AppSettings::convDefaultBurnSubtitlesChanged);
 }
 
 void AppSettings::setConvDefaultImageFormat(ImageOutputFormat value)
 {
-    m_store.setString(QStringLiteral("convDefaultImageFormat"), rawValue(value));
-    assign(m_convDefaultImageFormat, value, &AppSettings::convDefaultImageFormatChanged);
+    store(QStringLiteral("convDefaultImageFormat"), m_convDefaultImageFormat, value, &AppSettings::convDefaultImageFormatChanged);
 }
 
 void AppSettings::setConvDefaultImageQuality(int value)
@@ -819,20 +799,17 @@ void AppSettings::setConvDefaultImageQuality(int value)
 
 void AppSettings::setConvDefaultImageDimensions(ImageDimensionsPreset value)
 {
-    m_store.setString(QStringLiteral("convDefaultImageDimensions"), rawValue(value));
-    assign(m_convDefaultImageDimensions, value, &AppSettings::convDefaultImageDimensionsChanged);
+    store(QStringLiteral("convDefaultImageDimensions"), m_convDefaultImageDimensions, value, &AppSettings::convDefaultImageDimensionsChanged);
 }
 
 void AppSettings::setConvDefaultPreserveImageMetadata(bool value)
 {
-    m_store.setBool(QStringLiteral("convDefaultPreserveImageMetadata"), value);
-    assign(m_convDefaultPreserveImageMetadata, value, &AppSettings::convDefaultPreserveImageMetadataChanged);
+    store(QStringLiteral("convDefaultPreserveImageMetadata"), m_convDefaultPreserveImageMetadata, value, &AppSettings::convDefaultPreserveImageMetadataChanged);
 }
 
 void AppSettings::setConvDefaultRemoveImageBackground(bool value)
 {
-    m_store.setBool(QStringLiteral("convDefaultRemoveImageBackground"), value);
-    assign(m_convDefaultRemoveImageBackground, value, &AppSettings::convDefaultRemoveImageBackgroundChanged);
+    store(QStringLiteral("convDefaultRemoveImageBackground"), m_convDefaultRemoveImageBackground, value, &AppSettings::convDefaultRemoveImageBackgroundChanged);
 }
 
 void AppSettings::setFlattenDefaultDestination(const QUrl &value)
@@ -843,26 +820,22 @@ void AppSettings::setFlattenDefaultDestination(const QUrl &value)
 
 void AppSettings::setFlattenDuplicateMode(FlattenDuplicateMode value)
 {
-    m_store.setString(QStringLiteral("flattenDuplicateMode"), rawValue(value));
-    assign(m_flattenDuplicateMode, value, &AppSettings::flattenDuplicateModeChanged);
+    store(QStringLiteral("flattenDuplicateMode"), m_flattenDuplicateMode, value, &AppSettings::flattenDuplicateModeChanged);
 }
 
 void AppSettings::setFlattenOperation(FlattenOperation value)
 {
-    m_store.setString(QStringLiteral("flattenOperation"), rawValue(value));
-    assign(m_flattenOperation, value, &AppSettings::flattenOperationChanged);
+    store(QStringLiteral("flattenOperation"), m_flattenOperation, value, &AppSettings::flattenOperationChanged);
 }
 
 void AppSettings::setArchiveFormat(ArchiveFormat value)
 {
-    m_store.setString(QStringLiteral("archiveFormat"), rawValue(value));
-    assign(m_archiveFormat, value, &AppSettings::archiveFormatChanged);
+    store(QStringLiteral("archiveFormat"), m_archiveFormat, value, &AppSettings::archiveFormatChanged);
 }
 
 void AppSettings::setCompressionLevel(CompressionLevel value)
 {
-    m_store.setString(QStringLiteral("compressionLevel"), rawValue(value));
-    assign(m_compressionLevel, value, &AppSettings::compressionLevelChanged);
+    store(QStringLiteral("compressionLevel"), m_compressionLevel, value, &AppSettings::compressionLevelChanged);
 }
 
 void AppSettings::setArchivePassword(const QString &value)
@@ -873,38 +846,32 @@ void AppSettings::setArchivePassword(const QString &value)
 
 void AppSettings::setArchivePasswordEnabled(bool value)
 {
-    m_store.setBool(QStringLiteral("archivePasswordEnabled"), value);
-    assign(m_archivePasswordEnabled, value, &AppSettings::archivePasswordEnabledChanged);
+    store(QStringLiteral("archivePasswordEnabled"), m_archivePasswordEnabled, value, &AppSettings::archivePasswordEnabledChanged);
 }
 
 void AppSettings::setPwGenLength(int value)
 {
-    m_store.setInt(QStringLiteral("pwGenLength"), value);
-    assign(m_pwGenLength, value, &AppSettings::pwGenLengthChanged);
+    store(QStringLiteral("pwGenLength"), m_pwGenLength, value, &AppSettings::pwGenLengthChanged);
 }
 
 void AppSettings::setPwGenUppercase(bool value)
 {
-    m_store.setBool(QStringLiteral("pwGenUppercase"), value);
-    assign(m_pwGenUppercase, value, &AppSettings::pwGenUppercaseChanged);
+    store(QStringLiteral("pwGenUppercase"), m_pwGenUppercase, value, &AppSettings::pwGenUppercaseChanged);
 }
 
 void AppSettings::setPwGenLowercase(bool value)
 {
-    m_store.setBool(QStringLiteral("pwGenLowercase"), value);
-    assign(m_pwGenLowercase, value, &AppSettings::pwGenLowercaseChanged);
+    store(QStringLiteral("pwGenLowercase"), m_pwGenLowercase, value, &AppSettings::pwGenLowercaseChanged);
 }
 
 void AppSettings::setPwGenNumbers(bool value)
 {
-    m_store.setBool(QStringLiteral("pwGenNumbers"), value);
-    assign(m_pwGenNumbers, value, &AppSettings::pwGenNumbersChanged);
+    store(QStringLiteral("pwGenNumbers"), m_pwGenNumbers, value, &AppSettings::pwGenNumbersChanged);
 }
 
 void AppSettings::setPwGenSymbols(bool value)
 {
-    m_store.setBool(QStringLiteral("pwGenSymbols"), value);
-    assign(m_pwGenSymbols, value, &AppSettings::pwGenSymbolsChanged);
+    store(QStringLiteral("pwGenSymbols"), m_pwGenSymbols, value, &AppSettings::pwGenSymbolsChanged);
 }
 
 void AppSettings::setPwGenSymbolSet(const QString &value)
@@ -921,25 +888,21 @@ void AppSettings::setPwGenExcludeChars(const QString &value)
 
 void AppSettings::setPwGenMinUppercase(int value)
 {
-    m_store.setInt(QStringLiteral("pwGenMinUppercase"), value);
-    assign(m_pwGenMinUppercase, value, &AppSettings::pwGenMinUppercaseChanged);
+    store(QStringLiteral("pwGenMinUppercase"), m_pwGenMinUppercase, value, &AppSettings::pwGenMinUppercaseChanged);
 }
 
 void AppSettings::setPwGenMinLowercase(int value)
 {
-    m_store.setInt(QStringLiteral("pwGenMinLowercase"), value);
-    assign(m_pwGenMinLowercase, value, &AppSettings::pwGenMinLowercaseChanged);
+    store(QStringLiteral("pwGenMinLowercase"), m_pwGenMinLowercase, value, &AppSettings::pwGenMinLowercaseChanged);
 }
 
 void AppSettings::setPwGenMinNumbers(int value)
 {
-    m_store.setInt(QStringLiteral("pwGenMinNumbers"), value);
-    assign(m_pwGenMinNumbers, value, &AppSettings::pwGenMinNumbersChanged);
+    store(QStringLiteral("pwGenMinNumbers"), m_pwGenMinNumbers, value, &AppSettings::pwGenMinNumbersChanged);
 }
 
 void AppSettings::setPwGenMinSymbols(int value)
 {
-    m_store.setInt(QStringLiteral("pwGenMinSymbols"), value);
-    assign(m_pwGenMinSymbols, value, &AppSettings::pwGenMinSymbolsChanged);
+    store(QStringLiteral("pwGenMinSymbols"), m_pwGenMinSymbols, value, &AppSettings::pwGenMinSymbolsChanged);
 }
 

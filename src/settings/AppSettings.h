@@ -352,6 +352,9 @@ private:
     // Stores `value` and emits `signal` when it differs from the old value.
     template <typename T, typename Signal>
     void assign(T &member, const T &value, Signal signal);
+    // Writes `value` under `key` (bool, int or an option's raw value), then assigns.
+    template <typename T, typename Signal>
+    void store(const QString &key, T &member, const T &value, Signal signal);
     template <typename E>
     E readEnum(const QString &key, E fallback) const;
     QUuid readUuid(const QString &key) const;

@@ -5,6 +5,7 @@
 #include "model/ShelfManager.h"
 #include "platform/Icons.h"
 #include "settings/AppSettings.h"
+#include "shelf/RenameShelfDialog.h"
 #include "shelf/ShelfFileView.h"
 #include "shelf/ShelfHooks.h"
 #include "shelf/Theme.h"
@@ -260,29 +261,8 @@ void ShelfHeader::renameShelf()
     const Shelf *shelf = m_manager.shelf(m_shelfId);
     if (!shelf)
         return;
-    QDialog dialog(m_window);
-    dialog.setWindowTitle(QStringLiteral("Rename Shelf"));
-    auto *layout = new QVBoxLayout(&dialog);
-    auto *label = new QLabel(QStringLiteral("Rename Shelf"), &dialog);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    layout->addWidget(label);
-    auto *field = new QLineEdit(shelf->name, &dialog);
-    field->setPlaceholderText(QStringLiteral("Shelf name"));
-    field->setAccessibleName(QStringLiteral("Shelf name"));
-    field->selectAll();
-    layout->addWidget(field);
-    auto *buttons = new QDialogButtonBox(&dialog);
-    QPushButton *rename = buttons->addButton(QStringLiteral("Rename"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    rename->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
-    if (dialog.exec() == QDialog::Accepted)
-        m_manager.renameShelf(m_shelfId, field->text());
+    if (const std::optional<QString> name = askShelfName(m_window, shelf->name, true))
+        m_manager.renameShelf(m_shelfId, *name);
 }
 
 void ShelfHeader::fillHeaderMenu(QMenu *menu)

@@ -1,5 +1,7 @@
 #include "shelf/ThumbnailCache.h"
 
+#include "platform/BackgroundPriority.h"
+
 #include "platform/FilePath.h"
 
 #include <QBuffer>
@@ -91,6 +93,7 @@ QImage ThumbnailCache::request(const QUrl &url, int px)
     (void)QtConcurrent::run(&thumbnailPool(), [self, alive, path, px, key, url] {
         if (!*alive)
             return;
+        const BackgroundPriority background;
         const QImage image = makeThumbnail(path, px);
         QMetaObject::invokeMethod(
             qApp,

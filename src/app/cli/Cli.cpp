@@ -3,6 +3,7 @@
 #include "app/cli/CliArguments.h"
 #include "app/cli/CliPresets.h"
 #include "app/cli/CliRunner.h"
+#include "platform/FilePath.h"
 #include "tools/presets/PresetStore.h"
 
 #include <QCoreApplication>
@@ -22,17 +23,6 @@ void onInterrupt(int)
 {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
-}
-
-QByteArray workingDirectory()
-{
-    QByteArray buffer(4096, '\0');
-    while (!::getcwd(buffer.data(), size_t(buffer.size()))) {
-        if (errno != ERANGE)
-            return "/";
-        buffer.resize(buffer.size() * 2);
-    }
-    return QByteArray(buffer.constData());
 }
 
 void writeAll(FILE *stream, const QByteArray &data)
@@ -60,7 +50,7 @@ int runPresets(const Cli::PresetsArguments &args)
 
 int runTool(const Cli::RunArguments &args, QCoreApplication &app)
 {
-    CliRunner runner(args, workingDirectory(), PresetStore::shared());
+    CliRunner runner(args, FilePath::workingDirectory(), PresetStore::shared());
     int status = Cli::exitFailure;
     QObject::connect(&runner, &CliRunner::finished, &app, [&status](int s) {
         status = s;

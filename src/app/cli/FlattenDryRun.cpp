@@ -8,48 +8,13 @@
 #include <QSet>
 
 #include <cerrno>
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
 
-struct DirId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool valid = false;
-};
-
 QByteArray join(const QByteArray &folder, const QByteArray &name)
 {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-void walk(const QByteArray &folder, const DirId &skip, QList<QByteArray> &out, QStringList &errors)
-{
-    DIR *dir = ::opendir(folder.constData());
-    if (!dir) {
-        errors << QStringLiteral("Could not process ") + FileOps::decodeName(FileOps::lastComponent(folder))
-                + QStringLiteral(": ") + FileOps::errorDescription(errno);
-        return;
-    }
-    QList<QByteArray> subfolders;
-    while (struct dirent *entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const QByteArray path = join(folder, QByteArray(entry->d_name));
-        struct stat st;
-        if (::lstat(path.constData(), &st) != 0) {
-            out << path;
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            if (!(skip.valid && st.st_dev == skip.dev && st.st_ino == skip.ino))
-                walk(path, skip, out, errors);
-        } else {
-            out << path;
-        }
-    }
-    ::closedir(dir);
 }
 
 struct timespec mtimeOf(const struct stat &st)
@@ -77,22 +42,7 @@ FlattenPlan plan(const QList<QUrl> &items, const QUrl &destination, FlattenDupli
     QByteArray dest = FilePath::bytes(destination);
     while (dest.size() > 1 && dest.endsWith('/'))
         dest.chop(1);
-    DirId destId;
-    if (struct stat st; ::stat(dest.constData(), &st) == 0)
-        destId = {st.st_dev, st.st_ino, true};
-
-    QList<QByteArray> sources;
-    for (const QUrl &item : items) {
-        const QByteArray path = FilePath::bytes(item);
-        struct stat st;
-        if (!path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            if (destId.valid && st.st_dev == destId.dev && st.st_ino == destId.ino)
-                continue;
-            walk(path, destId, sources, result.errors);
-        } else {
-            sources << path;
-        }
-    }
+    const QList<QByteArray> sources = FlattenEngine::collectSources(items, dest, &result.errors);
 
     const QByteArray duplicates = join(dest, FlattenEngine::duplicatesFolderName);
     QHash<QByteArray, struct timespec> placed; // names the run would have put into the destination

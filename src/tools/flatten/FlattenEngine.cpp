@@ -135,6 +135,30 @@ void FlattenEngine::flatten(const QList<ShelfFile> &files, const QUrl &destinati
     flatten(items, destination, mode, operation, std::move(completion));
 }
 
+QList<QByteArray> FlattenEngine::collectSources(const QList<QUrl> &items, const QByteArray &destination,
+                                               QStringList *errors)
+{
+    DirId destId;
+    if (struct stat st; ::stat(destination.constData(), &st) == 0)
+        destId = {st.st_dev, st.st_ino, true};
+    QList<QByteArray> sources;
+    QStringList walkErrors;
+    for (const QUrl &item : items) {
+        const QByteArray path = FilePath::bytes(item);
+        struct stat st;
+        if (!path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (destId.valid && st.st_dev == destId.dev && st.st_ino == destId.ino)
+                continue; // flattening the destination into itself: nothing to gather
+            walk(path, destId, sources, walkErrors);
+        } else {
+            sources.append(path.isEmpty() ? item.toString().toUtf8() : path);
+        }
+    }
+    if (errors)
+        errors->append(walkErrors);
+    return sources;
+}
+
 FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destination,
                                  FlattenDuplicateMode mode, FlattenOperation operation)
 {
@@ -147,23 +171,8 @@ FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destinati
                              + FileOps::errorDescription(err));
         return result;
     }
-    DirId destId;
-    if (struct stat st; ::stat(dest.constData(), &st) == 0)
-        destId = {st.st_dev, st.st_ino, true};
-
     // 1. Collect everything first, so nothing that arrives during the run is taken again.
-    QList<QByteArray> sources;
-    for (const QUrl &item : items) {
-        const QByteArray path = FilePath::bytes(item);
-        struct stat st;
-        if (!path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            if (destId.valid && st.st_dev == destId.dev && st.st_ino == destId.ino)
-                continue; // flattening the destination into itself: nothing to gather
-            walk(path, destId, sources, result.errors);
-        } else {
-            sources.append(path.isEmpty() ? item.toString().toUtf8() : path);
-        }
-    }
+    const QList<QByteArray> sources = collectSources(items, dest, &result.errors);
 
     // 2. Place every collected file.
     const QByteArray duplicates = join(dest, duplicatesFolderName);

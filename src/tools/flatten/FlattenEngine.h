@@ -53,6 +53,10 @@ public:
 
     // The first name in `folder` that does not exist: `name`, then "base (1).ext",
     // "base (2).ext" … (without ".ext" when the name has no extension).
+    // The collection step of a run: the items' files, folders walked (hidden names skipped,
+    // links not followed, `destination` itself left out). Unreadable folders add error lines.
+    static QList<QByteArray> collectSources(const QList<QUrl> &items, const QByteArray &destination,
+                                            QStringList *errors);
     static QUrl uniqueDuplicateURL(const QUrl &folder, const QString &name);
     static QByteArray uniqueDuplicatePath(const QByteArray &folder, const QByteArray &name);
 
