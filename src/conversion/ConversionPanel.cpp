@@ -611,6 +611,17 @@ void ConversionOptionsWindowController::showOptions(const QList<ResolvedMediaFil
         close();
         return;
     }
+    if (!mediaBackendReady()) {
+        // The scan tried to load the media module and could not: nothing could be converted.
+        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Media Support Unavailable"),
+                                    QStringLiteral("Media Support Unavailable"), QMessageBox::Ok);
+        box->setInformativeText(QStringLiteral("Perchbox cannot convert files: %1").arg(mediaBackendError()));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::ApplicationModal);
+        box->open();
+        close();
+        return;
+    }
     m_view = new ConversionOptionsView(files, m_shelfName, m_initialPreset, this);
     m_scroll = new QScrollArea(m_stack);
     m_scroll->setWidgetResizable(true);

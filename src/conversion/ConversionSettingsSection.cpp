@@ -192,6 +192,14 @@ ConversionSettingsSection::ConversionSettingsSection(QWidget *parent) : QWidget(
 
 void ConversionSettingsSection::applyMediaSupport()
 {
+    if (!mediaBackendReady()) {
+        // Without the media module nothing converts: say so where the image options are.
+        m_imageFormat->setEnabled(false);
+        m_removeBackground->setEnabled(false);
+        m_backgroundHint->setText(QStringLiteral("Media conversion is unavailable: %1").arg(mediaBackendError()));
+        m_backgroundHint->show();
+        return;
+    }
     const QList<ImageOutputFormat> writable = writableImageFormats();
     m_syncing = true;
     for (int i = m_imageFormat->count() - 1; i >= 0; --i) {

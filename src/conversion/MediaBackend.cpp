@@ -79,9 +79,10 @@ std::unique_ptr<MediaConverter> makeConverter(std::unique_ptr<MediaConverter> (*
 QStringList mediaModuleCandidates()
 {
     QStringList out;
+    // An explicit module (packagers, tests) is the only place looked at.
     const QByteArray env = qgetenv("PERCHBOX_MEDIA_MODULE");
     if (!env.isEmpty())
-        out << QFile::decodeName(env);
+        return {QFile::decodeName(env)};
     const QString exeDir = executableFolder();
     if (!exeDir.isEmpty())
         out << exeDir + QLatin1Char('/') + QLatin1String(kMediaModuleFileName);
@@ -144,8 +145,7 @@ void whenMediaBackendReady(QObject *context, std::function<void()> ready)
     }
     QPointer<QObject> guard(context);
     (void)QtConcurrent::run([guard, ready = std::move(ready)] {
-        if (!mediaBackend())
-            return;
+        mediaBackend();
         if (QObject *target = guard.data())
             QMetaObject::invokeMethod(target, [guard, ready] {
                 if (guard)

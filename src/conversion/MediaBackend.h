@@ -39,8 +39,9 @@ QString mediaBackendError();
 // True once a backend is available without loading anything.
 bool mediaBackendReady();
 
-// Calls `ready` on `context`'s thread once the backend is available (at once when it already
-// is; else after loading it on the thread pool). Not called when `context` is gone first.
+// Calls `ready` on `context`'s thread once loading the backend has been tried (at once when it
+// is loaded already; else after trying on the thread pool): mediaBackendReady() tells how it
+// went. Not called when `context` is gone first.
 class QObject;
 void whenMediaBackendReady(QObject *context, std::function<void()> ready);
 
@@ -54,6 +55,6 @@ void warmUpBackgroundRemoval();
 // Makes `backend` the one mediaBackend() returns (for programs linked with the media code).
 void registerMediaBackend(const MediaBackend *backend);
 
-// Where the loader looks for the module, in order: $PERCHBOX_MEDIA_MODULE, the folder of the
-// running executable, the installed module folder.
+// Where the loader looks for the module: $PERCHBOX_MEDIA_MODULE alone when it is set, else
+// the folder of the running executable, then the installed module folder.
 QStringList mediaModuleCandidates();

@@ -79,6 +79,7 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<PresetStore> m_presets;
     std::unique_ptr<AppSettings> m_appSettings;
+    QMap<QString, QString> m_extraEnv;
 
     QProcessEnvironment environment() const
     {
@@ -88,6 +89,8 @@ private:
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        for (auto it = m_extraEnv.cbegin(); it != m_extraEnv.cend(); ++it)
+            env.insert(it.key(), it.value());
         return env;
     }
 
@@ -347,6 +350,15 @@ private slots:
         QCOMPARE(r.status, 1);
         QVERIFY(r.err.contains("None of the given items contain supported"));
         const QString staging = m_home.filePath("data/Perchbox/ConversionTemp");
+        QVERIFY(!QDir(staging).exists() || QDir(staging).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+
+        // Without the media module the run fails with the reason and writes nothing.
+        m_extraEnv.insert(QStringLiteral("PERCHBOX_MEDIA_MODULE"), work("missing/libperchbox-media.so"));
+        r = perchbox({"run", "convert", "--preset", "To AIFF", "-o", "out-none", "in"});
+        m_extraEnv.clear();
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("media conversion is unavailable"), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(work("out-none/tone.aiff")));
         QVERIFY(!QDir(staging).exists() || QDir(staging).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
     }
 
