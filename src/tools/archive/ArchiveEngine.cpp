@@ -25,10 +25,55 @@
 
 namespace {
 
+// The archiver runs in a process group of its own (tar's gzip and writer processes with it),
+// so an interrupt reaches all of them.
 void interrupt(QProcess *process)
 {
-    if (process && process->state() != QProcess::NotRunning && process->processId() > 0)
-        ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+    if (!process || process->state() == QProcess::NotRunning || process->processId() <= 0)
+        return;
+    const auto pid = static_cast<pid_t>(process->processId());
+    if (::kill(-pid, SIGINT) != 0)
+        ::kill(pid, SIGINT); // not yet its own group leader
+}
+
+// True while a process of group `group` is alive (zombies do not count: orphans may wait for
+// a parent that never reaps them).
+bool groupAlive(pid_t group)
+{
+    QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        entry.toInt(&numeric);
+        if (!numeric)
+            continue;
+        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid pgrp …; comm may hold spaces and parentheses.
+        const qsizetype close = line.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z" && fields.at(0) != "X")
+            return true;
+    }
+    return false;
+}
+
+// Waits until every process of the archiver's group is gone (killing what is left after a
+// few seconds), so that nothing writes the output again after it was removed.
+void waitForGroup(pid_t group)
+{
+    if (group <= 0)
+        return;
+    for (int i = 0; i < 300 && groupAlive(group); ++i)
+        ::usleep(10 * 1000);
+    if (groupAlive(group)) {
+        ::kill(-group, SIGKILL);
+        for (int i = 0; i < 100 && groupAlive(group); ++i)
+            ::usleep(10 * 1000);
+    }
 }
 
 } // namespace
@@ -365,6 +410,7 @@ private:
         m_argvPointers.push_back(nullptr);
         char *const *argv = m_argvPointers.data();
         m_process->setChildProcessModifier([argv] {
+            ::setpgid(0, 0);
             ::execv(argv[0], argv);
             // On failure QProcess's own exec runs next and reports the error.
         });
@@ -376,6 +422,7 @@ private:
                 ended(std::nullopt);
         });
         m_process->start();
+        m_group = static_cast<pid_t>(m_process->processId());
         m_token->attach(m_process);
     }
 
@@ -407,6 +454,8 @@ private:
                           .arg(m_program, m_process->errorString());
         else if (*status != 0)
             message = ArchiveEngine::toolFailedMessage(*status);
+        if (message)
+            waitForGroup(m_group); // an interrupted tar leaves its compressor running a moment
         finish(message, true);
     }
 
@@ -437,6 +486,7 @@ private:
     QString m_program;
     QByteArray m_stagingDir;
     QProcess *m_process = nullptr;
+    pid_t m_group = 0;
     QList<QByteArray> m_argv;
     std::vector<char *> m_argvPointers;
     bool m_outputExisted = false;
