@@ -257,6 +257,8 @@ int main(int argc, char **argv)
     const int audioMinutes = qEnvironmentVariableIsSet("BENCH_AV_AUDIO_MINUTES") ? qEnvironmentVariableIntValue("BENCH_AV_AUDIO_MINUTES") : 10;
     const QStringList only = qEnvironmentVariable("BENCH_AV_ONLY").split(',', Qt::SkipEmptyParts);
     const int repeat = qEnvironmentVariableIntValue("BENCH_AV_REPEAT") > 0 ? qEnvironmentVariableIntValue("BENCH_AV_REPEAT") : 3;
+    // Which side runs first in each pair (to see whether the order matters on this machine).
+    const bool referenceFirst = qEnvironmentVariableIntValue("BENCH_AV_REFERENCE_FIRST") > 0;
 
     QTemporaryDir dir;
     auto path = [&](const QString &n) { return dir.filePath(n); };
@@ -302,8 +304,11 @@ int main(int argc, char **argv)
         // Alternating runs, median of each side: one run of each swings by ±15 % here.
         std::vector<Measure> oursRuns, refRuns;
         for (int r = 0; r < repeat; ++r) {
+            if (referenceFirst)
+                refRuns.push_back(runChild(c.reference(in, refOut)));
             oursRuns.push_back(runChild({QCoreApplication::applicationFilePath(), "--case", c.name, in, oursOut}));
-            refRuns.push_back(runChild(c.reference(in, refOut)));
+            if (!referenceFirst)
+                refRuns.push_back(runChild(c.reference(in, refOut)));
             QFile::remove(oursOut);
             QFile::remove(refOut);
         }

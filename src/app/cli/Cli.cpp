@@ -60,8 +60,7 @@ int runTool(const Cli::RunArguments &args, QCoreApplication &app)
     // Ctrl+C cancels the tool as its window's Cancel does; a second Ctrl+C stops at once.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_interruptPipe) == 0) {
         auto *notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
-        int count = 0;
-        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner, &count] {
+        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner, count = 0]() mutable {
             char byte;
             [[maybe_unused]] const ssize_t n = ::read(g_interruptPipe[0], &byte, 1);
             if (++count > 1) {
