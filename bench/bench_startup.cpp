@@ -159,11 +159,7 @@ int main(int argc, char **argv)
     AppSettings &settings = AppSettings::instance();
     const qint64 settingsLoaded = startup.nsecsElapsed();
     PerchboxApp::Options options;
-    options.windowFactory = [](ShelfManager &m, const QUuid &id) -> QWidget * {
-        auto *window = new ShelfWindow(m, id);
-        window->present();
-        return window;
-    };
+    options.windowFactory = &ShelfWindow::createPresented;
     options.terminatingHook = [] { ShelfWindow::setTerminating(true); };
     options.integrateWithFileManagers = false;
     options.tutorialOnFirstStart = false;

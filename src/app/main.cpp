@@ -143,11 +143,7 @@ int main(int argc, char **argv)
     ShelfManager manager;
     AppSettings &settings = AppSettings::instance();
     PerchboxApp::Options options;
-    options.windowFactory = [](ShelfManager &m, const QUuid &id) -> QWidget * {
-        auto *window = new ShelfWindow(m, id);
-        window->present();
-        return window;
-    };
+    options.windowFactory = &ShelfWindow::createPresented;
     options.terminatingHook = [] { ShelfWindow::setTerminating(true); };
     PerchboxApp perchbox(manager, settings, options);
     // The tools' entries in the shelf windows and their settings sections; before any

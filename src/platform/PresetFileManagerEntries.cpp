@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/GeneratedFiles.h"
 #include "platform/SendToIntegration.h"
 #include "platform/ThunarActions.h"
 
@@ -15,7 +16,10 @@
 
 namespace {
 
-const QByteArray kMarker = "X-Perchbox-Generated=true";
+using GeneratedFiles::marker;
+using GeneratedFiles::removeIfOurs;
+using GeneratedFiles::shellQuote;
+using GeneratedFiles::writeIfChanged;
 
 QMutex g_lock;
 std::optional<QList<PresetMenuEntry>> g_entries;
@@ -36,13 +40,6 @@ QList<PresetMenuEntry> usableEntries(const QList<PresetMenuEntry> &entries)
         if (usable(e))
             out << e;
     return out;
-}
-
-QString shellQuote(const QString &text)
-{
-    QString out = text;
-    out.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + out + QLatin1Char('\'');
 }
 
 QString execLine(const QString &executable, const PresetMenuEntry &e)
@@ -77,7 +74,7 @@ QByteArray nautilusScript(const QString &executable, const PresetMenuEntry &e)
     for (const QString &a : PresetFileManagerEntries::arguments(e))
         parts << shellQuote(a);
     // Nautilus runs scripts in the folder shown, with the selected names as arguments.
-    return "#!/bin/sh\n# " + kMarker + "\n# " + PresetFileManagerEntries::label(e).toUtf8()
+    return "#!/bin/sh\n# " + marker + "\n# " + PresetFileManagerEntries::label(e).toUtf8()
         + "\nexec " + parts.join(QLatin1Char(' ')).toUtf8() + " \"$@\"\n";
 }
 
@@ -99,7 +96,7 @@ QByteArray dolphinMenu(const QString &executable, const QList<PresetMenuEntry> &
            "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
            "X-KDE-Submenu=" + PresetFileManagerEntries::submenuTitle.toUtf8() + "\n"
            "Actions=" + actions + "\n"
-           + kMarker + "\n" + body;
+           + marker + "\n" + body;
 }
 
 QByteArray nemoAction(const QString &executable, const PresetMenuEntry &e)
@@ -111,7 +108,7 @@ QByteArray nemoAction(const QString &executable, const PresetMenuEntry &e)
            "Icon-Name=perchbox\n"
            "Selection=notnone\n"
            "Extensions=any;\n"
-           + kMarker + "\n";
+           + marker + "\n";
 }
 
 QByteArray thunarActions(const QString &executable, const QList<PresetMenuEntry> &entries)
@@ -119,79 +116,12 @@ QByteArray thunarActions(const QString &executable, const QList<PresetMenuEntry>
     QByteArray out;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const PresetMenuEntry &e = entries.at(i);
-        out += "<action>\n"
-               "\t<icon>perchbox</icon>\n"
-               "\t<name>" + PresetFileManagerEntries::label(e).toHtmlEscaped().toUtf8() + "</name>\n"
-               "\t<submenu>" + PresetFileManagerEntries::submenuTitle.toUtf8() + "</submenu>\n"
-               "\t<unique-id>" + PresetFileManagerEntries::thunarIdPrefix.toUtf8() + QByteArray::number(i)
-            + "</unique-id>\n"
-               "\t<command>" + execLine(executable, e).toHtmlEscaped().toUtf8() + "</command>\n"
-               "\t<description>Run the " + e.toolTitle.toHtmlEscaped().toUtf8()
-            + " preset on the selected files</description>\n"
-               "\t<range></range>\n"
-               "\t<patterns>*</patterns>\n"
-               "\t<directories/>\n"
-               "\t<audio-files/>\n"
-               "\t<image-files/>\n"
-               "\t<other-files/>\n"
-               "\t<text-files/>\n"
-               "\t<video-files/>\n"
-               "</action>\n";
+        out += ThunarActions::actionElement(
+            PresetFileManagerEntries::label(e), PresetFileManagerEntries::submenuTitle,
+            PresetFileManagerEntries::thunarIdPrefix + QString::number(i), execLine(executable, e),
+            QStringLiteral("Run the %1 preset on the selected files").arg(e.toolTitle));
     }
     return out;
-}
-
-bool isOurs(const QString &path)
-{
-    QByteArray data;
-    return readWholeFile(path, &data) && data.contains(kMarker);
-}
-
-bool writeIfChanged(const QString &path, const QByteArray &content, bool executable, QStringList *errors)
-{
-    QByteArray current;
-    const bool exists = QFileInfo::exists(path);
-    if (exists && !readWholeFile(path, &current)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot be read").arg(path));
-        return false;
-    }
-    if (exists && current != content && !current.contains(kMarker)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: a file of that name exists and was left alone").arg(path));
-        return false;
-    }
-    if (!exists || current != content) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QString error;
-        if (!writeFileAtomically(path, content, &error)) {
-            if (errors)
-                errors->append(QStringLiteral("%1: %2").arg(path, error));
-            return false;
-        }
-    }
-    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-        | QFileDevice::ReadOther
-        | (executable ? (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther)
-                      : QFileDevice::Permissions());
-    if (QFile::permissions(path) != wanted && !QFile::setPermissions(path, wanted)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot set permissions").arg(path));
-        return false;
-    }
-    return true;
-}
-
-bool removeIfOurs(const QString &path, QStringList *errors)
-{
-    if (!QFileInfo::exists(path) || !isOurs(path))
-        return true;
-    if (!QFile::remove(path)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot be removed").arg(path));
-        return false;
-    }
-    return true;
 }
 
 // Removes our files in `folder` (matching `filter`) that are not in `keep`.

@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/GeneratedFiles.h"
 #include "platform/PresetFileManagerEntries.h"
 #include "platform/ThunarActions.h"
 
@@ -12,8 +13,10 @@
 
 namespace {
 
-const QByteArray kMarker = "X-Perchbox-Generated=true";
-const QByteArray kScriptMarker = "# X-Perchbox-Generated=true";
+using GeneratedFiles::marker;
+using GeneratedFiles::removeIfOurs;
+using GeneratedFiles::shellQuote;
+using GeneratedFiles::writeIfChanged;
 
 QString nautilusScriptPath() { return AppPaths::dataHome() + QStringLiteral("/nautilus/scripts/Send to Perchbox"); }
 QString dolphin6Path() { return AppPaths::dataHome() + QStringLiteral("/kio/servicemenus/perchbox-send.desktop"); }
@@ -21,17 +24,10 @@ QString dolphin5Path() { return AppPaths::dataHome() + QStringLiteral("/kservice
 QString nemoPath() { return AppPaths::dataHome() + QStringLiteral("/nemo/actions/perchbox-send.nemo_action"); }
 QString desktopEntryPath() { return AppPaths::dataHome() + QStringLiteral("/applications/perchbox.desktop"); }
 
-QString shellQuote(const QString &text)
-{
-    QString out = text;
-    out.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + out + QLatin1Char('\'');
-}
-
 QByteArray nautilusScript(const QString &executable)
 {
     // Nautilus runs scripts in the folder shown, with the selected names as arguments.
-    return "#!/bin/sh\n" + kScriptMarker + "\n# Puts the selected files on a Perchbox shelf.\nexec "
+    return "#!/bin/sh\n# " + marker + "\n# Puts the selected files on a Perchbox shelf.\nexec "
         + shellQuote(executable).toUtf8() + " --send \"$@\"\n";
 }
 
@@ -42,7 +38,7 @@ QByteArray dolphinMenu(const QString &executable)
            "MimeType=all/all;\n"
            "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
            "Actions=sendToPerchbox;\n"
-           + kMarker + "\n\n"
+           + marker + "\n\n"
            "[Desktop Action sendToPerchbox]\n"
            "Name=Send to Perchbox\n"
            "Icon=perchbox\n"
@@ -58,7 +54,7 @@ QByteArray nemoAction(const QString &executable)
            "Icon-Name=perchbox\n"
            "Selection=notnone\n"
            "Extensions=any;\n"
-           + kMarker + "\n";
+           + marker + "\n";
 }
 
 QByteArray desktopEntry(const QString &executable)
@@ -74,80 +70,14 @@ QByteArray desktopEntry(const QString &executable)
            "Categories=Utility;FileTools;\n"
            "MimeType=application/octet-stream;inode/directory;\n"
            "StartupNotify=false\n"
-           + kMarker + "\n";
+           + marker + "\n";
 }
 
 QByteArray thunarAction(const QString &executable)
 {
-    QString command = SendToIntegration::quoteExecArgument(executable) + QStringLiteral(" --send %F");
-    command = command.toHtmlEscaped();
-    return "<action>\n"
-           "\t<icon>perchbox</icon>\n"
-           "\t<name>Send to Perchbox</name>\n"
-           "\t<submenu></submenu>\n"
-           "\t<unique-id>" + SendToIntegration::thunarActionId.toUtf8() + "</unique-id>\n"
-           "\t<command>" + command.toUtf8() + "</command>\n"
-           "\t<description>Put the selected files on a Perchbox shelf</description>\n"
-           "\t<range></range>\n"
-           "\t<patterns>*</patterns>\n"
-           "\t<directories/>\n"
-           "\t<audio-files/>\n"
-           "\t<image-files/>\n"
-           "\t<other-files/>\n"
-           "\t<text-files/>\n"
-           "\t<video-files/>\n"
-           "</action>\n";
-}
-
-bool writeIfChanged(const QString &path, const QByteArray &content, bool executable, QStringList *errors)
-{
-    QByteArray current;
-    const bool same = readWholeFile(path, &current) && current == content;
-    if (!same) {
-        QFileInfo info(path);
-        if (info.exists() && !readWholeFile(path, &current)) {
-            if (errors)
-                errors->append(QStringLiteral("%1: cannot be read").arg(path));
-            return false;
-        }
-        // Never replace a file of the same name that is not ours.
-        if (info.exists() && !current.contains(kMarker)) {
-            if (errors)
-                errors->append(QStringLiteral("%1: a file of that name exists and was left alone").arg(path));
-            return false;
-        }
-        QDir().mkpath(info.absolutePath());
-        QString error;
-        if (!writeFileAtomically(path, content, &error)) {
-            if (errors)
-                errors->append(QStringLiteral("%1: %2").arg(path, error));
-            return false;
-        }
-    }
-    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-        | QFileDevice::ReadOther
-        | (executable ? (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther) : QFileDevice::Permissions());
-    if (QFile::permissions(path) != wanted && !QFile::setPermissions(path, wanted)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot set permissions").arg(path));
-        return false;
-    }
-    return true;
-}
-
-bool removeIfOurs(const QString &path, QStringList *errors)
-{
-    if (!QFileInfo::exists(path))
-        return true;
-    QByteArray current;
-    if (!readWholeFile(path, &current) || !current.contains(kMarker))
-        return true; // not ours: leave it
-    if (!QFile::remove(path)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot be removed").arg(path));
-        return false;
-    }
-    return true;
+    return ThunarActions::actionElement(QStringLiteral("Send to Perchbox"), QString(), SendToIntegration::thunarActionId,
+                                        SendToIntegration::quoteExecArgument(executable) + QStringLiteral(" --send %F"),
+                                        QStringLiteral("Put the selected files on a Perchbox shelf"));
 }
 
 // The system's default Thunar actions, which a new user file starts from (Thunar reads only

@@ -5,6 +5,28 @@
 
 namespace ThunarActions {
 
+QByteArray actionElement(const QString &name, const QString &submenu, const QString &uniqueId,
+                         const QString &command, const QString &description)
+{
+    const auto text = [](const QString &s) { return s.toHtmlEscaped().toUtf8(); };
+    return "<action>\n"
+           "\t<icon>perchbox</icon>\n"
+           "\t<name>" + text(name) + "</name>\n"
+           "\t<submenu>" + text(submenu) + "</submenu>\n"
+           "\t<unique-id>" + text(uniqueId) + "</unique-id>\n"
+           "\t<command>" + text(command) + "</command>\n"
+           "\t<description>" + text(description) + "</description>\n"
+           "\t<range></range>\n"
+           "\t<patterns>*</patterns>\n"
+           "\t<directories/>\n"
+           "\t<audio-files/>\n"
+           "\t<image-files/>\n"
+           "\t<other-files/>\n"
+           "\t<text-files/>\n"
+           "\t<video-files/>\n"
+           "</action>\n";
+}
+
 bool replaceOurs(const QByteArray &existing, const std::function<bool(const QString &uniqueId)> &isOurs,
                  const QByteArray &block, QByteArray *result)
 {

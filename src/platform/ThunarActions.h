@@ -11,6 +11,10 @@
 // (the user's actions, comments, formatting) stays byte for byte.
 namespace ThunarActions {
 
+// One <action> element for every kind of file and folder (texts are escaped here).
+QByteArray actionElement(const QString &name, const QString &submenu, const QString &uniqueId,
+                         const QString &command, const QString &description);
+
 // Returns false, leaving `result` empty, when `existing` is not a well-formed <actions>
 // document: a file we cannot read is never replaced. An empty `existing` counts as an empty
 // document.

@@ -382,6 +382,13 @@ void ShelfWindow::showEvent(QShowEvent *event)
 
 // ---- placement ----------------------------------------------------------------------------
 
+QWidget *ShelfWindow::createPresented(ShelfManager &manager, const QUuid &shelfId)
+{
+    auto *window = new ShelfWindow(manager, shelfId);
+    window->present();
+    return window;
+}
+
 void ShelfWindow::present()
 {
     m_manager.openShelf(m_shelfId);

@@ -44,6 +44,8 @@ public:
     // Places the window (pending position / center next window / window manager's choice)
     // and shows it raised. Use this instead of show() for a window that appears.
     void present();
+    // A new window for the shelf, presented: the program's shelf-window factory.
+    static QWidget *createPresented(ShelfManager &manager, const QUuid &shelfId);
 
     // While the program quits, closing windows keep their shelves in the open list so
     // they come back at the next start. The application sets this before quitting.

@@ -47,11 +47,7 @@ private slots:
     {
         ShelfManager manager;
         PerchboxApp::Options options;
-        options.windowFactory = [](ShelfManager &m, const QUuid &id) -> QWidget * {
-            auto *window = new ShelfWindow(m, id);
-            window->present();
-            return window;
-        };
+        options.windowFactory = &ShelfWindow::createPresented;
         options.integrateWithFileManagers = false;
         options.tutorialOnFirstStart = false;
         PerchboxApp app(manager, AppSettings::instance(), options);
