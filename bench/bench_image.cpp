@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -81,6 +82,24 @@ void dropVipsCache()
     vips_cache_set_max(max);
 }
 
+// The vips CLI's save options for the settings our converter writes with.
+QString referenceSaveOptions(ImageOutputFormat f)
+{
+    switch (f) {
+    case ImageOutputFormat::jpeg:
+    case ImageOutputFormat::webp:
+    case ImageOutputFormat::heic: return QStringLiteral("[Q=90]");
+    case ImageOutputFormat::png: return QStringLiteral("[compression=3,filter=all]");
+    case ImageOutputFormat::tiff: break;
+    }
+    return {};
+}
+
+qint64 sizeKB(const QString &path)
+{
+    return QFileInfo(path).size() / 1024;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -127,8 +146,11 @@ int main(int argc, char **argv)
         std::printf("\nbackground removal: model not installed (scripts/fetch-model.sh), skipped\n");
     }
 
+    if (qgetenv("BENCH_IMAGE_ONLY") == "removal")
+        return 0;
+
     std::printf("\none image, upright, metadata kept, quality 90:\n");
-    std::printf("  %-6s %10s %10s %8s\n", "format", "perchbox", "vips CLI", "ratio");
+    std::printf("  %-6s %10s %10s %8s  %s\n", "format", "perchbox", "vips CLI", "ratio", "file sizes (ours / vips)");
     for (ImageOutputFormat f : writableImageFormats()) {
         const QString ext = fileExtension(f);
         const QString out = dir.filePath("one." + ext);
@@ -139,12 +161,17 @@ int main(int argc, char **argv)
                                            false, QUrl::fromLocalFile(out)).has_value();
         const double ours = t.elapsed() / 1000.0;
         double ref = -1;
-        if (haveVips) {
-            const bool lossy = f == ImageOutputFormat::jpeg || f == ImageOutputFormat::webp || f == ImageOutputFormat::heic;
-            ref = runTool("vips", {"autorot", photo, dir.filePath("ref." + ext) + (lossy ? "[Q=90]" : "")});
+        if (haveVips)
+            ref = runTool("vips", {"autorot", photo, dir.filePath("ref." + ext) + referenceSaveOptions(f)});
+        std::printf("  %-6s %9.2fs %9.2fs %8s  %6lld KB / %6lld KB%s\n", qPrintable(ext), ours, ref,
+                    ref > 0 ? qPrintable(QString::asprintf("%.2fx", ours / ref)) : "-", sizeKB(out),
+                    sizeKB(dir.filePath("ref." + ext)), ok ? "" : "  (FAILED)");
+        if (f == ImageOutputFormat::png && haveVips) {
+            const double def = runTool("vips", {"autorot", photo, dir.filePath("ref-default.png")});
+            std::printf("  %-6s %10s %9.2fs %8s  %6s      %6lld KB  (vips' own PNG defaults: no row filter, level 6)\n",
+                        "png", "", def, def > 0 ? qPrintable(QString::asprintf("%.2fx", ours / def)) : "-", "",
+                        sizeKB(dir.filePath("ref-default.png")));
         }
-        std::printf("  %-6s %9.2fs %9.2fs %8s%s\n", qPrintable(ext), ours, ref,
-                    ref > 0 ? qPrintable(QString::asprintf("%.2fx", ours / ref)) : "-", ok ? "" : "  (FAILED)");
         if (f == ImageOutputFormat::heic && !QStandardPaths::findExecutable("heif-enc").isEmpty()) {
             const double he = runTool("heif-enc", {"-q", "90", "-o", dir.filePath("ref-heif-enc.heic"), photo});
             std::printf("  %-6s %10s %9.2fs %8s  (heif-enc, default x265 preset)  [target HEIC < 4 s]\n", "heic", "", he,
@@ -184,12 +211,11 @@ int main(int argc, char **argv)
         const double ours = t.elapsed() / 1000.0;
         double ref = 0;
         if (haveVips) {
-            const bool lossy = f == ImageOutputFormat::jpeg || f == ImageOutputFormat::webp || f == ImageOutputFormat::heic;
             QDir().mkpath(dir.filePath("batch-ref-" + ext));
             for (int i = 0; i < batch && ref >= 0; ++i) {
                 const double r = runTool("vips", {"autorot", files[i].url.toLocalFile(),
                                                   dir.filePath(QString("batch-ref-%1/img%2.%1").arg(ext).arg(i))
-                                                      + (lossy ? "[Q=90]" : "")});
+                                                      + referenceSaveOptions(f)});
                 ref = r < 0 ? -1 : ref + r;
             }
         }
