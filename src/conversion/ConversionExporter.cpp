@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -139,11 +140,33 @@ int renameNoReplace(const QByteArray &from, const QByteArray &to)
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+
+// Makes its converter on first use (on the job's thread), so that a job loads only the
+// media modules its files need.
+class DeferredConverter : public MediaConverter
+{
+public:
+    explicit DeferredConverter(std::unique_ptr<MediaConverter> (*make)()) : m_make(make) {}
+    ConversionResult convert(const ConversionRequest &request) override
+    {
+        std::call_once(m_once, [this] { m_converter = m_make(); });
+        return m_converter->convert(request);
+    }
+
+private:
+    std::unique_ptr<MediaConverter> (*m_make)();
+    std::once_flag m_once;
+    std::unique_ptr<MediaConverter> m_converter;
+};
+
+} // namespace
+
 ConverterSet ConverterSet::standard()
 {
-    return {std::shared_ptr<MediaConverter>(makeAudioConverter()),
-            std::shared_ptr<MediaConverter>(makeVideoConverter()),
-            std::shared_ptr<MediaConverter>(makeImageConverter())};
+    return {std::make_shared<DeferredConverter>(&makeAudioConverter),
+            std::make_shared<DeferredConverter>(&makeVideoConverter),
+            std::make_shared<DeferredConverter>(&makeImageConverter)};
 }
 
 MediaType ConversionExporter::effectiveType(MediaType type, const ConversionJobOptions &options)
@@ -362,13 +385,17 @@ void ConversionExporter::reportProgress(double fraction, double estimateSeconds)
 
 void ConversionExporter::runOnWorker()
 {
-    const ConversionJobOptions &options = m_job.options;
+    ConversionJobOptions options = m_job.options;
     QList<double> weights;
     double total = 0;
+    bool images = false;
     for (const ResolvedMediaFile &file : m_job.files) {
         weights.append(weight(file));
         total += weights.last();
+        images = images || effectiveType(file.type, options) == MediaType::image;
     }
+    if (images) // a format this machine cannot write falls back to one it can
+        options.imageFormat = writableImageFormat(options.imageFormat);
     double completed = 0;
     const QByteArray staging = QFile::encodeName(m_job.stagingFolder);
     if (staging.isEmpty() || !QFileInfo(m_job.stagingFolder).isDir())

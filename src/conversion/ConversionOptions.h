@@ -152,8 +152,11 @@ std::optional<ImageDimensionsPreset> parseImageDimensions(QStringView text);
 
 // The image formats, in declaration order, that the image library installed here can
 // really write (a saver exists for the format's extension). Computed once.
-// Both ask the media backend (MediaBackend.h); without it no format is writable.
+// Both ask the image module (MediaBackend.h); without it no format is writable.
 QList<ImageOutputFormat> writableImageFormats();
 
 // The first writable format, or PNG when the library can write none of them.
 ImageOutputFormat defaultImageOutputFormat();
+
+// `wanted` when it is writable here, else defaultImageOutputFormat(). Loads the image module.
+ImageOutputFormat writableImageFormat(ImageOutputFormat wanted);

@@ -461,6 +461,8 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
 void ConversionOptionsView::setOptions(const ConversionJobOptions &options)
 {
     m_options = options;
+    if (m_image > 0) // the image module is loaded: the scan probed the images through it
+        m_options.imageFormat = writableImageFormat(m_options.imageFormat);
     m_updating = true;
     for (const auto &sync : m_syncers)
         sync();
@@ -592,8 +594,11 @@ ConversionOptionsWindowController::ConversionOptionsWindowController(
         watcher->deleteLater();
     });
     watcher->setFuture(QtConcurrent::run([items] {
-        mediaBackend(); // the media module loads here, off the UI thread
-        return gatherMediaFiles(items);
+        QList<ResolvedMediaFile> found = gatherMediaFiles(items);
+        // The media modules the files need load here, off the UI thread.
+        for (const ResolvedMediaFile &file : found)
+            loadMediaModule(mediaModuleFor(file.type));
+        return found;
     }));
 }
 
@@ -611,11 +616,18 @@ void ConversionOptionsWindowController::showOptions(const QList<ResolvedMediaFil
         close();
         return;
     }
-    if (!mediaBackendReady()) {
-        // The scan tried to load the media module and could not: nothing could be converted.
+    QStringList missing;
+    for (const ResolvedMediaFile &file : files) {
+        const MediaModule module = mediaModuleFor(file.type);
+        const QString reason = mediaModuleReady(module) ? QString() : mediaModuleError(module);
+        if (!reason.isEmpty() && !missing.contains(reason))
+            missing << reason;
+    }
+    if (!missing.isEmpty()) {
+        // The scan tried to load a media module the files need and could not.
         auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Media Support Unavailable"),
                                     QStringLiteral("Media Support Unavailable"), QMessageBox::Ok);
-        box->setInformativeText(QStringLiteral("Perchbox cannot convert files: %1").arg(mediaBackendError()));
+        box->setInformativeText(QStringLiteral("Perchbox cannot convert these files: %1").arg(missing.join(QStringLiteral("; "))));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::ApplicationModal);
         box->open();

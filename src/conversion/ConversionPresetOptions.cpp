@@ -55,8 +55,9 @@ void applyConversionPreset(const ConversionPreset &p, ConversionJobOptions &o)
     o.preserveDuration = p.preserveDuration;
     o.burnSubtitles = p.burnSubtitles;
     o.videoAsAudioOnly = p.videoAsAudioOnly;
+    // Checked against what this machine writes when images are converted (writableImageFormat).
     if (auto f = enumFromRaw<ImageOutputFormat>(p.imageFormat))
-        o.imageFormat = writableImageFormats().contains(*f) ? *f : defaultImageOutputFormat();
+        o.imageFormat = *f;
     o.imageQuality = qBound(0, p.imageQuality, 100);
     if (auto d = parseImageDimensions(p.imageDimensions))
         o.imageDimensions = *d;
@@ -78,8 +79,7 @@ ConversionJobOptions conversionOptionsFromDefaults()
     o.frameRate = s.convDefaultFrameRate();
     o.videoChannels = s.convDefaultVideoChannels();
     o.burnSubtitles = s.convDefaultBurnSubtitles();
-    o.imageFormat = writableImageFormats().contains(s.convDefaultImageFormat()) ? s.convDefaultImageFormat()
-                                                                                : defaultImageOutputFormat();
+    o.imageFormat = s.convDefaultImageFormat();
     o.imageQuality = qBound(0, s.convDefaultImageQuality(), 100);
     o.imageDimensions = s.convDefaultImageDimensions();
     o.preserveImageMetadata = s.convDefaultPreserveImageMetadata();

@@ -131,7 +131,7 @@ ConversionSettingsSection::ConversionSettingsSection(QWidget *parent) : QWidget(
             s.setConvDefaultBurnSubtitles(on);
     });
     // Until the media module is loaded every format is listed; those it cannot write leave then.
-    m_imageFormat = combo<ImageOutputFormat>(mediaBackendReady() ? writableImageFormats() : allCases<ImageOutputFormat>(), this,
+    m_imageFormat = combo<ImageOutputFormat>(mediaModuleReady(MediaModule::image) ? writableImageFormats() : allCases<ImageOutputFormat>(), this,
                                              [&s](auto x) { s.setConvDefaultImageFormat(x); }, syncing);
     form->addRow(QStringLiteral("Image format:"), m_imageFormat);
     auto *quality = new QWidget(this);
@@ -187,16 +187,16 @@ ConversionSettingsSection::ConversionSettingsSection(QWidget *parent) : QWidget(
     connect(&s, &AppSettings::convDefaultImageQualityChanged, this, &ConversionSettingsSection::sync);
     connect(&s, &AppSettings::convDefaultImageDimensionsChanged, this, &ConversionSettingsSection::sync);
     sync();
-    whenMediaBackendReady(this, [this] { applyMediaSupport(); });
+    whenMediaModuleReady(MediaModule::image, this, [this] { applyMediaSupport(); });
 }
 
 void ConversionSettingsSection::applyMediaSupport()
 {
-    if (!mediaBackendReady()) {
-        // Without the media module nothing converts: say so where the image options are.
+    if (!mediaModuleReady(MediaModule::image)) {
+        // Without the image module no image converts: say so where the image options are.
         m_imageFormat->setEnabled(false);
         m_removeBackground->setEnabled(false);
-        m_backgroundHint->setText(QStringLiteral("Media conversion is unavailable: %1").arg(mediaBackendError()));
+        m_backgroundHint->setText(QStringLiteral("Image conversion is unavailable: %1").arg(mediaModuleError(MediaModule::image)));
         m_backgroundHint->show();
         return;
     }

@@ -15,9 +15,30 @@
 
 namespace {
 
-std::atomic<const MediaBackend *> g_backend{nullptr};
-std::once_flag g_loadOnce;
-QString g_error;
+// One loadable module: its table once loaded or registered, and why loading failed.
+struct ModuleSlot {
+    constexpr ModuleSlot(const char *file, const char *entryName, const char *description, int size)
+        : fileName(file), entry(entryName), what(description), structSize(size)
+    {
+    }
+    const char *fileName;
+    const char *entry;
+    const char *what; // for the message on stderr
+    int structSize;
+    std::atomic<const void *> table{nullptr};
+    std::once_flag loadOnce;
+    QString error;
+};
+
+// Constant-initialised: programs linked with a part register its table before main(), in
+// whatever order the static initialisers run.
+constinit ModuleSlot g_av{"libperchbox-av.so", "perchbox_av_backend", "audio and video conversion", int(sizeof(AvBackend))};
+constinit ModuleSlot g_image{"libperchbox-image.so", "perchbox_image_backend", "image conversion", int(sizeof(ImageBackend))};
+
+ModuleSlot &slot(MediaModule module)
+{
+    return module == MediaModule::av ? g_av : g_image;
+}
 
 QString executableFolder()
 {
@@ -26,10 +47,17 @@ QString executableFolder()
     return target.isEmpty() ? QString() : QFileInfo(target).absolutePath();
 }
 
-const MediaBackend *loadModule()
+// Both tables start with the ABI version and their own size.
+struct TableHead {
+    int abiVersion;
+    int structSize;
+};
+
+const void *loadModule(MediaModule module)
 {
+    ModuleSlot &m = slot(module);
     QStringList tried;
-    for (const QString &path : mediaModuleCandidates()) {
+    for (const QString &path : mediaModuleCandidates(module)) {
         if (!QFileInfo::exists(path))
             continue;
         tried << path;
@@ -37,115 +65,151 @@ const MediaBackend *loadModule()
         // still be alive anywhere.
         void *handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
-            g_error = QString::fromLocal8Bit(::dlerror());
+            m.error = QString::fromLocal8Bit(::dlerror());
             continue;
         }
-        using Entry = const MediaBackend *(*)();
-        auto entry = reinterpret_cast<Entry>(::dlsym(handle, kMediaModuleEntry));
-        const MediaBackend *backend = entry ? entry() : nullptr;
-        if (!backend || backend->abiVersion != kMediaBackendAbi || backend->structSize != int(sizeof(MediaBackend))) {
-            g_error = QStringLiteral("%1 was built for another version of Perchbox").arg(path);
+        using Entry = const void *(*)();
+        auto entry = reinterpret_cast<Entry>(::dlsym(handle, m.entry));
+        const void *table = entry ? entry() : nullptr;
+        const auto *head = static_cast<const TableHead *>(table);
+        if (!head || head->abiVersion != kMediaBackendAbi || head->structSize != m.structSize) {
+            m.error = QStringLiteral("%1 was built for another version of Perchbox").arg(path);
             continue;
         }
-        g_error.clear();
-        return backend;
+        m.error.clear();
+        return table;
     }
     if (tried.isEmpty())
-        g_error = QStringLiteral("%1 not found (looked in %2)")
-                      .arg(QLatin1String(kMediaModuleFileName), mediaModuleCandidates().join(QStringLiteral(", ")));
-    std::fprintf(stderr, "perchbox: media conversion is unavailable: %s\n", g_error.toLocal8Bit().constData());
+        m.error = QStringLiteral("%1 not found (looked in %2)")
+                      .arg(QLatin1String(m.fileName), mediaModuleCandidates(module).join(QStringLiteral(", ")));
+    std::fprintf(stderr, "perchbox: %s is unavailable: %s\n", m.what, m.error.toLocal8Bit().constData());
     return nullptr;
 }
 
-// Stands in for a converter when the module is missing: every file fails with the reason.
+const void *table(MediaModule module)
+{
+    ModuleSlot &m = slot(module);
+    if (const void *t = m.table.load())
+        return t;
+    std::call_once(m.loadOnce, [&m, module] {
+        if (const void *loaded = loadModule(module)) {
+            const void *expected = nullptr;
+            m.table.compare_exchange_strong(expected, loaded);
+        }
+    });
+    return m.table.load();
+}
+
+// Stands in for a converter when its module is missing: every file fails with the reason.
 class UnavailableConverter : public MediaConverter
 {
 public:
+    explicit UnavailableConverter(MediaModule module) : m_module(module) {}
     ConversionResult convert(const ConversionRequest &) override
     {
-        return ConversionResult::failure(QStringLiteral("Media support is unavailable: %1").arg(mediaBackendError()));
+        return ConversionResult::failure(QStringLiteral("Media support is unavailable: %1").arg(mediaModuleError(m_module)));
     }
-};
 
-std::unique_ptr<MediaConverter> makeConverter(std::unique_ptr<MediaConverter> (*MediaBackend::*factory)())
-{
-    if (const MediaBackend *backend = mediaBackend())
-        return (backend->*factory)();
-    return std::make_unique<UnavailableConverter>();
-}
+private:
+    MediaModule m_module;
+};
 
 } // namespace
 
-QStringList mediaModuleCandidates()
+MediaModule mediaModuleFor(MediaType type)
 {
-    QStringList out;
-    // An explicit module (packagers, tests) is the only place looked at.
-    const QByteArray env = qgetenv("PERCHBOX_MEDIA_MODULE");
+    return type == MediaType::image ? MediaModule::image : MediaModule::av;
+}
+
+QString mediaModuleFileName(MediaModule module)
+{
+    return QLatin1String(slot(module).fileName);
+}
+
+QStringList mediaModuleCandidates(MediaModule module)
+{
+    const QString name = mediaModuleFileName(module);
+    // An explicit folder (packagers, tests) is the only place looked at.
+    const QByteArray env = qgetenv("PERCHBOX_MODULE_DIR");
     if (!env.isEmpty())
-        return {QFile::decodeName(env)};
+        return {QFile::decodeName(env) + QLatin1Char('/') + name};
+    QStringList out;
     const QString exeDir = executableFolder();
     if (!exeDir.isEmpty())
-        out << exeDir + QLatin1Char('/') + QLatin1String(kMediaModuleFileName);
+        out << exeDir + QLatin1Char('/') + name;
 #ifdef PERCHBOX_MODULE_DIR
-    out << QStringLiteral(PERCHBOX_MODULE_DIR "/") + QLatin1String(kMediaModuleFileName);
+    out << QStringLiteral(PERCHBOX_MODULE_DIR "/") + name;
 #endif
     out.removeDuplicates();
     return out;
 }
 
-void registerMediaBackend(const MediaBackend *backend)
+void registerAvBackend(const AvBackend *backend)
 {
-    g_backend.store(backend);
+    g_av.table.store(backend);
 }
 
-bool mediaBackendReady()
+void registerImageBackend(const ImageBackend *backend)
 {
-    return g_backend.load() != nullptr;
+    g_image.table.store(backend);
 }
 
-const MediaBackend *mediaBackend()
+const AvBackend *avBackend()
 {
-    if (const MediaBackend *backend = g_backend.load())
-        return backend;
-    std::call_once(g_loadOnce, [] {
-        if (const MediaBackend *loaded = loadModule()) {
-            const MediaBackend *expected = nullptr;
-            g_backend.compare_exchange_strong(expected, loaded);
-        }
-    });
-    return g_backend.load();
+    return static_cast<const AvBackend *>(table(MediaModule::av));
 }
 
-QString mediaBackendError()
+const ImageBackend *imageBackend()
 {
-    mediaBackend();
-    return g_error;
+    return static_cast<const ImageBackend *>(table(MediaModule::image));
+}
+
+bool loadMediaModule(MediaModule module)
+{
+    return table(module) != nullptr;
+}
+
+bool mediaModuleReady(MediaModule module)
+{
+    return slot(module).table.load() != nullptr;
+}
+
+QString mediaModuleError(MediaModule module)
+{
+    table(module);
+    return slot(module).error;
 }
 
 std::unique_ptr<MediaConverter> makeAudioConverter()
 {
-    return makeConverter(&MediaBackend::makeAudioConverter);
+    if (const AvBackend *backend = avBackend())
+        return backend->makeAudioConverter();
+    return std::make_unique<UnavailableConverter>(MediaModule::av);
 }
 
 std::unique_ptr<MediaConverter> makeVideoConverter()
 {
-    return makeConverter(&MediaBackend::makeVideoConverter);
+    if (const AvBackend *backend = avBackend())
+        return backend->makeVideoConverter();
+    return std::make_unique<UnavailableConverter>(MediaModule::av);
 }
 
 std::unique_ptr<MediaConverter> makeImageConverter()
 {
-    return makeConverter(&MediaBackend::makeImageConverter);
+    if (const ImageBackend *backend = imageBackend())
+        return backend->makeImageConverter();
+    return std::make_unique<UnavailableConverter>(MediaModule::image);
 }
 
-void whenMediaBackendReady(QObject *context, std::function<void()> ready)
+void whenMediaModuleReady(MediaModule module, QObject *context, std::function<void()> ready)
 {
-    if (mediaBackendReady()) {
+    if (mediaModuleReady(module)) {
         ready();
         return;
     }
     QPointer<QObject> guard(context);
-    (void)QtConcurrent::run([guard, ready = std::move(ready)] {
-        mediaBackend();
+    (void)QtConcurrent::run([module, guard, ready = std::move(ready)] {
+        loadMediaModule(module);
         if (QObject *target = guard.data())
             QMetaObject::invokeMethod(target, [guard, ready] {
                 if (guard)
@@ -160,7 +224,7 @@ void warmUpBackgroundRemoval()
     if (running.exchange(true))
         return;
     (void)QtConcurrent::run([] {
-        if (const MediaBackend *backend = mediaBackend(); backend && backend->backgroundRemovalAvailable())
+        if (const ImageBackend *backend = imageBackend(); backend && backend->backgroundRemovalAvailable())
             backend->warmUpBackgroundRemoval();
         running = false;
     });
@@ -168,20 +232,20 @@ void warmUpBackgroundRemoval()
 
 bool backgroundRemovalAvailable()
 {
-    const MediaBackend *backend = mediaBackend();
+    const ImageBackend *backend = imageBackend();
     return backend && backend->backgroundRemovalAvailable();
 }
 
 QString backgroundRemovalUnavailableHint()
 {
-    if (const MediaBackend *backend = mediaBackend())
+    if (const ImageBackend *backend = imageBackend())
         return backend->backgroundRemovalUnavailableHint();
-    return QStringLiteral("Unavailable: media support is not installed.");
+    return QStringLiteral("Unavailable: image support is not installed.");
 }
 
 QList<ImageOutputFormat> writableImageFormats()
 {
-    if (const MediaBackend *backend = mediaBackend())
+    if (const ImageBackend *backend = imageBackend())
         return backend->writableImageFormats();
     return {};
 }
@@ -190,4 +254,9 @@ ImageOutputFormat defaultImageOutputFormat()
 {
     const QList<ImageOutputFormat> writable = writableImageFormats();
     return writable.isEmpty() ? ImageOutputFormat::png : writable.first();
+}
+
+ImageOutputFormat writableImageFormat(ImageOutputFormat wanted)
+{
+    return writableImageFormats().contains(wanted) ? wanted : defaultImageOutputFormat();
 }

@@ -9,17 +9,27 @@
 #include <memory>
 #include <optional>
 
-// What needs the media libraries (FFmpeg, libvips, libheif, OpenCV): the probe, the three
-// converters and the list of writable image formats. They live in a module of their own,
-// "libperchbox-media.so", loaded the first time one of them is needed, so that starting the
-// program does not map the two hundred libraries those pull in. Programs that link the
-// media library directly (tests, benchmarks) register it at start-up instead.
-struct MediaBackend {
+// What needs the media libraries lives in two modules of its own, each loaded the first
+// time one of its functions is needed, so that starting the program does not map the two
+// hundred libraries they pull in, and converting audio or video does not map the image
+// libraries (nor the other way round):
+//   "libperchbox-av.so"     FFmpeg: the audio and video probe and converters
+//   "libperchbox-image.so"  libvips, libheif and OpenCV: the image probe and converter, the
+//                           writable image formats and background removal
+// Programs that link the media code directly (tests, benchmarks) register the tables at
+// start-up instead.
+struct AvBackend {
     int abiVersion;
     int structSize;
     std::optional<MediaInfo> (*probe)(const QUrl &url, MediaType type);
     std::unique_ptr<MediaConverter> (*makeAudioConverter)();
     std::unique_ptr<MediaConverter> (*makeVideoConverter)();
+};
+
+struct ImageBackend {
+    int abiVersion;
+    int structSize;
+    std::optional<MediaInfo> (*probe)(const QUrl &url);
     std::unique_ptr<MediaConverter> (*makeImageConverter)();
     QList<ImageOutputFormat> (*writableImageFormats)();
     bool (*backgroundRemovalAvailable)();
@@ -27,34 +37,44 @@ struct MediaBackend {
     void (*warmUpBackgroundRemoval)(); // blocking: loads the network and runs it once
 };
 
-inline constexpr int kMediaBackendAbi = 2;
-inline constexpr char kMediaModuleFileName[] = "libperchbox-media.so";
-inline constexpr char kMediaModuleEntry[] = "perchbox_media_backend";
+inline constexpr int kMediaBackendAbi = 3;
 
-// The registered backend, else the module loaded on first call (thread-safe, blocking: the
+enum class MediaModule { av, image };
+
+// The module that serves files of `type`.
+MediaModule mediaModuleFor(MediaType type);
+// "libperchbox-av.so" or "libperchbox-image.so".
+QString mediaModuleFileName(MediaModule module);
+
+// The registered table, else the module loaded on first call (thread-safe, blocking: the
 // first call maps the media libraries). Null when the module cannot be loaded; the reason is
-// printed once on stderr and kept in mediaBackendError().
-const MediaBackend *mediaBackend();
-QString mediaBackendError();
-// True once a backend is available without loading anything.
-bool mediaBackendReady();
+// printed once on stderr and kept in mediaModuleError().
+const AvBackend *avBackend();
+const ImageBackend *imageBackend();
+// Loads `module` (as above); true when it is available.
+bool loadMediaModule(MediaModule module);
+QString mediaModuleError(MediaModule module);
+// True once `module` is available without loading anything.
+bool mediaModuleReady(MediaModule module);
 
-// Calls `ready` on `context`'s thread once loading the backend has been tried (at once when it
-// is loaded already; else after trying on the thread pool): mediaBackendReady() tells how it
+// Calls `ready` on `context`'s thread once loading `module` has been tried (at once when it
+// is loaded already; else after trying on the thread pool): mediaModuleReady() tells how it
 // went. Not called when `context` is gone first.
 class QObject;
-void whenMediaBackendReady(QObject *context, std::function<void()> ready);
+void whenMediaModuleReady(MediaModule module, QObject *context, std::function<void()> ready);
 
-// "Remove background" needs the media module and the segmentation model.
+// "Remove background" needs the image module and the segmentation model.
 bool backgroundRemovalAvailable();
 QString backgroundRemovalUnavailableHint();
 // Loads the segmentation network on the thread pool ahead of a conversion that will need it
 // (loading it and its first pass take seconds). Returns at once; one warm-up at a time.
 void warmUpBackgroundRemoval();
 
-// Makes `backend` the one mediaBackend() returns (for programs linked with the media code).
-void registerMediaBackend(const MediaBackend *backend);
+// Makes `backend` the table avBackend() / imageBackend() return (for programs linked with
+// the media code).
+void registerAvBackend(const AvBackend *backend);
+void registerImageBackend(const ImageBackend *backend);
 
-// Where the loader looks for the module: $PERCHBOX_MEDIA_MODULE alone when it is set, else
-// the folder of the running executable, then the installed module folder.
-QStringList mediaModuleCandidates();
+// Where the loader looks for a module: only $PERCHBOX_MODULE_DIR when it is set, else the
+// folder of the running executable, then the installed module folder.
+QStringList mediaModuleCandidates(MediaModule module);

@@ -79,7 +79,7 @@ public:
     virtual ConversionResult convert(const ConversionRequest &request) = 0;
 };
 
-// Factories, one per media type, served by the media backend (MediaBackend.h). Audio: also
+// Factories, one per media type, served by the media modules (MediaBackend.h). Audio: also
 // used for videos with videoAsAudioOnly. When the media module cannot be loaded, the
 // converters they return fail every file with the reason.
 std::unique_ptr<MediaConverter> makeAudioConverter();

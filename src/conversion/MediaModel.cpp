@@ -174,8 +174,12 @@ QString colorModelText(const QString &model)
 
 std::optional<MediaInfo> probeMedia(const QUrl &url, MediaType type)
 {
-    if (const MediaBackend *backend = mediaBackend())
+    if (type == MediaType::image) {
+        if (const ImageBackend *backend = imageBackend())
+            return backend->probe(url);
+    } else if (const AvBackend *backend = avBackend()) {
         return backend->probe(url, type);
+    }
     return std::nullopt;
 }
 

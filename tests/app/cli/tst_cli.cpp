@@ -352,14 +352,26 @@ private slots:
         const QString staging = m_home.filePath("data/Perchbox/ConversionTemp");
         QVERIFY(!QDir(staging).exists() || QDir(staging).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
 
-        // Without the media module the run fails with the reason and writes nothing.
-        m_extraEnv.insert(QStringLiteral("PERCHBOX_MEDIA_MODULE"), work("missing/libperchbox-media.so"));
+        // Without the audio/video module the run fails with the reason and writes nothing.
+        m_extraEnv.insert(QStringLiteral("PERCHBOX_MODULE_DIR"), work("missing"));
         r = perchbox({"run", "convert", "--preset", "To AIFF", "-o", "out-none", "in"});
         m_extraEnv.clear();
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.contains("media conversion is unavailable"), qPrintable(r.err));
+        QVERIFY2(r.err.contains("audio and video conversion is unavailable") && r.err.contains("libperchbox-av.so"),
+                 qPrintable(r.err));
         QVERIFY(!QFileInfo::exists(work("out-none/tone.aiff")));
         QVERIFY(!QDir(staging).exists() || QDir(staging).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+
+        // Audio needs the audio/video module alone: the image libraries are not involved.
+        QVERIFY(QDir().mkpath(work("av-only")));
+        QVERIFY(QFile::link(QFileInfo(QStringLiteral(PERCHBOX_EXECUTABLE)).absolutePath() + "/libperchbox-av.so",
+                            work("av-only/libperchbox-av.so")));
+        m_extraEnv.insert(QStringLiteral("PERCHBOX_MODULE_DIR"), work("av-only"));
+        r = perchbox({"run", "convert", "--preset", "To AIFF", "-o", "out-av", "in"});
+        m_extraEnv.clear();
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(work("out-av/tone.aiff")).size() > 1000);
+        QVERIFY2(!r.err.contains("unavailable"), qPrintable(r.err));
     }
 
     // Ctrl+C during a long conversion: exit 130, no partial output, no staging folder left.
