@@ -307,6 +307,17 @@ void ImageConverterTest::removesBackgroundAroundSubject()
     ImagePtr jpg = load(path("cut.jpg"));
     const QList<double> corner = pixel(jpg.get(), 10, 10);
     QVERIFY(corner[0] > 240 && corner[1] > 240 && corner[2] > 240);
+
+    // Left unused, the network is freed; the next removal loads it again.
+    QVERIFY(BackgroundRemover::isLoaded());
+    BackgroundRemover::setIdleRelease(std::chrono::milliseconds(200));
+    QTRY_VERIFY_WITH_TIMEOUT(!BackgroundRemover::isLoaded(), 10000);
+    BackgroundRemover::setIdleRelease(BackgroundRemover::kDefaultIdleRelease);
+    QVERIFY(convert("subject.png", ImageOutputFormat::png, "cut-again.png", 90, ImageDimensionsPreset::original, true, true));
+    QVERIFY(BackgroundRemover::isLoaded());
+    ImagePtr again = load(path("cut-again.png"));
+    QVERIFY(again && vips_image_hasalpha(again.get()));
+    QVERIFY(pixel(again.get(), 10, 10).last() < 40);
 }
 
 QTEST_GUILESS_MAIN(ImageConverterTest)

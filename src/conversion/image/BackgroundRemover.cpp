@@ -11,8 +11,13 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
+
+#include <malloc.h>
 
 #ifdef PERCHBOX_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -81,6 +86,15 @@ struct Network {
     QString loadedPath;
     std::unique_ptr<cv::dnn::Net> net;
     bool warm = false; // one forward pass done (OpenCV sets its layers up on the first)
+
+    // A loaded network holds some 600 MB; it goes once unused for idleRelease. Guarded by
+    // idleMutex; taken after `mutex` where both are held.
+    std::mutex idleMutex;
+    std::condition_variable idleWake;
+    bool loaded = false;
+    std::chrono::steady_clock::time_point lastUse;
+    std::chrono::milliseconds idleRelease{kDefaultIdleRelease};
+    std::once_flag releaserStarted;
 };
 
 // Loads the network from `path` unless it is loaded already. Call with the mutex held.
@@ -106,9 +120,56 @@ cv::Mat runNetwork(Network &n, const cv::Mat &rgb)
 
 Network &network()
 {
-    static Network n;
-    return n;
+    // Never destroyed: the releasing thread may still wait on it while the process exits.
+    static Network *n = new Network;
+    return *n;
 }
+
+// Runs on a thread of its own: frees the network (and gives the memory back to the system)
+// once it has not been used for idleRelease.
+void releaseWhenIdle(Network &n)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(n.idleMutex);
+            n.idleWake.wait(lock, [&n] { return n.loaded; });
+            const auto due = n.lastUse + n.idleRelease;
+            if (n.idleWake.wait_until(lock, due, [&n, due] { return !n.loaded || n.lastUse + n.idleRelease != due; }))
+                continue; // used again (or the period changed) meanwhile
+        }
+        QMutexLocker networkLock(&n.mutex); // waits for a pass that is running
+        {
+            std::lock_guard lock(n.idleMutex);
+            if (!n.loaded || std::chrono::steady_clock::now() < n.lastUse + n.idleRelease)
+                continue;
+            n.loaded = false;
+        }
+        n.net.reset();
+        n.loadedPath.clear();
+        n.warm = false;
+        networkLock.unlock();
+        ::malloc_trim(0);
+    }
+}
+
+// Call with n.mutex held, after each use of the network.
+void markUsed(Network &n)
+{
+    {
+        std::lock_guard lock(n.idleMutex);
+        n.lastUse = std::chrono::steady_clock::now();
+        n.loaded = n.net != nullptr;
+    }
+    n.idleWake.notify_all();
+    std::call_once(n.releaserStarted, [&n] { std::thread([&n] { releaseWhenIdle(n); }).detach(); });
+}
+
+// Marks the network used when it goes out of scope, also when loading or the pass threw.
+// Declare it after the lock on the network's mutex.
+struct UseMark {
+    Network &n;
+    ~UseMark() { markUsed(n); }
+};
 
 // Unref helper for the intermediate vips images.
 struct Unref {
@@ -177,12 +238,38 @@ void warmUp()
     try {
         Network &n = network();
         QMutexLocker lock(&n.mutex);
+        const UseMark mark{n};
         loadNetwork(n, path);
         if (!n.warm)
             runNetwork(n, cv::Mat(kSide, kSide, CV_8UC3, cv::Scalar(128, 128, 128)));
     } catch (const cv::Exception &) {
         // The conversion itself reports the failure.
     }
+#endif
+}
+
+bool isLoaded()
+{
+#ifdef PERCHBOX_HAVE_OPENCV
+    Network &n = network();
+    std::lock_guard lock(n.idleMutex);
+    return n.loaded;
+#else
+    return false;
+#endif
+}
+
+void setIdleRelease(std::chrono::milliseconds period)
+{
+#ifdef PERCHBOX_HAVE_OPENCV
+    Network &n = network();
+    {
+        std::lock_guard lock(n.idleMutex);
+        n.idleRelease = period;
+    }
+    n.idleWake.notify_all();
+#else
+    Q_UNUSED(period);
 #endif
 }
 
@@ -213,6 +300,7 @@ Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error)
     try {
         Network &n = network();
         QMutexLocker lock(&n.mutex);
+        const UseMark mark{n};
         loadNetwork(n, path);
         const cv::Mat result = runNetwork(n, rgb);
         if (result.total() != size_t(kSide) * kSide)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <chrono>
+
 typedef struct _VipsImage VipsImage;
 
 // "Remove background" on Linux: a salient-object segmentation network (ISNet, converted
@@ -25,6 +27,13 @@ QString unavailableHint();
 // Loads the network and runs it once on an empty frame, so that the next removeBackground()
 // starts at once. Blocking; does nothing when unavailable or already warm.
 void warmUp();
+
+// The loaded network holds some 600 MB; it is freed once unused for this long, and loaded
+// again by the next removal.
+inline constexpr std::chrono::milliseconds kDefaultIdleRelease{120000};
+void setIdleRelease(std::chrono::milliseconds period);
+// True while the network is in memory.
+bool isLoaded();
 
 enum class Outcome { masked, noSubject, unavailable, failed };
 
