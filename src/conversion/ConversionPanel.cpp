@@ -394,6 +394,16 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
         });
         if (available && m_options.removeImageBackground)
             warmUpBackgroundRemoval();
+        // An unused network is freed after a while; keep it while the option is on here.
+        if (available) {
+            auto *keepWarm = new QTimer(this);
+            keepWarm->setInterval(60000);
+            connect(keepWarm, &QTimer::timeout, this, [this] {
+                if (m_options.removeImageBackground)
+                    warmUpBackgroundRemoval();
+            });
+            keepWarm->start();
+        }
         rows->addWidget(checkRow(bg, available ? QString() : backgroundRemovalUnavailableHint(), this));
         m_transparencyWarning = warning(QString(), this);
         rows->addWidget(m_transparencyWarning);

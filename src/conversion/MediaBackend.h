@@ -67,7 +67,8 @@ void whenMediaModuleReady(MediaModule module, QObject *context, std::function<vo
 bool backgroundRemovalAvailable();
 QString backgroundRemovalUnavailableHint();
 // Loads the segmentation network on the thread pool ahead of a conversion that will need it
-// (loading it and its first pass take seconds). Returns at once; one warm-up at a time.
+// (loading it and its first pass take seconds), or keeps a loaded one from being freed as
+// unused. Returns at once; one warm-up at a time.
 void warmUpBackgroundRemoval();
 
 // Makes `backend` the table avBackend() / imageBackend() return (for programs linked with
