@@ -49,4 +49,15 @@ QList<ImageOutputFormat> writableImageFormats()
     return formats;
 }
 
+QByteArray blobField(VipsImage *image, const char *name)
+{
+    if (!vips_image_get_typeof(image, name))
+        return {};
+    const void *data = nullptr;
+    size_t length = 0;
+    if (vips_image_get_blob(image, name, &data, &length) || !data)
+        return {};
+    return QByteArray(static_cast<const char *>(data), qsizetype(length));
+}
+
 } // namespace VipsSupport

@@ -128,17 +128,6 @@ bool flattenOnWhite(ImagePtr &image, QString *error)
     return true;
 }
 
-QByteArray blobField(VipsImage *image, const char *name)
-{
-    if (!vips_image_get_typeof(image, name))
-        return {};
-    const void *data = nullptr;
-    size_t length = 0;
-    if (vips_image_get_blob(image, name, &data, &length) || !data)
-        return {};
-    return QByteArray(static_cast<const char *>(data), qsizetype(length));
-}
-
 // HEIC through libheif with a fast x265 preset: vips' own HEIC path uses x265's slow
 // default and takes many times as long for the same picture.
 bool writeHeic(VipsImage *in, const QByteArray &path, int quality, bool keepMetadata, QString *error)
@@ -202,7 +191,7 @@ bool writeHeic(VipsImage *in, const QByteArray &path, int quality, bool keepMeta
         std::memcpy(plane + size_t(y) * stride, pixels.get() + size_t(y) * width * 3, size_t(width) * 3);
     pixels.reset();
 
-    const QByteArray icc = blobField(in, VIPS_META_ICC_NAME);
+    const QByteArray icc = VipsSupport::blobField(in, VIPS_META_ICC_NAME);
     if (wasRgb && !icc.isEmpty())
         heif_image_set_raw_color_profile(image, "prof", icc.constData(), size_t(icc.size()));
 
@@ -214,12 +203,12 @@ bool writeHeic(VipsImage *in, const QByteArray &path, int quality, bool keepMeta
     }
     std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handleGuard(handle, &heif_image_handle_release);
     if (keepMetadata) {
-        QByteArray exif = blobField(in, VIPS_META_EXIF_NAME);
+        QByteArray exif = VipsSupport::blobField(in, VIPS_META_EXIF_NAME);
         if (!exif.isEmpty()) {
             setExifOrientationToOne(exif);
             heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size()));
         }
-        const QByteArray xmp = blobField(in, VIPS_META_XMP_NAME);
+        const QByteArray xmp = VipsSupport::blobField(in, VIPS_META_XMP_NAME);
         if (!xmp.isEmpty())
             heif_context_add_XMP_metadata(ctx, handle, xmp.constData(), int(xmp.size()));
     }
@@ -347,7 +336,7 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
     switch (format) {
     case ImageOutputFormat::png:
         if (PngWriter::canWrite(image.get())) {
-            QByteArray exif = blobField(image.get(), VIPS_META_EXIF_NAME);
+            QByteArray exif = VipsSupport::blobField(image.get(), VIPS_META_EXIF_NAME);
             setExifOrientationToOne(exif);
             ok = PngWriter::write(image.get(), outPath, exif, error);
         } else { // other colour spaces and sample formats: the library converts them

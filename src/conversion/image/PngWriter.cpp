@@ -3,6 +3,8 @@
 
 #include "conversion/image/PngWriter.h"
 
+#include "conversion/VipsSupport.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -214,17 +216,6 @@ struct Encoder {
     }
 };
 
-QByteArray blob(VipsImage *image, const char *name)
-{
-    if (!vips_image_get_typeof(image, name))
-        return {};
-    const void *data = nullptr;
-    size_t length = 0;
-    if (vips_image_get_blob(image, name, &data, &length) || !data)
-        return {};
-    return QByteArray(static_cast<const char *>(data), qsizetype(length));
-}
-
 bool isGrey(VipsInterpretation i)
 {
     return i == VIPS_INTERPRETATION_B_W || i == VIPS_INTERPRETATION_GREY16;
@@ -278,7 +269,7 @@ bool write(VipsImage *image, const QByteArray &path, const QByteArray &exif, QSt
     ihdr.push_back(0); // not interlaced
     w.chunk("IHDR", ihdr);
 
-    const QByteArray icc = blob(image, VIPS_META_ICC_NAME);
+    const QByteArray icc = VipsSupport::blobField(image, VIPS_META_ICC_NAME);
     if (!icc.isEmpty()) {
         std::vector<uint8_t> iccp{'i', 'c', 'c', 0, 0}; // name, terminator, deflate
         uLongf size = compressBound(uLong(icc.size()));
@@ -302,7 +293,7 @@ bool write(VipsImage *image, const QByteArray &path, const QByteArray &exif, QSt
         if (tiff.startsWith("II") || tiff.startsWith("MM"))
             w.chunk("eXIf", reinterpret_cast<const uint8_t *>(tiff.constData()), size_t(tiff.size()));
     }
-    const QByteArray xmp = blob(image, VIPS_META_XMP_NAME);
+    const QByteArray xmp = VipsSupport::blobField(image, VIPS_META_XMP_NAME);
     if (!xmp.isEmpty()) {
         // Keyword and its terminator, not compressed (flag and method), then an empty
         // language tag and an empty translated keyword, each terminated.
