@@ -26,7 +26,6 @@ namespace PngWriter {
 
 namespace {
 
-constexpr int kLevel = 3;                    // zlib level: see the converter for the choice
 constexpr size_t kPieceBytes = 1 << 20;      // filtered bytes a piece compresses
 constexpr size_t kWindow = 32 * 1024;        // deflate's window: the dictionary of a piece
 
@@ -54,7 +53,7 @@ Compressed compress(const Piece &piece)
     out.length = piece.data.size();
     out.adler = adler32(1L, piece.data.data(), uInt(piece.data.size()));
     z_stream z{};
-    if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, kCompressionLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return out;
     if (!piece.dictionary.empty())
         deflateSetDictionary(&z, piece.dictionary.data(), uInt(piece.dictionary.size()));
@@ -132,7 +131,6 @@ void filterRow(const uint8_t *row, const uint8_t *prev, size_t length, size_t bp
 
 // State of one write, fed by vips with bands of rows from top to bottom.
 struct Encoder {
-    VipsImage *image = nullptr;
     Writer *writer = nullptr;
     size_t rowBytes = 0; // without the filter byte
     size_t bpp = 0;      // bytes a pixel
@@ -328,7 +326,6 @@ bool write(VipsImage *image, const QByteArray &path, const QByteArray &exif, QSt
     g_strfreev(fields);
 
     Encoder e;
-    e.image = image;
     e.writer = &w;
     e.bpp = size_t(bands) * (sixteen ? 2 : 1);
     e.rowBytes = e.bpp * size_t(width);
@@ -341,12 +338,12 @@ bool write(VipsImage *image, const QByteArray &path, const QByteArray &exif, QSt
     if (rc == 0 && !e.failed)
         e.submit(true);
     while (!e.pending.empty()) {
-        if (e.failed || rc != 0)
-            e.pending.front().wait(); // let the running pieces end before their state goes
-        if (e.failed || rc != 0)
+        if (e.failed || rc != 0) {
+            e.pending.front().wait(); // the pieces still compressing end before their state goes
             e.pending.pop_front();
-        else
+        } else {
             e.writeOldest();
+        }
     }
     if (rc != 0 || e.failed || w.failed) {
         const QString vipsText = QString::fromUtf8(vips_error_buffer()).trimmed();
