@@ -11,26 +11,16 @@ namespace GeneratedFiles {
 bool writeIfChanged(const QString &path, const QByteArray &content, bool executable, QStringList *errors)
 {
     QByteArray current;
-    const bool exists = QFileInfo::exists(path);
-    if (exists && !readWholeFile(path, &current)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot be read").arg(path));
+    bool exists = false;
+    if (!readExisting(path, &current, &exists, errors))
         return false;
-    }
     if (exists && current != content && !current.contains(marker)) {
         if (errors)
             errors->append(QStringLiteral("%1: a file of that name exists and was left alone").arg(path));
         return false;
     }
-    if (!exists || current != content) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QString error;
-        if (!writeFileAtomically(path, content, &error)) {
-            if (errors)
-                errors->append(QStringLiteral("%1: %2").arg(path, error));
-            return false;
-        }
-    }
+    if ((!exists || current != content) && !writeFile(path, content, errors))
+        return false;
     const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
         | QFileDevice::ReadOther
         | (executable ? (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther)
@@ -38,6 +28,29 @@ bool writeIfChanged(const QString &path, const QByteArray &content, bool executa
     if (QFile::permissions(path) != wanted && !QFile::setPermissions(path, wanted)) {
         if (errors)
             errors->append(QStringLiteral("%1: cannot set permissions").arg(path));
+        return false;
+    }
+    return true;
+}
+
+bool readExisting(const QString &path, QByteArray *content, bool *exists, QStringList *errors)
+{
+    *exists = QFileInfo::exists(path);
+    if (*exists && !readWholeFile(path, content)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: cannot be read").arg(path));
+        return false;
+    }
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &content, QStringList *errors)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QString error;
+    if (!writeFileAtomically(path, content, &error)) {
+        if (errors)
+            errors->append(QStringLiteral("%1: %2").arg(path, error));
         return false;
     }
     return true;

@@ -16,6 +16,14 @@ inline const QByteArray marker = QByteArrayLiteral("X-Perchbox-Generated=true");
 // left alone and reported in `errors`.
 bool writeIfChanged(const QString &path, const QByteArray &content, bool executable, QStringList *errors);
 
+// Reads `path` into *content when it exists (*exists says whether it does). False, with the
+// reason in `errors`, when it exists but cannot be read.
+bool readExisting(const QString &path, QByteArray *content, bool *exists, QStringList *errors);
+
+// Writes `content` to `path` atomically, creating its folder. False, with the reason in
+// `errors`, when it cannot.
+bool writeFile(const QString &path, const QByteArray &content, QStringList *errors);
+
 // Removes `path` when it is ours; a missing file or someone else's is fine.
 bool removeIfOurs(const QString &path, QStringList *errors);
 

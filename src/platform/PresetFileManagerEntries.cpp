@@ -1,7 +1,6 @@
 #include "platform/PresetFileManagerEntries.h"
 
 #include "platform/AppPaths.h"
-#include "platform/AtomicFile.h"
 #include "platform/GeneratedFiles.h"
 #include "platform/SendToIntegration.h"
 #include "platform/ThunarActions.h"
@@ -17,8 +16,10 @@
 namespace {
 
 using GeneratedFiles::marker;
+using GeneratedFiles::readExisting;
 using GeneratedFiles::removeIfOurs;
 using GeneratedFiles::shellQuote;
+using GeneratedFiles::writeFile;
 using GeneratedFiles::writeIfChanged;
 
 QMutex g_lock;
@@ -138,15 +139,12 @@ bool removeStale(const QString &folder, const QStringList &filter, const QSet<QS
 bool writeThunar(const QString &executable, const QList<PresetMenuEntry> &entries, QStringList *errors)
 {
     const QString path = SendToIntegration::thunarActionsPath();
-    const bool exists = QFileInfo::exists(path);
+    QByteArray existing;
+    bool exists = false;
+    if (!readExisting(path, &existing, &exists, errors))
+        return false;
     if (!exists && entries.isEmpty())
         return true;
-    QByteArray existing;
-    if (exists && !readWholeFile(path, &existing)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot be read").arg(path));
-        return false;
-    }
     QByteArray merged;
     if (!PresetFileManagerEntries::mergeThunarActions(existing, executable, entries, &merged)) {
         if (errors)
@@ -155,14 +153,7 @@ bool writeThunar(const QString &executable, const QList<PresetMenuEntry> &entrie
     }
     if (exists && merged == existing)
         return true;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QString error;
-    if (!writeFileAtomically(path, merged, &error)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: %2").arg(path, error));
-        return false;
-    }
-    return true;
+    return writeFile(path, merged, errors);
 }
 
 } // namespace

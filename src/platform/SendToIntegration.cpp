@@ -6,7 +6,6 @@
 #include "platform/PresetFileManagerEntries.h"
 #include "platform/ThunarActions.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -14,8 +13,10 @@
 namespace {
 
 using GeneratedFiles::marker;
+using GeneratedFiles::readExisting;
 using GeneratedFiles::removeIfOurs;
 using GeneratedFiles::shellQuote;
+using GeneratedFiles::writeFile;
 using GeneratedFiles::writeIfChanged;
 
 QString nautilusScriptPath() { return AppPaths::dataHome() + QStringLiteral("/nautilus/scripts/Send to Perchbox"); }
@@ -146,12 +147,9 @@ bool install(const QString &executable, QStringList *errors)
 
     const QString thunar = thunarActionsPath();
     QByteArray existing;
-    const bool exists = QFileInfo::exists(thunar);
-    if (exists && !readWholeFile(thunar, &existing)) {
-        if (errors)
-            errors->append(QStringLiteral("%1: cannot be read").arg(thunar));
+    bool exists = false;
+    if (!readExisting(thunar, &existing, &exists, errors))
         return false;
-    }
     if (!exists)
         existing = systemThunarActions();
     QByteArray merged;
@@ -160,15 +158,8 @@ bool install(const QString &executable, QStringList *errors)
             errors->append(QStringLiteral("%1: not a Thunar actions file; left alone").arg(thunar));
         return false;
     }
-    if (merged != existing || !exists) {
-        QDir().mkpath(QFileInfo(thunar).absolutePath());
-        QString error;
-        if (!writeFileAtomically(thunar, merged, &error)) {
-            if (errors)
-                errors->append(QStringLiteral("%1: %2").arg(thunar, error));
-            ok = false;
-        }
-    }
+    if ((merged != existing || !exists) && !writeFile(thunar, merged, errors))
+        ok = false;
     ok &= PresetFileManagerEntries::install(executable, errors);
     return ok;
 }
@@ -183,14 +174,8 @@ bool uninstall(QStringList *errors)
     QByteArray existing;
     if (QFileInfo::exists(thunar) && readWholeFile(thunar, &existing)) {
         QByteArray merged;
-        if (mergeThunarActions(existing, QString(), &merged) && merged != existing) {
-            QString error;
-            if (!writeFileAtomically(thunar, merged, &error)) {
-                if (errors)
-                    errors->append(QStringLiteral("%1: %2").arg(thunar, error));
-                ok = false;
-            }
-        }
+        if (mergeThunarActions(existing, QString(), &merged) && merged != existing)
+            ok &= writeFile(thunar, merged, errors);
     }
     ok &= PresetFileManagerEntries::uninstall(errors);
     return ok;
