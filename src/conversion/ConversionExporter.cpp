@@ -3,6 +3,7 @@
 #include "conversion/CompletionNotifier.h"
 #include "platform/AppPaths.h"
 #include "platform/FilePath.h"
+#include "tools/flatten/FileOps.h"
 #include "tools/progress/ShelfProgressState.h"
 
 #include <QCoreApplication>
@@ -57,83 +58,12 @@ QByteArray joinPath(const QByteArray &folder, const QByteArray &rest)
 
 bool makePath(const QByteArray &folder)
 {
-    if (folder.isEmpty())
-        return false;
-    struct stat st;
-    if (::stat(folder.constData(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    const QByteArray parent = parentOf(folder);
-    if (parent != folder && !makePath(parent))
-        return false;
-    return ::mkdir(folder.constData(), 0755) == 0 || errno == EEXIST;
+    return FileOps::makePath(folder) == 0;
 }
 
 bool removeTree(const QString &folder)
 {
     return QDir(folder).removeRecursively();
-}
-
-// Copies `from` to a new hidden file inside `folder`; returns its path, "" on failure.
-// The copy is flushed to disk before it counts.
-QByteArray copyBeside(const QByteArray &from, const QByteArray &folder, QString *error)
-{
-    const QByteArray temp = joinPath(folder, ".perchbox-" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + ".part");
-    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        *error = QString::fromLocal8Bit(strerror(errno));
-        return {};
-    }
-    const int out = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        *error = QString::fromLocal8Bit(strerror(errno));
-        ::close(in);
-        return {};
-    }
-    bool ok = true;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                ok = false;
-                break;
-            }
-            done += w;
-        }
-        if (!ok)
-            break;
-    }
-    if (ok && ::fsync(out) != 0)
-        ok = false;
-    if (!ok)
-        *error = QString::fromLocal8Bit(strerror(errno));
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        *error = QString::fromLocal8Bit(strerror(errno));
-    }
-    ::close(in);
-    if (!ok) {
-        ::unlink(temp.constData());
-        return {};
-    }
-    return temp;
-}
-
-// rename without replacing an existing file.
-int renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
 }
 
 } // namespace
@@ -260,7 +190,7 @@ QString ConversionExporter::notificationBody(int count, const QString &shelfName
 }
 
 QByteArray ConversionExporter::moveIntoPlace(const QByteArray &staged, const QByteArray &target,
-                                             bool overwrite, QString *errorOut)
+                                             bool overwrite, QString *errorOut, const FileOps::StopRequest &stop)
 {
     QString scratch;
     QString *error = errorOut ? errorOut : &scratch;
@@ -270,63 +200,35 @@ QByteArray ConversionExporter::moveIntoPlace(const QByteArray &staged, const QBy
         return {};
     }
     const QByteArray folder = parentOf(target);
-    if (!makePath(folder)) {
-        *error = QStringLiteral("Cannot create the folder ") + QFile::decodeName(folder);
+    if (const int err = FileOps::makePath(folder)) {
+        *error = QStringLiteral("Cannot create the folder %1: %2").arg(QFile::decodeName(folder), FileOps::errorDescription(err));
         return {};
     }
 
     if (overwrite) {
-        // rename() replaces the old file in one step: the original is gone only once the
-        // whole replacement is in place. Across file systems the copy lands beside the
-        // target first and then takes its place the same way.
-        if (::rename(staged.constData(), target.constData()) == 0)
-            return target;
-        if (errno != EXDEV) {
-            *error = QString::fromLocal8Bit(strerror(errno));
+        // The original is gone only once the whole replacement is in place.
+        if (const int err = FileOps::moveReplacing(staged, target, stop)) {
+            *error = FileOps::errorDescription(err);
             return {};
         }
-        const QByteArray temp = copyBeside(staged, folder, error);
-        if (temp.isEmpty())
-            return {};
-        if (::rename(temp.constData(), target.constData()) != 0) {
-            *error = QString::fromLocal8Bit(strerror(errno));
-            ::unlink(temp.constData());
-            return {};
-        }
-        ::unlink(staged.constData());
         return target;
     }
 
     // Never touch an existing file: "photo.png", "photo 2.png", "photo 3.png", …
-    QByteArray source = staged;
-    QByteArray temp;
     const QByteArray name = lastComponent(target);
     for (int n = 1; n < 100000; ++n) {
         const QByteArray candidate = n == 1 ? target : joinPath(folder, numberedName(name, n));
         if (::lstat(candidate.constData(), &st) == 0)
             continue;
-        if (renameNoReplace(source, candidate) == 0) {
-            if (!temp.isEmpty())
-                ::unlink(staged.constData());
+        const int err = FileOps::moveNew(staged, candidate, stop);
+        if (err == 0)
             return candidate;
-        }
-        if (errno == EEXIST)
-            continue;
-        if (errno == EXDEV && temp.isEmpty()) {
-            temp = copyBeside(staged, folder, error);
-            if (temp.isEmpty())
-                return {};
-            source = temp;
-            --n; // try the same name again from the copy
-            continue;
-        }
-        *error = QString::fromLocal8Bit(strerror(errno));
-        break;
+        if (err == EEXIST)
+            continue; // taken in the meantime: the next number
+        *error = FileOps::errorDescription(err);
+        return {};
     }
-    if (!temp.isEmpty())
-        ::unlink(temp.constData());
-    if (error->isEmpty())
-        *error = QStringLiteral("No free name");
+    *error = QStringLiteral("No free name");
     return {};
 }
 

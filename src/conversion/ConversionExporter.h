@@ -2,6 +2,7 @@
 
 #include "conversion/MediaConverter.h"
 #include "conversion/MediaModel.h"
+#include "tools/flatten/FileOps.h"
 
 #include <QByteArray>
 #include <QList>
@@ -85,7 +86,8 @@ public:
     // rename once the whole new file is beside it; otherwise an existing file is never
     // touched and a numbered name is chosen. Returns the final path, "" on failure.
     static QByteArray moveIntoPlace(const QByteArray &staged, const QByteArray &finalPath,
-                                    bool overwrite, QString *error = nullptr);
+                                    bool overwrite, QString *error = nullptr,
+                                    const FileOps::StopRequest &stop = {});
 
 signals:
     void progressChanged(double fraction, const QString &estimateText);

@@ -6,6 +6,7 @@
 
 #include "conversion/ConversionExporter.h"
 #include "platform/FilePath.h"
+#include "FileSystemFaults.h"
 #include "tools/progress/ShelfProgressState.h"
 
 #include <QEventLoop>
@@ -68,6 +69,7 @@ private slots:
     void overwriteMode();
     void overwriteKeepsSourceWhenConversionFails();
     void unwritableOutputFolderFailsEachFile();
+    void outputsSurviveFileSystemsWithoutRenameAt2();
     void cancelDuringSecondOfFive();
     void missingStagingFolderConvertsNothing();
     void progressStateAndWeights();
@@ -297,6 +299,26 @@ void ConversionExporterTest::unwritableOutputFolderFailsEachFile()
     QCOMPARE(conv->calls.size(), 2); // both tried
     QVERIFY(!QFileInfo::exists(run.staging));
     QCOMPARE(readFile(path("u/blocker")), QByteArray("a file where a folder should be"));
+}
+
+// NFS and FUSE mounts answer renameat2(RENAME_NOREPLACE) with EINVAL (or ENOSYS), and many
+// refuse hard links too: the outputs still arrive, under numbered names next to existing
+// files, and nothing is overwritten.
+void ConversionExporterTest::outputsSurviveFileSystemsWithoutRenameAt2()
+{
+    const FileSystemFaults::Scope faults(ENOSYS, EPERM);
+    QVERIFY(writeFile(path("nfs/a.wav"), "a"));
+    QVERIFY(writeFile(path("nfs/b.wav"), "b"));
+    QVERIFY(writeFile(path("nfsOut/a.wav"), "already here"));
+    ConversionJobOptions o;
+    o.outputMode = ConversionOutputMode::flatFolder;
+    o.outputFolder = QUrl::fromLocalFile(path("nfsOut"));
+    const Run run = runJob(gather({"nfs/a.wav", "nfs/b.wav"}), o, std::make_shared<RecordingConverter>("c"));
+    QCOMPARE(run.outputs.size(), 2);
+    QCOMPARE(readFile(path("nfsOut/a 2.wav")), QByteArray("c:a.wav"));
+    QCOMPARE(readFile(path("nfsOut/b.wav")), QByteArray("c:b.wav"));
+    QCOMPARE(readFile(path("nfsOut/a.wav")), QByteArray("already here"));
+    QVERIFY(!QFileInfo::exists(run.staging));
 }
 
 void ConversionExporterTest::cancelDuringSecondOfFive()

@@ -278,27 +278,32 @@ void CliRunner::runRename(const RenamePreset &stored)
     auto shownName = [](const QString &name) { return shown(FileOps::encodeName(name)); };
 
     if (m_args.dryRun) {
-        // Names taken on disk or earlier in the plan make that rename fail; say so now.
+        // The same checks as the real run, in its order: invalid names, then names taken on
+        // disk or earlier in the plan. The exit status is the one the real run would have.
         QSet<QByteArray> taken;
+        bool anyFails = false;
         for (qsizetype i = 0; i < files.size(); ++i) {
             const RenameFile &f = files.at(i);
             const QString oldName = RenameEngine::fileName(f.url);
             const QString newName = newNameOf(f);
             QString line = shown(m_shownNames.at(i)) + QStringLiteral(" → ") + shownName(newName);
             const QByteArray target = FileOps::parentPath(FilePath::bytes(f.url)) + '/' + FileOps::encodeName(newName);
-            if (newName == oldName) {
+            if (const QString reason = RenameEngine::invalidNameReason(newName); !reason.isEmpty()) {
+                line = shown(m_shownNames.at(i)) + QStringLiteral(": ") + reason + QStringLiteral(" (would fail)");
+                anyFails = true;
+            } else if (FileOps::encodeName(newName) == FileOps::encodeName(oldName)) {
                 line += QStringLiteral("  (unchanged)");
             } else {
                 struct stat st;
-                if (newName.isEmpty() || newName.contains(QLatin1Char('/')))
-                    line += QStringLiteral("  (not a valid name; would fail)");
-                else if (taken.contains(target) || ::lstat(target.constData(), &st) == 0)
+                if (taken.contains(target) || ::lstat(target.constData(), &st) == 0) {
                     line += QStringLiteral("  (that name is taken; would fail)");
+                    anyFails = true;
+                }
             }
             taken.insert(target);
             out(line);
         }
-        return finish(Cli::exitSuccess);
+        return finish(anyFails ? Cli::exitFailure : Cli::exitSuccess);
     }
 
     QList<RenameFile> renamed = files;
@@ -330,27 +335,36 @@ void CliRunner::runFlatten(const FlattenPreset &preset)
         const FlattenPlan plan = FlattenDryRun::plan(m_files, *m_outputFolder, options.duplicateMode);
         for (const QString &line : FlattenDryRun::describe(plan, options.operation))
             out(line);
-        return finish(Cli::exitSuccess);
+        return finish(FlattenDryRun::wouldFail(plan) ? Cli::exitFailure : Cli::exitSuccess);
     }
 
     m_progress.update({QStringLiteral("Flattening…"), std::nullopt,
                        m_files.size() == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(m_files.size()),
                        {}});
     QPointer<CliRunner> self(this);
-    FlattenEngine::shared().flatten(m_files, *m_outputFolder, options.duplicateMode, options.operation,
-                                    [self](const FlattenResult &result) {
-                                        if (!self)
-                                            return;
-                                        self->m_progress.clear();
-                                        for (const QString &line : result.errors)
-                                            err(line);
-                                        const QString summary = FlattenEngine::summary(result);
-                                        if (result.errors.isEmpty())
-                                            out(summary.isEmpty() ? QStringLiteral("Nothing to flatten") : summary);
-                                        else
-                                            err(summary);
-                                        self->finish(result.errors.isEmpty() ? Cli::exitSuccess : Cli::exitFailure);
-                                    });
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    m_cancel = [cancel] { cancel->store(true); };
+    FlattenEngine::shared().flatten(
+        m_files, *m_outputFolder, options.duplicateMode, options.operation,
+        [self](const FlattenResult &result) {
+            if (!self)
+                return;
+            self->m_progress.clear();
+            for (const QString &line : result.errors)
+                err(line);
+            const QString summary = FlattenEngine::summary(result);
+            if (result.cancelled) {
+                err(QStringLiteral("cancelled: the files handled so far stay where they are; nothing is left half-copied")
+                    + (summary.isEmpty() ? QString() : QStringLiteral(" (") + summary + QLatin1Char(')')));
+                return self->finish(self->m_interrupted ? Cli::exitInterrupted : Cli::exitFailure);
+            }
+            if (result.errors.isEmpty())
+                out(summary.isEmpty() ? QStringLiteral("Nothing to flatten") : summary);
+            else
+                err(summary);
+            self->finish(result.errors.isEmpty() ? Cli::exitSuccess : Cli::exitFailure);
+        },
+        cancel);
 }
 
 // ---------------------------------------------------------------------------------------------

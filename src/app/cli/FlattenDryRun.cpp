@@ -45,7 +45,11 @@ FlattenPlan plan(const QList<QUrl> &items, const QUrl &destination, FlattenDupli
     const QList<QByteArray> sources = FlattenEngine::collectSources(items, dest, &result.errors);
 
     const QByteArray duplicates = join(dest, FlattenEngine::duplicatesFolderName);
-    QHash<QByteArray, struct timespec> placed; // names the run would have put into the destination
+    struct Placed {
+        struct timespec mtime;
+        QByteArray source;
+    };
+    QHash<QByteArray, Placed> placed; // names the run would have put into the destination
     QSet<QByteArray> setAside;                 // names it would have used in _Duplicates
     for (const QByteArray &source : sources) {
         FlattenPlanStep step;
@@ -63,14 +67,16 @@ FlattenPlan plan(const QList<QUrl> &items, const QUrl &destination, FlattenDupli
         const bool planned = placed.contains(name);
         if (!onDisk && !planned) {
             step.kind = FlattenPlanStep::Kind::place;
-            placed.insert(name, mtimeOf(sourceSt));
+            placed.insert(name, {mtimeOf(sourceSt), source});
         } else if (!planned && sourceSt.st_dev == targetSt.st_dev && sourceSt.st_ino == targetSt.st_ino) {
             step.kind = FlattenPlanStep::Kind::alreadyThere;
         } else if (mode == FlattenDuplicateMode::overwriteNewest) {
-            const struct timespec existing = planned ? placed.value(name) : mtimeOf(targetSt);
+            const struct timespec existing = planned ? placed.value(name).mtime : mtimeOf(targetSt);
             if (newer(mtimeOf(sourceSt), existing)) {
                 step.kind = FlattenPlanStep::Kind::replace;
-                placed.insert(name, mtimeOf(sourceSt));
+                if (planned)
+                    step.replacedSource = placed.value(name).source;
+                placed.insert(name, {mtimeOf(sourceSt), source});
             } else {
                 step.kind = FlattenPlanStep::Kind::keepExisting;
             }
@@ -113,7 +119,14 @@ QStringList describe(const FlattenPlan &plan, FlattenOperation operation)
             lines << QStringLiteral("%1: %2 → %3").arg(verb, from, to);
             break;
         case FlattenPlanStep::Kind::replace:
-            lines << QStringLiteral("%1: %2 → %3 (newer; replaces the existing file)").arg(verb, from, to);
+            if (s.replacedSource.isEmpty())
+                lines << QStringLiteral("%1: %2 → %3 (newer; replaces the existing file)").arg(verb, from, to);
+            else if (operation == FlattenOperation::move)
+                lines << QStringLiteral("%1: %2 → %3 (newer; replaces %4, which goes to the Trash)")
+                             .arg(verb, from, to, shown(s.replacedSource));
+            else
+                lines << QStringLiteral("%1: %2 → %3 (newer; replaces the copy of %4)")
+                             .arg(verb, from, to, shown(s.replacedSource));
             break;
         case FlattenPlanStep::Kind::keepExisting:
             lines << QStringLiteral("keep: %1 (%2 exists and is as new or newer; nothing happens)").arg(from, to);
@@ -132,6 +145,16 @@ QStringList describe(const FlattenPlan &plan, FlattenOperation operation)
     for (const QString &e : plan.errors)
         lines << QStringLiteral("error: ") + e;
     return lines;
+}
+
+bool wouldFail(const FlattenPlan &plan)
+{
+    if (!plan.errors.isEmpty())
+        return true;
+    for (const FlattenPlanStep &s : plan.steps)
+        if (s.kind == FlattenPlanStep::Kind::unreadable)
+            return true;
+    return false;
 }
 
 } // namespace FlattenDryRun

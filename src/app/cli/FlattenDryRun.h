@@ -24,6 +24,9 @@ struct FlattenPlanStep {
     Kind kind = Kind::place;
     QByteArray source;
     QByteArray target;
+    // replace: the source placed at the target earlier in the run, if any (in move mode it
+    // goes to the Trash; in copy mode only its copy is replaced).
+    QByteArray replacedSource;
 };
 
 struct FlattenPlan {
@@ -37,5 +40,8 @@ FlattenPlan plan(const QList<QUrl> &items, const QUrl &destination, FlattenDupli
 
 // One line per step: "source → target", with the duplicate handling in brackets.
 QStringList describe(const FlattenPlan &plan, FlattenOperation operation);
+
+// True when the real run would report an error (a source or folder that cannot be read).
+bool wouldFail(const FlattenPlan &plan);
 
 } // namespace FlattenDryRun

@@ -28,13 +28,16 @@ struct Fd {
     Fd &operator=(const Fd &) = delete;
 };
 
-int copyData(int in, int out, off_t size)
+int copyData(int in, int out, off_t size, const StopRequest &stop)
 {
     off_t copied = 0;
     bool useRange = true;
     bool useSendfile = true;
     while (copied < size) {
-        const size_t chunk = size_t(std::min<off_t>(size - copied, off_t(1) << 30));
+        if (stop && stop())
+            return ECANCELED;
+        // Chunks small enough that a stop request is seen within a moment.
+        const size_t chunk = size_t(std::min<off_t>(size - copied, off_t(16) << 20));
         ssize_t n = -1;
         if (useRange) {
             n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
@@ -118,9 +121,10 @@ int copySymlink(const QByteArray &from, const QByteArray &to, off_t size)
 }
 
 // Copies a regular file into the already-open, empty `outFd`.
-int copyIntoFd(const QByteArray &from, int outFd, const struct stat &src)
+int copyIntoFd(const QByteArray &from, int outFd, const StopRequest &stop)
 {
-    Fd in(::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // Non-blocking, so that a pipe put in the file's place is refused instead of waited on.
+    Fd in(::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (in.fd < 0)
         return errno;
     struct stat st;
@@ -128,8 +132,8 @@ int copyIntoFd(const QByteArray &from, int outFd, const struct stat &src)
         return errno;
     if (!S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP;
-    (void)src;
-    if (const int err = copyData(in.fd, outFd, st.st_size))
+    ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    if (const int err = copyData(in.fd, outFd, st.st_size, stop))
         return err;
     struct stat out;
     if (::fstat(outFd, &out) != 0)
@@ -154,7 +158,100 @@ QByteArray temporarySibling(const QByteArray &target)
     return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
+// Copies the regular file `from` to the new file `to` (O_EXCL); with `sync` the copy is on
+// the disk before this returns. A partial copy is removed.
+int copyRegularExclusive(const QByteArray &from, const QByteArray &to, bool sync, const StopRequest &stop)
+{
+    Fd out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.fd < 0)
+        return errno;
+    int err = copyIntoFd(from, out.fd, stop);
+    if (!err && sync && ::fsync(out.fd) != 0)
+        err = errno;
+    if (!err && ::close(out.fd) != 0)
+        err = errno;
+    out.fd = -1;
+    if (err)
+        ::unlink(to.constData()); // we created it: remove the partial copy
+    return err;
+}
+
+// Puts a copy of the file or link `from` beside `target` under a hidden temporary name,
+// on the disk before this returns; `*temp` is that name.
+int copyBesideSynced(const QByteArray &from, const QByteArray &target, QByteArray *temp, const StopRequest &stop)
+{
+    struct stat st;
+    if (::lstat(from.constData(), &st) != 0)
+        return errno;
+    *temp = temporarySibling(target);
+    if (S_ISLNK(st.st_mode))
+        return copySymlink(from, *temp, st.st_size);
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return EOPNOTSUPP;
+    return copyRegularExclusive(from, *temp, true, stop);
+}
+
+// Drops the name `from` once `to` holds the file; when that fails, `to` goes again so that
+// exactly one copy is left: the original.
+int dropSource(const QByteArray &from, const QByteArray &to)
+{
+    if (::unlink(from.constData()) == 0)
+        return 0;
+    const int err = errno;
+    ::unlink(to.constData());
+    return err;
+}
+
+// renameNoReplace where the file system has no renameat2: see the header.
+int renameWithoutRenameAt2(const QByteArray &from, const QByteArray &to, const StopRequest &stop)
+{
+    struct stat st;
+    if (::lstat(from.constData(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode)) {
+        // Claim the name with an empty folder of our own, which rename() may then replace.
+        if (::mkdir(to.constData(), 0700) != 0)
+            return errno;
+        if (::rename(from.constData(), to.constData()) == 0)
+            return 0;
+        const int err = errno;
+        ::rmdir(to.constData());
+        return err;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        if (const int err = copySymlink(from, to, st.st_size))
+            return err;
+        return dropSource(from, to);
+    }
+    if (!S_ISREG(st.st_mode))
+        return EOPNOTSUPP;
+    if (::link(from.constData(), to.constData()) == 0)
+        return dropSource(from, to);
+    const int linkErr = errno;
+    // Only a file system without hard links (or out of them) gets a copy; anything else
+    // (the name is taken, no permission, another file system) is the answer.
+    if (linkErr != EPERM && linkErr != EOPNOTSUPP && linkErr != ENOSYS && linkErr != EMLINK)
+        return linkErr;
+    if (const int err = copyRegularExclusive(from, to, true, stop))
+        return err;
+    return dropSource(from, to);
+}
+
+int renameNoReplaceStoppable(const QByteArray &from, const QByteArray &to, const StopRequest &stop)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+        return err;
+    // EINVAL also answers a folder moved into itself; the fallback's own rename says so again.
+    return renameWithoutRenameAt2(from, to, stop);
+}
+
 } // namespace
+
 
 QString errorDescription(int err)
 {
@@ -166,35 +263,10 @@ QString errorDescription(int err)
 
 int renameNoReplace(const QByteArray &from, const QByteArray &to)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int err = errno;
-    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
-        return err;
-    struct stat st;
-    if (::lstat(from.constData(), &st) != 0)
-        return errno;
-    if (S_ISREG(st.st_mode)) {
-        if (::link(from.constData(), to.constData()) == 0) {
-            if (::unlink(from.constData()) == 0)
-                return 0;
-            const int unlinkErr = errno;
-            ::unlink(to.constData());
-            return unlinkErr;
-        }
-        if (errno == EEXIST)
-            return EEXIST;
-    }
-    // Best effort where neither no-replace renames nor hard links exist.
-    struct stat existing;
-    if (::lstat(to.constData(), &existing) == 0)
-        return EEXIST;
-    if (::rename(from.constData(), to.constData()) != 0)
-        return errno;
-    return 0;
+    return renameNoReplaceStoppable(from, to, {});
 }
 
-int copyNew(const QByteArray &from, const QByteArray &to)
+int copyNew(const QByteArray &from, const QByteArray &to, const StopRequest &stop)
 {
     struct stat st;
     if (::lstat(from.constData(), &st) != 0)
@@ -205,69 +277,61 @@ int copyNew(const QByteArray &from, const QByteArray &to)
         return EISDIR;
     if (!S_ISREG(st.st_mode))
         return EOPNOTSUPP;
-    Fd out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.fd < 0)
-        return errno;
-    int err = copyIntoFd(from, out.fd, st);
-    if (!err && ::close(out.fd) != 0)
-        err = errno;
-    out.fd = -1;
-    if (err)
-        ::unlink(to.constData()); // we created it: remove the partial copy
-    return err;
+    return copyRegularExclusive(from, to, false, stop);
 }
 
-int moveNew(const QByteArray &from, const QByteArray &to)
+int moveNew(const QByteArray &from, const QByteArray &to, const StopRequest &stop)
 {
-    const int err = renameNoReplace(from, to);
+    const int err = renameNoReplaceStoppable(from, to, stop);
     if (err != EXDEV)
         return err;
-    struct stat st;
-    if (::lstat(from.constData(), &st) != 0)
-        return errno;
-    if (S_ISDIR(st.st_mode))
-        return EXDEV; // folders are not moved piecewise across file systems
-    if (const int copyErr = copyNew(from, to))
+    QByteArray temp;
+    if (const int copyErr = copyBesideSynced(from, to, &temp, stop))
         return copyErr;
-    if (S_ISREG(st.st_mode)) {
-        struct stat copied;
-        if (::lstat(to.constData(), &copied) != 0 || copied.st_size != st.st_size) {
-            ::unlink(to.constData());
-            return EIO;
-        }
+    if (const int nameErr = renameNoReplaceStoppable(temp, to, stop)) {
+        ::unlink(temp.constData());
+        return nameErr;
     }
-    if (::unlink(from.constData()) != 0) {
-        const int unlinkErr = errno;
-        ::unlink(to.constData()); // keep exactly one copy: the original
-        return unlinkErr;
+    return dropSource(from, to);
+}
+
+int moveReplacing(const QByteArray &from, const QByteArray &to, const StopRequest &stop)
+{
+    if (::rename(from.constData(), to.constData()) == 0)
+        return 0;
+    if (errno != EXDEV)
+        return errno;
+    QByteArray temp;
+    if (const int err = copyBesideSynced(from, to, &temp, stop))
+        return err;
+    if (::rename(temp.constData(), to.constData()) != 0) {
+        const int err = errno;
+        ::unlink(temp.constData());
+        return err;
     }
+    if (::unlink(from.constData()) != 0)
+        return errno; // `to` holds the new content; the source could not be removed
     return 0;
 }
 
-int replaceExisting(const QByteArray &source, const QByteArray &target, bool consumeSource)
+int replaceExisting(const QByteArray &source, const QByteArray &target, bool consumeSource,
+                    const StopRequest &stop)
 {
     struct stat targetSt;
     if (::lstat(target.constData(), &targetSt) != 0)
         return errno;
     if (S_ISDIR(targetSt.st_mode))
         return EISDIR;
-    if (consumeSource) {
-        // Same file system: the source itself takes the target's place in one step.
-        if (::rename(source.constData(), target.constData()) == 0)
-            return 0;
-        if (errno != EXDEV)
-            return errno;
-    }
-    const QByteArray temp = temporarySibling(target);
-    if (const int err = copyNew(source, temp))
+    if (consumeSource)
+        return moveReplacing(source, target, stop);
+    QByteArray temp;
+    if (const int err = copyBesideSynced(source, target, &temp, stop))
         return err;
     if (::rename(temp.constData(), target.constData()) != 0) {
         const int err = errno;
         ::unlink(temp.constData());
         return err;
     }
-    if (consumeSource && ::unlink(source.constData()) != 0)
-        return errno; // the target holds the new content; the source could not be removed
     return 0;
 }
 
@@ -363,6 +427,14 @@ QString decodeName(const QByteArray &name)
         i += len;
     }
     return out;
+}
+
+bool isEscapedByte(const QString &text, qsizetype index)
+{
+    const char16_t u = text.at(index).unicode();
+    if (u < 0xDC80 || u > 0xDCFF)
+        return false;
+    return index == 0 || !text.at(index - 1).isHighSurrogate();
 }
 
 QByteArray encodeName(const QString &name)

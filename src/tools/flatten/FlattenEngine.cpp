@@ -2,10 +2,12 @@
 
 #include "model/Shelf.h"
 #include "platform/FilePath.h"
+#include "platform/Trash.h"
 #include "tools/flatten/FileOps.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 #include <QMetaObject>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -107,12 +109,12 @@ FlattenEngine &FlattenEngine::shared()
 
 void FlattenEngine::flatten(const QList<QUrl> &items, const QUrl &destination,
                             FlattenDuplicateMode mode, FlattenOperation operation,
-                            Completion completion) const
+                            Completion completion, CancelFlag cancel) const
 {
     QThreadPool *pool = QThreadPool::globalInstance();
-    auto future = QtConcurrent::run(pool, [items, destination, mode, operation,
+    auto future = QtConcurrent::run(pool, [items, destination, mode, operation, cancel,
                                            completion = std::move(completion)]() {
-        FlattenResult result = run(items, destination, mode, operation);
+        FlattenResult result = run(items, destination, mode, operation, cancel);
         QObject *app = QCoreApplication::instance();
         if (!app) {
             completion(result);
@@ -126,13 +128,13 @@ void FlattenEngine::flatten(const QList<QUrl> &items, const QUrl &destination,
 
 void FlattenEngine::flatten(const QList<ShelfFile> &files, const QUrl &destination,
                             FlattenDuplicateMode mode, FlattenOperation operation,
-                            Completion completion) const
+                            Completion completion, CancelFlag cancel) const
 {
     QList<QUrl> items;
     items.reserve(files.size());
     for (const ShelfFile &file : files)
         items.append(file.resolvedURL());
-    flatten(items, destination, mode, operation, std::move(completion));
+    flatten(items, destination, mode, operation, std::move(completion), std::move(cancel));
 }
 
 QList<QByteArray> FlattenEngine::collectSources(const QList<QUrl> &items, const QByteArray &destination,
@@ -160,9 +162,11 @@ QList<QByteArray> FlattenEngine::collectSources(const QList<QUrl> &items, const 
 }
 
 FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destination,
-                                 FlattenDuplicateMode mode, FlattenOperation operation)
+                                 FlattenDuplicateMode mode, FlattenOperation operation,
+                                 const CancelFlag &cancel)
 {
     FlattenResult result;
+    const FileOps::StopRequest stop = [cancel] { return cancel && cancel->load(); };
     QByteArray dest = FilePath::bytes(destination);
     while (dest.size() > 1 && dest.endsWith('/'))
         dest.chop(1);
@@ -177,7 +181,23 @@ FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destinati
     // 2. Place every collected file.
     const QByteArray duplicates = join(dest, duplicatesFolderName);
     const bool move = operation == FlattenOperation::move;
+    // Files this run moved into the destination, by name: another source of the same name
+    // must not destroy them.
+    struct Placed {
+        dev_t dev;
+        ino_t ino;
+    };
+    QHash<QByteArray, Placed> movedHere;
+    auto remember = [&](const QByteArray &name, const QByteArray &target) {
+        struct stat st;
+        if (move && ::lstat(target.constData(), &st) == 0)
+            movedHere.insert(name, {st.st_dev, st.st_ino});
+    };
     for (const QByteArray &source : sources) {
+        if (stop()) {
+            result.cancelled = true;
+            break;
+        }
         const QByteArray name = FileOps::lastComponent(source);
         const QByteArray target = join(dest, name);
         struct stat sourceSt;
@@ -188,14 +208,20 @@ FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destinati
         }
         struct stat targetSt;
         if (::lstat(target.constData(), &targetSt) != 0) {
-            const int err = move ? FileOps::moveNew(source, target) : FileOps::copyNew(source, target);
-            if (err)
+            const int err = move ? FileOps::moveNew(source, target, stop) : FileOps::copyNew(source, target, stop);
+            if (err == ECANCELED) {
+                result.cancelled = true;
+                break;
+            }
+            if (err) {
                 result.errors.append(QStringLiteral("Could not process ") + display(name)
                                      + QStringLiteral(": ") + FileOps::errorDescription(err));
-            else if (move)
+            } else if (move) {
                 ++result.filesMoved;
-            else
+                remember(name, target);
+            } else {
                 ++result.filesCopied;
+            }
             continue;
         }
 
@@ -205,13 +231,38 @@ FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destinati
         if (mode == FlattenDuplicateMode::overwriteNewest) {
             if (!newer(modificationTime(source), modificationTime(target)))
                 continue;
-            if (const int err = FileOps::replaceExisting(source, target, move))
-                result.errors.append(QStringLiteral("Could not overwrite ") + display(name)
-                                     + QStringLiteral(": ") + FileOps::errorDescription(err));
-            else if (move)
+            const auto ours = movedHere.constFind(name);
+            const bool otherSource = ours != movedHere.constEnd() && ours->dev == targetSt.st_dev
+                                     && ours->ino == targetSt.st_ino;
+            int err = 0;
+            QString reason;
+            if (otherSource) {
+                // The older file is another of the user's own sources, not a copy: it goes
+                // to the Trash, and the newer one takes the free name.
+                const Trash::Result trashed = Trash::moveToTrash(FilePath::urlFromBytes(target));
+                if (!trashed.ok)
+                    reason = QStringLiteral("the older file of that name could not be moved to the Trash: ")
+                             + trashed.error;
+                else
+                    err = FileOps::moveNew(source, target, stop);
+            } else {
+                err = FileOps::replaceExisting(source, target, move, stop);
+            }
+            if (err == ECANCELED) {
+                result.cancelled = true;
+                break;
+            }
+            if (err)
+                reason = FileOps::errorDescription(err);
+            if (!reason.isEmpty()) {
+                result.errors.append(QStringLiteral("Could not overwrite ") + display(name) + QStringLiteral(": ")
+                                     + reason);
+            } else if (move) {
                 ++result.filesMoved;
-            else
+                remember(name, target);
+            } else {
                 ++result.filesCopied;
+            }
             continue;
         }
 
@@ -219,9 +270,13 @@ FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destinati
         int err = 0;
         for (int attempt = 0; attempt < 100; ++attempt) {
             const QByteArray aside = uniqueDuplicatePath(duplicates, name);
-            err = move ? FileOps::moveNew(source, aside) : FileOps::copyNew(source, aside);
+            err = move ? FileOps::moveNew(source, aside, stop) : FileOps::copyNew(source, aside, stop);
             if (err != EEXIST)
                 break; // EEXIST: someone took the name in between; try the next one
+        }
+        if (err == ECANCELED) {
+            result.cancelled = true;
+            break;
         }
         if (err) {
             result.errors.append(QStringLiteral("Could not move duplicate ") + display(name)

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 struct ShelfFile;
 
@@ -18,6 +20,7 @@ struct FlattenResult {
     int filesMoved = 0;
     int duplicatesMoved = 0;
     QStringList errors; // in the order they occurred
+    bool cancelled = false; // stopped before every file was placed
 
     bool operator==(const FlattenResult &) const = default;
 };
@@ -32,24 +35,30 @@ struct FlattenResult {
 // subtree is not collected when it lies inside a source folder. A folder that cannot be
 // read yields a "Could not process " line. No existing file is ever replaced except by the
 // "overwriteNewest" policy with a strictly newer source, and then through a safe replace.
+// When that policy in move mode meets two sources of the same name, the older one (moved
+// into the destination earlier in the run) goes to the Trash rather than being replaced.
 class FlattenEngine
 {
 public:
     using Completion = std::function<void(const FlattenResult &)>;
+    // Set from any thread to stop a run between files (a copy under way is abandoned and
+    // removed); the result then has `cancelled` set.
+    using CancelFlag = std::shared_ptr<std::atomic<bool>>;
 
     static FlattenEngine &shared();
 
     // Runs on the global thread pool and returns at once; `completion` is called exactly
     // once, on the main (application) thread.
     void flatten(const QList<QUrl> &items, const QUrl &destination, FlattenDuplicateMode mode,
-                 FlattenOperation operation, Completion completion) const;
+                 FlattenOperation operation, Completion completion, CancelFlag cancel = {}) const;
     // The same for shelf entries (each reached through its resolved URL).
     void flatten(const QList<ShelfFile> &files, const QUrl &destination, FlattenDuplicateMode mode,
-                 FlattenOperation operation, Completion completion) const;
+                 FlattenOperation operation, Completion completion, CancelFlag cancel = {}) const;
 
     // The whole run, synchronously on the calling thread.
     static FlattenResult run(const QList<QUrl> &items, const QUrl &destination,
-                             FlattenDuplicateMode mode, FlattenOperation operation);
+                             FlattenDuplicateMode mode, FlattenOperation operation,
+                             const CancelFlag &cancel = {});
 
     // The first name in `folder` that does not exist: `name`, then "base (1).ext",
     // "base (2).ext" … (without ".ext" when the name has no extension).

@@ -77,18 +77,40 @@ QString describeMoveError(int err, const QString &newName)
     return FileOps::errorDescription(err);
 }
 
-// A reason why `name` cannot be a file name in the file's folder, or empty.
-QString invalidNameReason(const QString &name)
+// Applies a case mapping to the stretches of `text` that are text, keeping every escaped
+// byte of a name that is not valid UTF-8 exactly where and what it was (a case mapping
+// would turn it into U+FFFD and lose it).
+QString mapCase(const QString &text, bool upper)
 {
-    if (name.isEmpty())
-        return QStringLiteral("The new name is empty.");
-    if (name == u"." || name == u"..")
-        return QStringLiteral("\"%1\" is not a valid file name.").arg(name);
-    if (name.contains(u'/'))
-        return QStringLiteral("The new name \"%1\" contains \"/\".").arg(name);
-    if (name.contains(QChar(u'\0')))
-        return QStringLiteral("The new name contains a NUL character.");
-    return {};
+    const auto mapping = [upper](const QString &t) { return upper ? t.toUpper() : t.toLower(); };
+    qsizetype i = 0;
+    for (; i < text.size(); ++i)
+        if (FileOps::isEscapedByte(text, i))
+            break;
+    if (i == text.size())
+        return mapping(text);
+    QString out;
+    out.reserve(text.size());
+    qsizetype start = 0;
+    for (i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !FileOps::isEscapedByte(text, i))
+            continue;
+        out += mapping(text.mid(start, i - start));
+        if (i < text.size())
+            out += text.at(i);
+        start = i + 1;
+    }
+    return out;
+}
+
+QString toLowerKeepingBytes(const QString &text)
+{
+    return mapCase(text, false);
+}
+
+QString toUpperKeepingBytes(const QString &text)
+{
+    return mapCase(text, true);
 }
 
 } // namespace
@@ -167,6 +189,10 @@ struct RenameRules::Impl {
                 words.append(word.left(1).toUpper() + word.mid(1).toLower());
                 continue;
             }
+            if (FileOps::isEscapedByte(word, 0)) { // a byte has no case: it stays first
+                words.append(word.left(1) + toLowerKeepingBytes(word.mid(1)));
+                continue;
+            }
             // The first user-perceived character: a code point and the marks that follow
             // it (only the base letter has a case; the rest of a cluster keeps its form).
             qsizetype firstEnd = word.at(0).isHighSurrogate() && word.size() > 1 ? 2 : 1;
@@ -180,7 +206,7 @@ struct RenameRules::Impl {
             }
             // Qt's case mapping is the full, locale-independent one ("ß" → "SS"), and
             // table-driven: much cheaper per word than a locale-aware ICU call.
-            words.append(word.left(firstEnd).toUpper() + word.mid(firstEnd).toLower());
+            words.append(toUpperKeepingBytes(word.left(firstEnd)) + toLowerKeepingBytes(word.mid(firstEnd)));
         }
         return words.join(u' ');
     }
@@ -247,10 +273,10 @@ QString RenameRules::newName(const QString &fileName, qint64 index) const
         case CaseMode::unchanged:
             break;
         case CaseMode::lower:
-            base = base.toLower();
+            base = toLowerKeepingBytes(base);
             break;
         case CaseMode::upper:
-            base = base.toUpper();
+            base = toUpperKeepingBytes(base);
             break;
         case CaseMode::title:
             base = d->titleCase(base);
@@ -271,6 +297,21 @@ QString RenameRules::newName(const QString &fileName, qint64 index) const
 }
 
 namespace RenameEngine {
+
+QString invalidNameReason(const QString &name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("The new name is empty.");
+    if (name == u"." || name == u"..")
+        return QStringLiteral("\"%1\" is not a valid file name.").arg(name);
+    if (name.contains(u'/'))
+        return QStringLiteral("The new name \"%1\" contains \"/\".").arg(name);
+    if (name.contains(QChar(u'\0')))
+        return QStringLiteral("The new name contains a NUL character.");
+    if (FileOps::encodeName(name).size() > 255)
+        return QStringLiteral("The new name is longer than 255 bytes.");
+    return {};
+}
 
 QString fileName(const QUrl &url)
 {
@@ -325,7 +366,7 @@ QStringList performRename(const RenamePlan &plan, QList<RenameFile> &files)
         const QByteArray oldName = FileOps::lastComponent(oldPath);
         const QString oldDisplay = QFile::decodeName(oldName);
         const QString &newName = it.value();
-        if (const QString reason = invalidNameReason(newName); !reason.isEmpty()) {
+        if (const QString reason = RenameEngine::invalidNameReason(newName); !reason.isEmpty()) {
             errors.append(oldDisplay + QStringLiteral(": ") + reason);
             continue;
         }

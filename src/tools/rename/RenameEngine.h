@@ -57,6 +57,10 @@ private:
 
 namespace RenameEngine {
 
+// Why `name` cannot be a new file name (empty, "." or "..", with "/" or a NUL character,
+// longer than a file system takes), or empty when it can. performRename refuses such names.
+QString invalidNameReason(const QString &name);
+
 // The file name (last path component) of a file URL, as text with escaped bytes.
 QString fileName(const QUrl &url);
 

@@ -258,7 +258,7 @@ private slots:
         const QStringList before = tree(m_work);
 
         Result r = perchbox({"run", "rename", "--preset", "Holiday", "--dry-run", "IMG_1.jpg", "IMG_2.jpg", "notes.txt"});
-        QCOMPARE(r.status, 0);
+        QCOMPARE(r.status, 1); // as the real run: one of the renames fails
         QVERIFY2(r.out.contains("IMG_1.jpg → Holiday_1.jpg\n"), qPrintable(r.out));
         QVERIFY(r.out.contains("IMG_2.jpg → Holiday_2.jpg  (that name is taken; would fail)"));
         QVERIFY(r.out.contains("notes.txt → notes.txt  (unchanged)"));
@@ -270,6 +270,39 @@ private slots:
         QVERIFY(r.err.contains("IMG_2.jpg"));
         QCOMPARE(tree(m_work), (QStringList{"Holiday_1.jpg", "Holiday_2.jpg", "IMG_2.jpg", "notes.txt"}));
         QCOMPARE(readFile(work("Holiday_2.jpg")), QByteArray("taken"));
+    }
+
+    // A dry run refuses what the real run refuses, and exits as it would.
+    void renameDryRunRefusesBadNames()
+    {
+        QVERIFY(writeFile(work("a.txt"), "a"));
+        QVERIFY(writeFile(work("b.txt"), "b"));
+        const QStringList before = tree(m_work);
+        const QByteArray exported = perchbox({"presets", "export", "rename", "Holiday"}).out.toUtf8();
+        auto presetWith = [this, exported](const QString &replacement) {
+            QJsonObject preset = QJsonDocument::fromJson(exported).object();
+            preset.insert("findText", "a");
+            preset.insert("replaceWith", replacement);
+            return writeFile(work("p.json"), QJsonDocument(preset).toJson());
+        };
+
+        QVERIFY(presetWith(QStringLiteral("x") + QChar(0) + QStringLiteral("y")));
+        Result r = perchbox({"run", "rename", "--preset-file", "p.json", "--dry-run", "a.txt"});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains("NUL"), qPrintable(r.out));
+        QCOMPARE(perchbox({"run", "rename", "--preset-file", "p.json", "a.txt"}).status, 1);
+
+        QVERIFY(presetWith(QString(300, QLatin1Char('n'))));
+        r = perchbox({"run", "rename", "--preset-file", "p.json", "--dry-run", "a.txt"});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.contains("longer than 255 bytes"), qPrintable(r.out));
+        QCOMPARE(perchbox({"run", "rename", "--preset-file", "p.json", "a.txt"}).status, 1);
+
+        // Nothing would fail: 0, as the real run.
+        QVERIFY(presetWith(QStringLiteral("c")));
+        QCOMPARE(perchbox({"run", "rename", "--preset-file", "p.json", "--dry-run", "a.txt", "b.txt"}).status, 0);
+        QFile::remove(work("p.json"));
+        QCOMPARE(tree(m_work), before);
     }
 
     // The dry run shows the duplicates exactly where the run then puts them, and touches nothing.

@@ -1,3 +1,4 @@
+#include "FileSystemFaults.h"
 #include "platform/FilePath.h"
 #include "tools/flatten/FileOps.h"
 #include "tools/flatten/FlattenEngine.h"
@@ -8,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+#include <atomic>
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -131,6 +135,110 @@ private slots:
         QVERIFY(QFile::exists(root() + "/src/same.txt")); // not newer: stays in place
         QVERIFY(QFile::exists(root() + "/src/new.txt"));
         QCOMPARE(FlattenEngine::summary(r), QString("1 moved"));
+    }
+
+    // Two sources of one name under "keep newest" in move mode: the newer wins the name and
+    // the older one, the user's own file, goes to the Trash instead of being overwritten.
+    void keepNewestMoveTrashesTheOlderSource()
+    {
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+        write(root() + "/A/x.txt", "older", 1000);
+        write(root() + "/B/x.txt", "newer", 2000);
+        const QString dest = root() + "/out";
+        const FlattenResult r = FlattenEngine::run({url(root() + "/A"), url(root() + "/B")}, url(dest),
+                                                   FlattenDuplicateMode::overwriteNewest, FlattenOperation::move);
+        QCOMPARE(r.errors, QStringList());
+        QCOMPARE(r.filesMoved, 2);
+        QCOMPARE(read(dest + "/x.txt"), QByteArray("newer"));
+        QVERIFY(!QFile::exists(root() + "/A/x.txt"));
+        QVERIFY(!QFile::exists(root() + "/B/x.txt"));
+        QCOMPARE(read(home.path() + "/Trash/files/x.txt"), QByteArray("older"));
+        QVERIFY(QFile::exists(home.path() + "/Trash/info/x.txt.trashinfo"));
+
+        // Copy mode replaces only the copy it made; both originals stay.
+        write(root() + "/A/y.txt", "older", 1000);
+        write(root() + "/B/y.txt", "newer", 2000);
+        const FlattenResult c = FlattenEngine::run({url(root() + "/A/y.txt"), url(root() + "/B/y.txt")}, url(dest),
+                                                   FlattenDuplicateMode::overwriteNewest, FlattenOperation::copy);
+        QCOMPARE(c.filesCopied, 2);
+        QCOMPARE(read(dest + "/y.txt"), QByteArray("newer"));
+        QCOMPARE(read(root() + "/A/y.txt"), QByteArray("older"));
+        QVERIFY(!QFile::exists(home.path() + "/Trash/files/y.txt"));
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    // Pipes and other special files are refused without being opened (a pipe would block the
+    // run for ever); the files around them are flattened.
+    void specialFilesAreRefused()
+    {
+        write(root() + "/src/a.txt", "a");
+        QCOMPARE(::mkfifo(QFile::encodeName(root() + "/src/pipe.mp4").constData(), 0600), 0);
+        const QString dest = root() + "/out";
+        const FlattenResult r = FlattenEngine::run({url(root() + "/src")}, url(dest),
+                                                   FlattenDuplicateMode::keepForReview, FlattenOperation::copy);
+        QCOMPARE(r.filesCopied, 1);
+        QCOMPARE(r.errors.size(), 1);
+        QVERIFY2(r.errors.first().startsWith("Could not process pipe.mp4: "), qPrintable(r.errors.first()));
+        QCOMPARE(names(dest), QStringList{"a.txt"});
+    }
+
+    // A run stopped from another thread ends between files with `cancelled` set.
+    void cancelledRunStops()
+    {
+        for (int i = 0; i < 5; ++i)
+            write(root() + QStringLiteral("/src/f%1.txt").arg(i), "x");
+        auto cancel = std::make_shared<std::atomic<bool>>(true);
+        const QString dest = root() + "/out";
+        const FlattenResult r = FlattenEngine::run({url(root() + "/src")}, url(dest),
+                                                   FlattenDuplicateMode::keepForReview, FlattenOperation::move, cancel);
+        QVERIFY(r.cancelled);
+        QCOMPARE(r.filesMoved, 0);
+        QCOMPARE(names(root() + "/src").size(), 5);
+    }
+
+    // Every no-replace move falls back where the file system has no renameat2 (NFS and FUSE
+    // answer EINVAL or ENOSYS): hard link + unlink, or, without hard links, a synced O_EXCL
+    // copy and then the unlink. Nothing is ever replaced and nothing is lost.
+    void noReplaceMoveWithoutRenameAt2()
+    {
+        auto b = [](const QString &p) { return QFile::encodeName(p); };
+        for (const bool withLinks : {true, false}) {
+            const FileSystemFaults::Scope faults(EINVAL, withLinks ? 0 : EPERM);
+            QDir(root()).removeRecursively();
+            write(root() + "/a.txt", "content", 1234);
+            ::chmod(b(root() + "/a.txt").constData(), 0640);
+            write(root() + "/taken.txt", "keep me");
+            QCOMPARE(FileOps::renameNoReplace(b(root() + "/a.txt"), b(root() + "/taken.txt")), EEXIST);
+            QCOMPARE(read(root() + "/a.txt"), QByteArray("content"));
+            QCOMPARE(read(root() + "/taken.txt"), QByteArray("keep me"));
+
+            QCOMPARE(FileOps::renameNoReplace(b(root() + "/a.txt"), b(root() + "/b.txt")), 0);
+            QVERIFY(!QFile::exists(root() + "/a.txt"));
+            QCOMPARE(read(root() + "/b.txt"), QByteArray("content"));
+            QCOMPARE(QFileInfo(root() + "/b.txt").lastModified().toSecsSinceEpoch(), 1234);
+            QCOMPARE(QFileInfo(root() + "/b.txt").permissions() & QFile::ReadOther, QFileDevice::Permissions());
+
+            // Folders and links move too, and never onto a taken name.
+            write(root() + "/dir/inner.txt", "i");
+            QVERIFY(QFile::link("b.txt", root() + "/link"));
+            QCOMPARE(FileOps::renameNoReplace(b(root() + "/dir"), b(root() + "/taken.txt")), EEXIST);
+            QCOMPARE(FileOps::renameNoReplace(b(root() + "/dir"), b(root() + "/dir2")), 0);
+            QCOMPARE(read(root() + "/dir2/inner.txt"), QByteArray("i"));
+            QCOMPARE(FileOps::renameNoReplace(b(root() + "/link"), b(root() + "/link2")), 0);
+            QCOMPARE(QFile::symLinkTarget(root() + "/link2"), root() + "/b.txt");
+
+            // Flatten's moves go through it: every file arrives, the sources are gone.
+            write(root() + "/src/x.txt", "x");
+            write(root() + "/src/sub/x.txt", "x2");
+            const FlattenResult r = FlattenEngine::run({url(root() + "/src")}, url(root() + "/out"),
+                                                       FlattenDuplicateMode::keepForReview, FlattenOperation::move);
+            QCOMPARE(r.errors, QStringList());
+            QCOMPARE(r.filesMoved, 2);
+            QCOMPARE(names(root() + "/out"), (QStringList{"_Duplicates", "x.txt"}));
+            QCOMPARE(read(root() + "/out/_Duplicates/x.txt"), QByteArray("x2"));
+            QVERIFY(!QFile::exists(root() + "/src/x.txt"));
+        }
     }
 
     void symbolicLinks()

@@ -318,6 +318,57 @@ private slots:
         QCOMPARE(FileOps::decodeName(utf8), QString::fromUtf8(utf8));
         QCOMPARE(FileOps::encodeName(FileOps::decodeName(utf8)), utf8);
     }
+
+    // Case changes touch only the stretches that are text: a byte that is not UTF-8 comes
+    // back as that byte, whatever the mode, and the file is renamed to exactly that.
+    void caseModesKeepBytesThatAreNotText()
+    {
+        auto bytesOf = [](const QString &name) { return FileOps::encodeName(name); };
+        const QString name = FileOps::decodeName("bad\xffname \xe9t\xe9.txt");
+        RenamePreset p = advanced();
+        p.keepExt = false;
+        p.caseMode = CaseMode::upper;
+        QCOMPARE(bytesOf(renamed(name, p)), QByteArray("BAD\xffNAME \xe9T\xe9.TXT"));
+        p.caseMode = CaseMode::lower;
+        QCOMPARE(bytesOf(renamed(FileOps::decodeName("BAD\xffNAME.TXT"), p)), QByteArray("bad\xffname.txt"));
+        p.caseMode = CaseMode::title;
+        QCOMPARE(bytesOf(renamed(FileOps::decodeName("\xff" "abc DEF\xfe \xc3\xa9t\xc3\xa9"), p)),
+                 QByteArray("\xff""abc Def\xfe \xc3\x89t\xc3\xa9"));
+        // Valid pairs whose low half looks like an escape are text, and are case-mapped.
+        QCOMPARE(renamed(QString::fromUtf8("\xf0\x90\x93\x98"), p), QString::fromUtf8("\xf0\x90\x92\xb0")); // Osage a → A
+
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        touch(root + "/bad\xffname.txt", "data");
+        QList<RenameFile> files{{QUuid::createUuid(), FilePath::urlFromBytes(root + "/bad\xffname.txt"), {}}};
+        p.caseMode = CaseMode::upper;
+        p.keepExt = true;
+        QVERIFY(RenameEngine::performRename(RenameEngine::plannedNames(files, p), files).isEmpty());
+        QCOMPARE(readAll(root + "/BAD\xffNAME.txt"), QByteArray("data"));
+    }
+
+    // Names the file system cannot take are refused before anything is touched, with a reason.
+    void invalidNamesHaveReasons()
+    {
+        QVERIFY(RenameEngine::invalidNameReason(QString()).contains("empty"));
+        QVERIFY(RenameEngine::invalidNameReason("..").contains("not a valid"));
+        QVERIFY(RenameEngine::invalidNameReason("a/b").contains("/"));
+        QVERIFY(RenameEngine::invalidNameReason(QStringLiteral("a") + QChar(0)).contains("NUL"));
+        QVERIFY(RenameEngine::invalidNameReason(QString(128, QChar(0xE9))).contains("255 bytes")); // 256 bytes
+        QVERIFY(RenameEngine::invalidNameReason(QString(255, QLatin1Char('a'))).isEmpty());
+
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        touch(root + "/a.txt");
+        QList<RenameFile> files{{QUuid::createUuid(), FilePath::urlFromBytes(root + "/a.txt"), {}}};
+        RenamePlan plan;
+        plan.insert(files.first().id.toString(QUuid::WithoutBraces).toUpper(), QStringLiteral("x") + QChar(0) + "y");
+        const QStringList errors = RenameEngine::performRename(plan, files);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains("NUL"));
+        QCOMPARE(readAll(root + "/a.txt"), QByteArray("x"));
+        QVERIFY(!QFile::exists(dir.path() + "/x"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRenameEngine)
