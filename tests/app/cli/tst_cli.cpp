@@ -583,6 +583,21 @@ private slots:
                 bKinds << step.kind;
         QCOMPARE(bKinds, (QList<FlattenPlanStep::Kind>{FlattenPlanStep::Kind::place, FlattenPlanStep::Kind::keepExisting}));
         QVERIFY(!QFile::exists(work("dest/b.txt")));
+
+        // Two sources of one name, the later one newer: in move mode the dry run names the
+        // source that the run sends to the Trash; in copy mode only its copy is replaced.
+        QVERIFY(writeFile(work("src/sub/c.txt"), "older"));
+        QVERIFY(writeFile(work("src/sub2/c.txt"), "newer"));
+        QVERIFY(setTime(work("src/sub/c.txt"), 1000000));
+        QVERIFY(setTime(work("src/sub2/c.txt"), 4000000));
+        const FlattenPlan two = FlattenDryRun::plan({QUrl::fromLocalFile(work("src/sub")), QUrl::fromLocalFile(work("src/sub2"))},
+                                                    QUrl::fromLocalFile(work("dest")), FlattenDuplicateMode::overwriteNewest);
+        const QString moved = FlattenDryRun::describe(two, FlattenOperation::move).join('\n');
+        QVERIFY2(moved.contains(QStringLiteral("(newer; replaces %1, which goes to the Trash)").arg(work("src/sub/c.txt"))),
+                 qPrintable(moved));
+        const QString copied = FlattenDryRun::describe(two, FlattenOperation::copy).join('\n');
+        QVERIFY2(copied.contains(QStringLiteral("(newer; replaces the copy of %1)").arg(work("src/sub/c.txt"))),
+                 qPrintable(copied));
     }
 };
 
