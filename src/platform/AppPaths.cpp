@@ -1,6 +1,9 @@
 #include "platform/AppPaths.h"
 
+#include "platform/FileModes.h"
+
 #include <QDir>
+#include <QFile>
 
 namespace {
 
@@ -13,9 +16,13 @@ QString xdgDir(const char *variable, const char *fallbackBelowHome)
     return QDir::homePath() + QLatin1Char('/') + QLatin1String(fallbackBelowHome);
 }
 
+// Our own folders are private: created 0700, and one left readable by others (an older
+// version, a lax umask) loses the group's and others' bits.
 QString ensured(const QString &path)
 {
-    QDir().mkpath(path);
+    const QByteArray bytes = QFile::encodeName(path);
+    FileModes::makePrivatePath(bytes);
+    FileModes::restrictToOwner(bytes);
     return path;
 }
 

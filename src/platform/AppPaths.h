@@ -3,8 +3,8 @@
 #include <QString>
 
 // Where Perchbox keeps its state. XDG_DATA_HOME and XDG_CONFIG_HOME are honoured so that
-// tests can point them at temporary folders. Every accessor creates the folder when it
-// is missing and ignores failure.
+// tests can point them at temporary folders. Every accessor of a Perchbox folder creates it
+// when it is missing (ignoring failure) and keeps it private (0700, see FileModes).
 namespace AppPaths {
 
 // ~/.local/share/Perchbox

@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileModes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,7 +95,7 @@ bool setEnabled(bool enabled, QString *error)
         return true;
     }
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!FileModes::makePrivatePath(QFile::encodeName(folder))) {
         if (error)
             *error = QStringLiteral("Could not create the folder %1.").arg(folder);
         return false;
@@ -106,7 +107,8 @@ bool setEnabled(bool enabled, QString *error)
         return false;
     }
     QString reason;
-    if (!writeFileAtomically(path, entryText(executable), &reason)) {
+    // What the session starts in the user's name is the user's alone to change.
+    if (!writeFileAtomically(path, entryText(executable), &reason, FileAccess::ownerOnly)) {
         if (error)
             *error = QStringLiteral("Could not write %1: %2").arg(path, reason);
         return false;

@@ -1,6 +1,7 @@
 #include "platform/GeneratedFiles.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/FileModes.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,10 +22,9 @@ bool writeIfChanged(const QString &path, const QByteArray &content, bool executa
     }
     if ((!exists || current != content) && !writeFile(path, content, errors))
         return false;
-    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-        | QFileDevice::ReadOther
-        | (executable ? (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther)
-                      : QFileDevice::Permissions());
+    // Only the user needs them; nobody else may change what runs in the user's name.
+    const QFileDevice::Permissions wanted = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+        | (executable ? QFileDevice::ExeOwner : QFileDevice::Permissions());
     if (QFile::permissions(path) != wanted && !QFile::setPermissions(path, wanted)) {
         if (errors)
             errors->append(QStringLiteral("%1: cannot set permissions").arg(path));
@@ -46,7 +46,7 @@ bool readExisting(const QString &path, QByteArray *content, bool *exists, QStrin
 
 bool writeFile(const QString &path, const QByteArray &content, QStringList *errors)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    FileModes::makePrivatePath(QFile::encodeName(QFileInfo(path).absolutePath()));
     QString error;
     if (!writeFileAtomically(path, content, &error)) {
         if (errors)
