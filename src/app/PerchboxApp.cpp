@@ -5,6 +5,7 @@
 #include "app/TutorialWindow.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/Icons.h"
 #include "platform/TrayHost.h"
 #include "settings/AppSettings.h"
@@ -84,6 +85,19 @@ PerchboxApp::PerchboxApp(ShelfManager &manager, AppSettings &settings, Options o
             m_tray->showPanel();
     });
     connect(&m_settings, &AppSettings::inputMonitoringGrantedChanged, this, &PerchboxApp::updateTrayIcon);
+    // A state file that cannot be written (a full disk): said once; the state is kept in
+    // memory and written as soon as it can be.
+    connect(&m_manager, &ShelfManager::saveFailed, this, [](const QString &reason) {
+        DesktopNotifications::notify(QStringLiteral("Shelves Not Saved"),
+                                     QStringLiteral("Perchbox cannot save your shelves: %1. They are kept while "
+                                                    "Perchbox runs and saved as soon as there is room.").arg(reason));
+    });
+    connect(&m_settings.store(), &SettingsStore::saveFailed, this, [](const QString &reason) {
+        DesktopNotifications::notify(QStringLiteral("Settings Not Saved"),
+                                     QStringLiteral("Perchbox cannot save your settings and presets: %1. They are "
+                                                    "kept while Perchbox runs and saved as soon as there is room.")
+                                         .arg(reason));
+    });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         m_delegate->prepareToQuit();
         m_manager.flushPendingSave();

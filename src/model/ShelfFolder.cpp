@@ -2,6 +2,7 @@
 
 #include "model/Shelf.h"
 #include "platform/AppPaths.h"
+#include "platform/FileModes.h"
 #include "platform/FilePath.h"
 
 #include <QFile>
@@ -13,8 +14,8 @@
 
 QUrl shelfFolderURL(const QUuid &shelfId)
 {
-    const QByteArray path = ShelfFolder::shelvesRootBytes() + '/' + uuidString(shelfId).toLatin1();
-    ShelfFolder::makePath(path);
+    const QByteArray path = ShelfFolder::folderBytes(shelfId);
+    FileModes::makePrivatePath(path);
     return FilePath::urlFromBytes(path + '/');
 }
 
@@ -22,30 +23,14 @@ namespace ShelfFolder {
 
 QByteArray shelvesRootBytes()
 {
-    const QByteArray root = QFile::encodeName(AppPaths::dataHome()) + "/Perchbox/Shelves";
-    makePath(root);
+    const QByteArray root = QFile::encodeName(AppPaths::appDataDir()) + "/Shelves";
+    FileModes::makePrivatePath(root);
     return root;
 }
 
-bool makePath(const QByteArray &path)
+QByteArray folderBytes(const QUuid &shelfId)
 {
-    if (path.isEmpty())
-        return false;
-    struct stat st;
-    if (::stat(path.constData(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    // Create each missing component from the top down.
-    qsizetype from = path.startsWith('/') ? 1 : 0;
-    while (true) {
-        const qsizetype slash = path.indexOf('/', from);
-        const QByteArray part = slash < 0 ? path : path.left(slash);
-        if (!part.isEmpty() && ::mkdir(part.constData(), 0755) != 0 && errno != EEXIST)
-            return false;
-        if (slash < 0)
-            break;
-        from = slash + 1;
-    }
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return shelvesRootBytes() + '/' + uuidString(shelfId).toLatin1();
 }
 
 static int removeEntry(const char *path, const struct stat *, int type, struct FTW *)

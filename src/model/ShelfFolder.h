@@ -16,8 +16,9 @@ namespace ShelfFolder {
 // The folder that holds every shelf folder, as raw path bytes (created when missing).
 QByteArray shelvesRootBytes();
 
-// mkdir -p on raw path bytes. Returns true when the folder exists afterwards.
-bool makePath(const QByteArray &path);
+// A shelf's own folder, as raw path bytes: always made from its id under our data folder,
+// never taken from a stored location (not created here).
+QByteArray folderBytes(const QUuid &shelfId);
 
 // Removes a file, a symbolic link or a whole folder tree (without following links) by its
 // raw path. Errors are ignored; returns true when nothing is left at `path`.

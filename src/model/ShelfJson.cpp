@@ -749,7 +749,6 @@ bool readShelf(Reader &r, Shelf *out, QString *error)
     for (const auto &[has, name] : required)
         if (!has)
             return failKey(r, error, name);
-    ShelfFolder::makePath(FilePath::bytes(out->folderURL));
     return true;
 }
 
@@ -1030,8 +1029,15 @@ QByteArray encodeShelves(const QList<Shelf> &shelves)
     return w.out;
 }
 
-std::optional<QList<Shelf>> decodeShelves(QByteArrayView json, QString *error)
+// A byte-order mark some editors put at the start of UTF-8 text is not part of the JSON.
+static QByteArrayView withoutByteOrderMark(QByteArrayView json)
 {
+    return json.startsWith("\xEF\xBB\xBF") ? json.sliced(3) : json;
+}
+
+std::optional<QList<Shelf>> decodeShelves(QByteArrayView text, QString *error)
+{
+    const QByteArrayView json = withoutByteOrderMark(text);
     const auto setError = [error](const QString &message) {
         if (error)
             *error = message;
@@ -1101,9 +1107,10 @@ QByteArray encodeIdSet(const QSet<QUuid> &ids)
     return w.out;
 }
 
-std::optional<QSet<QUuid>> decodeIdSet(const QByteArray &json)
+std::optional<QSet<QUuid>> decodeIdSet(const QByteArray &text)
 {
-    Reader r(json.constData(), json.constData() + json.size());
+    const QByteArrayView json = withoutByteOrderMark(text);
+    Reader r(json.data(), json.data() + json.size());
     if (r.peek() != '[')
         return std::nullopt;
     r.beginArray();

@@ -34,13 +34,13 @@ std::optional<ShelfColorData> decodeColor(const QJsonValue &value, QString *erro
 std::optional<ShelfFile> decodeFile(const QJsonValue &value, QString *error = nullptr);
 std::optional<ShelfFavoriteDestination> decodeDestination(const QJsonValue &value, QString *error = nullptr);
 std::optional<ShelfFavoriteAction> decodeFavorite(const QJsonValue &value, QString *error = nullptr);
-// Also creates the shelf's folder when it is missing (failure ignored).
+// Creates nothing: the shelf's folder is made from its id by the shelf manager.
 std::optional<Shelf> decodeShelf(const QJsonValue &value, QString *error = nullptr);
 
 // "shelves.json": a compact JSON array of shelves, in list order.
 QByteArray encodeShelves(const QList<Shelf> &shelves);
 // Fails as a whole when the text is not a JSON array or any entry fails.
-// Large lists are decoded on several threads.
+// Large lists are decoded on several threads. A UTF-8 byte-order mark at the start is skipped.
 std::optional<QList<Shelf>> decodeShelves(QByteArrayView json, QString *error = nullptr);
 
 // "openShelves.json" / "hidden-shelf-ids.json": an array of upper-case id strings.

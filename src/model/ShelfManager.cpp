@@ -6,6 +6,7 @@
 #include "model/ShelfJson.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileModes.h"
 #include "platform/FileBookmark.h"
 #include "platform/FilePath.h"
 #include "platform/NotificationCenter.h"
@@ -32,19 +33,19 @@ qint64 steadyMilliseconds()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Reads a state file. Returns false when the file is missing or empty (nothing to keep);
-// sets `damaged` when it is there but cannot be read.
+// Reads a state file. Returns false when there is nothing to use; sets `damaged` when the
+// file is there but cannot be used — unreadable, or empty or blank, which no save of ours
+// ever leaves (a full disk did, once) — so that it is moved aside before it is replaced.
 bool readStateFile(const QString &path, QByteArray *data, bool *damaged)
 {
     *damaged = false;
-    QFileInfo info(path);
-    if (!info.exists() || (info.isFile() && info.size() == 0))
+    if (!QFileInfo::exists(path))
         return false;
-    if (!readWholeFile(path, data)) {
+    if (!readWholeFile(path, data) || data->trimmed().isEmpty()) {
         *damaged = true;
         return false;
     }
-    return !data->trimmed().isEmpty();
+    return true;
 }
 
 // A whole state file for reading: mapped into memory when possible (the shelf list can run
@@ -52,13 +53,12 @@ bool readStateFile(const QString &path, QByteArray *data, bool *damaged)
 class StateFileContent
 {
 public:
-    // False when the file is missing or empty; sets `damaged` when it exists but cannot be read.
+    // False when there is nothing to use; sets `damaged` as readStateFile does.
     bool open(const QString &path, bool *damaged)
     {
         *damaged = false;
         m_file.setFileName(path);
-        const QFileInfo info(path);
-        if (!info.exists() || (info.isFile() && info.size() == 0))
+        if (!QFileInfo::exists(path))
             return false;
         if (!m_file.open(QIODevice::ReadOnly)) {
             *damaged = true;
@@ -68,16 +68,16 @@ public:
         if (size > 0) {
             if (uchar *p = m_file.map(0, size)) {
                 m_view = QByteArrayView(reinterpret_cast<const char *>(p), size);
-                return true;
+                return true; // a blank file fails to decode and counts as damaged
             }
         }
         m_data = m_file.readAll();
-        if (m_file.error() != QFile::NoError) {
+        if (m_file.error() != QFile::NoError || m_data.trimmed().isEmpty()) {
             *damaged = true;
             return false;
         }
         m_view = m_data;
-        return !m_data.trimmed().isEmpty();
+        return true;
     }
     QByteArrayView view() const { return m_view; }
 
@@ -130,6 +130,12 @@ ShelfManager::ShelfManager(QObject *parent)
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kSaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, &ShelfManager::saveShelves);
+    m_deadlineTimer.setSingleShot(true);
+    m_deadlineTimer.setInterval(kMaxSaveDelayMs);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, &ShelfManager::saveShelves);
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(kRetryDelayMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, &ShelfManager::retryFailedSaves);
 
     loadAll();
 
@@ -195,6 +201,10 @@ void ShelfManager::loadAll()
             damaged = true;
     }
     m_shelvesDamaged = damaged;
+    // A shelf's own folder is always the one named by its id under our data folder; the
+    // stored location is not trusted (a crafted file could name any folder).
+    for (Shelf &s : m_shelves)
+        s.folderURL = shelfFolderURL(s.id);
 
     const auto readIds = [](const QString &path, QSet<QUuid> *out, bool *damaged) {
         QByteArray bytes;
@@ -228,12 +238,16 @@ void ShelfManager::shelvesDidChange()
 {
     ++m_generation;
     emit shelvesChanged();
-    m_saveTimer.start(); // restarts: one write 300 ms after the last change
+    // One write 300 ms after the last change of a burst, but a steady stream of changes is
+    // still written 2 s after the first one.
+    m_saveTimer.start();
+    if (!m_deadlineTimer.isActive())
+        m_deadlineTimer.start();
 }
 
 bool ShelfManager::prepareShelvesFile()
 {
-    QDir().mkpath(m_dataDir);
+    FileModes::makePrivatePath(QFile::encodeName(m_dataDir));
     if (!m_shelvesDamaged)
         return true;
     const auto moved = moveAside(shelvesFilePath());
@@ -247,53 +261,130 @@ bool ShelfManager::prepareShelvesFile()
 void ShelfManager::saveShelves()
 {
     m_saveTimer.stop();
-    if (!prepareShelvesFile())
+    m_deadlineTimer.stop();
+    const quint64 sequence = ++m_writeSequence;
+    if (!prepareShelvesFile()) {
+        shelvesWriteDone(sequence, false, QStringLiteral("The damaged file %1 cannot be moved aside").arg(shelvesFilePath()));
         return;
+    }
     const QList<Shelf> snapshot = m_shelves;
     const QString path = shelvesFilePath();
-    m_writer.start([this, snapshot, path] {
+    m_writer.start([this, snapshot, path, sequence] {
         const BackgroundPriority background;
-        const bool ok = writeFileAtomically(path, ShelfJson::encodeShelves(snapshot));
+        QString error;
+        const bool ok = writeFileAtomically(path, ShelfJson::encodeShelves(snapshot), &error, FileAccess::ownerOnly);
         m_writeCount.fetch_add(1);
+        m_writerLastOk.store(ok);
         // The destructor waits for the writer, so `this` is alive here.
-        QMetaObject::invokeMethod(this, [this, ok] { emit shelvesSaved(ok); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, sequence, ok, error] { shelvesWriteDone(sequence, ok, error); },
+                                  Qt::QueuedConnection);
     });
 }
 
 void ShelfManager::writeShelvesNow(const QList<Shelf> &snapshot)
 {
-    if (!prepareShelvesFile())
+    const quint64 sequence = ++m_writeSequence;
+    if (!prepareShelvesFile()) {
+        shelvesWriteDone(sequence, false, QStringLiteral("The damaged file %1 cannot be moved aside").arg(shelvesFilePath()));
         return;
-    const bool ok = writeFileAtomically(shelvesFilePath(), ShelfJson::encodeShelves(snapshot));
+    }
+    QString error;
+    const bool ok = writeFileAtomically(shelvesFilePath(), ShelfJson::encodeShelves(snapshot), &error,
+                                        FileAccess::ownerOnly);
     m_writeCount.fetch_add(1);
+    m_writerLastOk.store(ok);
+    shelvesWriteDone(sequence, ok, error);
+}
+
+void ShelfManager::shelvesWriteDone(quint64 sequence, bool ok, const QString &error)
+{
+    // The result of an older write that arrives after a newer one changes nothing.
+    if (sequence > m_resultSequence) {
+        m_resultSequence = sequence;
+        m_shelvesFailed = !ok;
+        noteSaveResult(ok, error);
+    }
     emit shelvesSaved(ok);
+}
+
+void ShelfManager::saveShelvesAtOnce()
+{
+    m_saveTimer.stop();
+    m_deadlineTimer.stop();
+    m_writer.waitForDone();
+    writeShelvesNow(m_shelves);
 }
 
 void ShelfManager::flushPendingSave()
 {
-    const bool pending = m_saveTimer.isActive();
+    const bool pending = m_saveTimer.isActive() || m_deadlineTimer.isActive();
     m_saveTimer.stop();
+    m_deadlineTimer.stop();
     m_writer.waitForDone();
-    if (pending)
+    // The writer's last result may still be on its way to this thread: read it directly.
+    if (pending || m_shelvesFailed || !m_writerLastOk.load())
         writeShelvesNow(m_shelves);
+    if (m_openFailed)
+        saveOpenShelfIDs();
+    if (m_hiddenFailed)
+        saveHiddenShelfIDs();
 }
 
-void ShelfManager::writeIdFile(const QString &path, const QSet<QUuid> &ids, bool *damaged)
+bool ShelfManager::writeIdFile(const QString &path, const QSet<QUuid> &ids, bool *damaged, bool *failed)
 {
-    QDir().mkpath(m_dataDir);
+    FileModes::makePrivatePath(QFile::encodeName(m_dataDir));
+    QString error;
+    bool ok = true;
     if (*damaged) {
-        if (!moveAside(path))
-            return;
-        *damaged = false;
+        if (moveAside(path)) {
+            *damaged = false;
+        } else {
+            ok = false;
+            error = QStringLiteral("The damaged file %1 cannot be moved aside").arg(path);
+        }
     }
-    writeFileAtomically(path, ShelfJson::encodeIdSet(ids));
+    if (ok)
+        ok = writeFileAtomically(path, ShelfJson::encodeIdSet(ids), &error, FileAccess::ownerOnly);
+    *failed = !ok;
+    noteSaveResult(ok, error);
+    return ok;
 }
 
-void ShelfManager::saveOpenShelfIDs() { writeIdFile(openShelvesFilePath(), m_openShelfIDs, &m_openDamaged); }
+void ShelfManager::saveOpenShelfIDs()
+{
+    writeIdFile(openShelvesFilePath(), m_openShelfIDs, &m_openDamaged, &m_openFailed);
+}
 
 void ShelfManager::saveHiddenShelfIDs()
 {
-    writeIdFile(hiddenShelvesFilePath(), m_userHiddenShelfIDs, &m_hiddenDamaged);
+    writeIdFile(hiddenShelvesFilePath(), m_userHiddenShelfIDs, &m_hiddenDamaged, &m_hiddenFailed);
+}
+
+void ShelfManager::noteSaveResult(bool ok, const QString &error)
+{
+    if (!hasFailedSave()) {
+        m_retryTimer.stop();
+        m_failureReported = false; // the next failure is news again
+        return;
+    }
+    if (!ok && !m_failureReported) {
+        m_failureReported = true;
+        qWarning("Perchbox cannot save its shelves (%s); they are kept and saved again once possible",
+                 qPrintable(error));
+        emit saveFailed(error);
+    }
+    if (!m_retryTimer.isActive())
+        m_retryTimer.start();
+}
+
+void ShelfManager::retryFailedSaves()
+{
+    if (m_shelvesFailed && !m_saveTimer.isActive())
+        saveShelves();
+    if (m_openFailed)
+        saveOpenShelfIDs();
+    if (m_hiddenFailed)
+        saveHiddenShelfIDs();
 }
 
 // ---- visibility ----
@@ -368,8 +459,7 @@ QUuid ShelfManager::createShelf()
     m_lastAddShelfTime = now;
     const Shelf shelf = Shelf::make(ShelfDefaults::newShelfName, ShelfColorData::systemBlue(),
                                     ShelfDefaults::newShelfIcon);
-    m_shelves.append(shelf);
-    shelvesDidChange();
+    appendShelf(shelf);
     openShelf(shelf.id);
     emit showShelfWindowRequested(shelf.id);
     return shelf.id;
@@ -378,25 +468,19 @@ QUuid ShelfManager::createShelf()
 void ShelfManager::appendShelf(const Shelf &shelf)
 {
     m_shelves.append(shelf);
+    m_shelves.last().folderURL = shelfFolderURL(shelf.id);
     shelvesDidChange();
-}
-
-bool ShelfManager::folderIsInsideShelvesRoot(const QByteArray &standardizedFolder) const
-{
-    const QByteArray root = FilePath::standardized(ShelfFolder::shelvesRootBytes());
-    return standardizedFolder.startsWith(root + '/');
+    // A new shelf is on disk before anything refers to it (the open ids, files sent to it),
+    // so that a crash right after cannot leave an id without its shelf, and the next start
+    // finds the "Inbox" made now instead of making another.
+    saveShelvesAtOnce();
 }
 
 void ShelfManager::removeShelfFolder(const Shelf &shelf)
 {
-    // Only ever inside our own "Shelves" folder, whatever the file says the folder is.
-    const QByteArray stored = FilePath::standardized(FilePath::bytes(shelf.folderURL));
-    if (!stored.isEmpty() && folderIsInsideShelvesRoot(stored))
-        ShelfFolder::removeTree(stored);
-    const QByteArray canonical =
-        FilePath::standardized(ShelfFolder::shelvesRootBytes() + '/' + uuidString(shelf.id).toLatin1());
-    if (canonical != stored)
-        ShelfFolder::removeTree(canonical);
+    // Always the folder made from the id inside our own "Shelves" folder, whatever the stored
+    // location says.
+    ShelfFolder::removeTree(ShelfFolder::folderBytes(shelf.id));
 }
 
 void ShelfManager::deleteShelf(const QUuid &id)
@@ -610,22 +694,26 @@ bool ShelfManager::isOwnedFile(const QUrl &url) const
     const QByteArray path = FilePath::standardized(FilePath::bytes(url));
     if (path.isEmpty() || !path.startsWith('/'))
         return false;
-    for (const Shelf &s : m_shelves) {
-        const QByteArray folder = FilePath::standardized(FilePath::bytes(s.folderURL));
-        if (folder.isEmpty() || folder == "/" || !folderIsInsideShelvesRoot(folder))
-            continue;
-        if (!path.startsWith(folder + '/'))
-            continue;
-        // The text says "inside"; make sure no symbolic link inside the shelf folder leads
-        // the path somewhere else.
-        const QByteArray realFolder = realPath(folder);
-        const QByteArray realParent = realPath(parentOf(path));
-        if (realFolder.isEmpty() || realParent.isEmpty())
-            continue;
-        if (realParent == realFolder || realParent.startsWith(realFolder + '/'))
-            return true;
-    }
-    return false;
+    // Owned files lie inside "Shelves/<ID>/" for the id of a shelf we have; the stored
+    // folder location of a shelf plays no part.
+    const QByteArray root = FilePath::standardized(ShelfFolder::shelvesRootBytes());
+    if (!path.startsWith(root + '/'))
+        return false;
+    const qsizetype from = root.size() + 1;
+    const qsizetype slash = path.indexOf('/', from);
+    if (slash < 0)
+        return false;
+    const QByteArray name = path.mid(from, slash - from);
+    const QUuid id = QUuid::fromString(QLatin1String(name));
+    if (id.isNull() || uuidString(id).toLatin1() != name || indexOfShelf(id) < 0)
+        return false;
+    // The text says "inside"; make sure no symbolic link inside the shelf folder leads the
+    // path somewhere else.
+    const QByteArray realFolder = realPath(root + '/' + name);
+    const QByteArray realParent = realPath(parentOf(path));
+    if (realFolder.isEmpty() || realParent.isEmpty())
+        return false;
+    return realParent == realFolder || realParent.startsWith(realFolder + '/');
 }
 
 bool ShelfManager::deleteOwnedFile(const QUrl &url)

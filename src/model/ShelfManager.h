@@ -22,8 +22,15 @@
 // the app-data folder ($XDG_DATA_HOME/Perchbox):
 //
 //   "shelves.json"          the shelves, written 300 ms after the last change of a burst
+//                           (and at most 2 s after the first unsaved one; at once when a
+//                           shelf is created)
 //   "openShelves.json"      the open ids, written at once on every change
 //   "hidden-shelf-ids.json" the hidden ids, written at once on every change
+//
+// The files are private (0600) and written atomically. A write that fails (a full disk)
+// leaves the old file as it was, keeps the state in memory, is reported once through
+// saveFailed() and is tried again every few seconds until it succeeds. A file found empty or
+// unreadable at start is moved aside ("<name>.damaged-<time>") before anything replaces it.
 //
 // Main thread only. Each published field has a change signal that fires after every
 // change. Views edit shelves through updateShelf() and the convenience operations; every
@@ -50,6 +57,8 @@ public:
     using MonotonicClock = std::function<qint64()>;
 
     static constexpr int kSaveDelayMs = 300;
+    static constexpr int kMaxSaveDelayMs = 2000; // whatever follows the first unsaved change
+    static constexpr int kRetryDelayMs = 5000;   // after a failed write
     static constexpr qint64 kCreateShelfThrottleMs = 400;
     static constexpr int kDeleteDelayMs = 50;
     static constexpr int kAddBatchSize = 64;
@@ -88,10 +97,12 @@ public:
     void saveShelves();
     void saveOpenShelfIDs();
     void saveHiddenShelfIDs();
-    // Writes a pending debounced save now and waits until every shelf-list write is on
-    // disk. Call at quit (the destructor calls it too).
+    // Writes a pending debounced save (or one that failed) now and waits until every
+    // shelf-list write is on disk. Call at quit (the destructor calls it too).
     void flushPendingSave();
     bool hasPendingSave() const { return m_saveTimer.isActive(); }
+    // True while a write of one of the three files has failed and is waiting to be retried.
+    bool hasFailedSave() const { return m_shelvesFailed || m_openFailed || m_hiddenFailed; }
     // How many times "shelves.json" has been written (successfully or not) so far.
     int shelvesWriteCount() const { return m_writeCount.load(); }
     // Where a damaged "shelves.json" was moved before it was replaced (empty when none).
@@ -155,6 +166,9 @@ signals:
     void addFilesFinished(const QUuid &shelfID);
     // A write of "shelves.json" finished (delivered on the main thread).
     void shelvesSaved(bool ok);
+    // A state file could not be written (the first failure after a success; retries that
+    // fail again are not reported). The state stays in memory and is written once possible.
+    void saveFailed(const QString &message);
 
 private:
     struct AddedEntry {
@@ -174,10 +188,13 @@ private:
     void bumpVisibility();
     void deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, const QSet<QUrl> &knownUrls, bool last);
     void removeShelfFolder(const Shelf &shelf);
-    bool folderIsInsideShelvesRoot(const QByteArray &standardizedFolder) const;
     bool prepareShelvesFile();
     void writeShelvesNow(const QList<Shelf> &snapshot);
-    void writeIdFile(const QString &path, const QSet<QUuid> &ids, bool *damaged);
+    void shelvesWriteDone(quint64 sequence, bool ok, const QString &error);
+    void saveShelvesAtOnce();
+    bool writeIdFile(const QString &path, const QSet<QUuid> &ids, bool *damaged, bool *failed);
+    void noteSaveResult(bool ok, const QString &error);
+    void retryFailedSaves();
     int maxFilesPerShelf() const;
 
     Hooks m_hooks;
@@ -190,16 +207,27 @@ private:
     qint64 m_windowVisibilityVersion = 0;
     std::optional<qint64> m_lastAddShelfTime; // empty: the distant past
 
-    QTimer m_saveTimer;
+    QTimer m_saveTimer;     // 300 ms after the last change
+    QTimer m_deadlineTimer; // 2 s after the first unsaved change
+    QTimer m_retryTimer;
     QThreadPool m_writer; // one thread: shelf-list writes happen in order
     QThreadPool m_intake; // prepares added files (bookmarks) at background priority
     std::atomic<int> m_writeCount{0};
+    std::atomic<bool> m_writerLastOk{true};
+    quint64 m_writeSequence = 0;  // writes of the shelf list started
+    quint64 m_resultSequence = 0; // the newest write whose result has been taken
 
     // A file that was there but could not be read is moved aside before it is replaced.
     bool m_shelvesDamaged = false;
     bool m_openDamaged = false;
     bool m_hiddenDamaged = false;
     QString m_damagedBackupPath;
+
+    // Writes that failed and wait for a retry; whether that has been reported.
+    bool m_shelvesFailed = false;
+    bool m_openFailed = false;
+    bool m_hiddenFailed = false;
+    bool m_failureReported = false;
 
     quint64 m_generation = 0; // bumped on every change of the shelf list
     quint64 m_nextJobID = 1;

@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileModes.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QThread>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -68,9 +70,16 @@ qint64 leadingInteger(const QString &text)
 
 } // namespace
 
+static std::atomic<bool> s_sharedReadOnly{false};
+
+void SettingsStore::makeSharedReadOnly()
+{
+    s_sharedReadOnly = true;
+}
+
 SettingsStore &SettingsStore::shared()
 {
-    static SettingsStore store(defaultPath());
+    static SettingsStore store(defaultPath(), nullptr, s_sharedReadOnly ? Access::readOnly : Access::readWrite);
     static const bool connected = [] {
         if (QCoreApplication::instance())
             QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &store,
@@ -86,8 +95,8 @@ QString SettingsStore::defaultPath()
     return AppPaths::configDir() + QStringLiteral("/settings.json");
 }
 
-SettingsStore::SettingsStore(const QString &filePath, QObject *parent)
-    : QObject(parent), m_path(filePath)
+SettingsStore::SettingsStore(const QString &filePath, QObject *parent, Access access)
+    : QObject(parent), m_path(filePath), m_access(access)
 {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveDelayMs);
@@ -105,6 +114,10 @@ void SettingsStore::load()
     QByteArray bytes;
     if (!QFileInfo::exists(m_path))
         return; // a fresh start
+    // Presets hold archive passwords: a file left readable by others (an older version, a lax
+    // umask) becomes private.
+    if (!isReadOnly())
+        FileModes::restrictToOwner(QFile::encodeName(m_path));
     if (!readWholeFile(m_path, &bytes)) {
         // Unreadable (permissions, a folder in its place): keep it out of the way of the
         // next save rather than replace it.
@@ -181,7 +194,7 @@ void SettingsStore::load()
     }
     // Keep a copy of a file with unreadable entries, then write the cleaned file soon so
     // that the next start does not copy it again.
-    if (skippedSome) {
+    if (skippedSome && !isReadOnly()) {
         moveAsideDamaged(true);
         m_dirty = true;
         m_saveTimer.start();
@@ -190,6 +203,8 @@ void SettingsStore::load()
 
 void SettingsStore::moveAsideDamaged(bool keepOriginal)
 {
+    if (isReadOnly())
+        return;
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = m_path + QStringLiteral(".damaged-") + stamp;
     for (int n = 2; QFileInfo::exists(target); ++n)
@@ -323,17 +338,18 @@ void SettingsStore::remove(const QString &key)
     scheduleSave();
 }
 
-void SettingsStore::scheduleSave()
+void SettingsStore::scheduleSave(int delayMs)
 {
-    if (QThread::currentThread() == thread()) {
-        if (!m_saveTimer.isActive())
-            m_saveTimer.start();
+    if (isReadOnly())
         return;
-    }
-    QMetaObject::invokeMethod(this, [this] {
+    const auto start = [this, delayMs] {
         if (!m_saveTimer.isActive())
-            m_saveTimer.start();
-    }, Qt::QueuedConnection);
+            m_saveTimer.start(delayMs);
+    };
+    if (QThread::currentThread() == thread())
+        start();
+    else
+        QMetaObject::invokeMethod(this, start, Qt::QueuedConnection);
 }
 
 bool SettingsStore::isDirty() const
@@ -381,16 +397,29 @@ bool SettingsStore::flush(QString *error)
 {
     if (QThread::currentThread() == thread())
         m_saveTimer.stop();
+    if (isReadOnly())
+        return true;
     QMutexLocker lock(&m_mutex);
     if (!m_dirty)
         return true;
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    FileModes::makePrivatePath(QFile::encodeName(QFileInfo(m_path).absolutePath()));
     QString reason;
-    if (!writeFileAtomically(m_path, serialize(), &reason)) {
+    if (!writeFileAtomically(m_path, serialize(), &reason, FileAccess::ownerOnly)) {
         if (error)
             *error = reason;
+        const bool report = !m_failureReported;
+        m_failureReported = true;
+        lock.unlock();
+        // Try again later (also when nothing else changes); tell once.
+        scheduleSave(retryDelayMs);
+        if (report) {
+            qWarning("Perchbox cannot save its settings (%s); they are kept and saved again once possible",
+                     qPrintable(reason));
+            emit saveFailed(reason);
+        }
         return false;
     }
     m_dirty = false;
+    m_failureReported = false;
     return true;
 }

@@ -19,8 +19,14 @@
 //
 // Writes are cheap: they change memory, mark the store dirty and schedule a save a short
 // moment later; flush() saves at once, and the destructor saves what is pending. The file
-// is replaced atomically. A file that cannot be read as a settings file is moved aside as
-// "settings.json.damaged-<time>" and the store starts empty, so nothing the user had is lost.
+// is replaced atomically and is private (0600: presets hold archive passwords). A save that
+// fails (a full disk) leaves the old file as it was, keeps the changes, is reported once
+// through saveFailed() and is tried again every few seconds. A file that cannot be read as a
+// settings file (also an empty one) is moved aside as "settings.json.damaged-<time>" and the
+// store starts empty, so nothing the user had is lost.
+//
+// A read-only store (the command line's listings and tool runs) never touches the file: it
+// neither saves nor sets a damaged file aside; changes stay in memory.
 //
 // File format:
 //   {"format": 1, "values": {"key": {"type": "int", "value": 42}, …}}
@@ -33,13 +39,16 @@ class SettingsStore : public QObject
     Q_OBJECT
 public:
     enum class Type { boolean, integer, real, string, data };
+    enum class Access { readWrite, readOnly };
 
     // The process-wide store at defaultPath().
     static SettingsStore &shared();
+    // Makes shared() read-only; call before its first use (the command line does).
+    static void makeSharedReadOnly();
     // <config dir>/settings.json
     static QString defaultPath();
 
-    explicit SettingsStore(const QString &filePath, QObject *parent = nullptr);
+    explicit SettingsStore(const QString &filePath, QObject *parent = nullptr, Access access = Access::readWrite);
     ~SettingsStore() override;
 
     QString filePath() const { return m_path; }
@@ -69,16 +78,21 @@ public:
     void remove(const QString &key);
 
     // Writes pending changes now. Returns false (with a reason) when the file cannot be
-    // written; the changes stay pending and the next write or flush tries again.
+    // written; the changes stay pending and are tried again a few seconds later. A read-only
+    // store writes nothing and returns true.
     bool flush(QString *error = nullptr);
     bool isDirty() const;
+    bool isReadOnly() const { return m_access == Access::readOnly; }
 
-    // Delay between a write and the automatic save.
+    // Delay between a write and the automatic save; and before a failed save is retried.
     static constexpr int saveDelayMs = 300;
+    static constexpr int retryDelayMs = 5000;
 
 signals:
     // A value was set or removed (emitted on the thread that made the change).
     void valueChanged(const QString &key);
+    // The file could not be written (the first failure after a success).
+    void saveFailed(const QString &message);
 
 private:
     struct Entry {
@@ -89,12 +103,14 @@ private:
 
     void load();
     void put(const QString &key, Entry entry);
-    void scheduleSave();
+    void scheduleSave(int delayMs = saveDelayMs);
     QByteArray serialize() const; // caller holds m_mutex
     void moveAsideDamaged(bool keepOriginal);
 
     QString m_path;
+    Access m_access = Access::readWrite;
     QString m_damagedBackup;
+    bool m_failureReported = false;
     mutable QMutex m_mutex;
     QHash<QString, Entry> m_values;
     bool m_dirty = false;

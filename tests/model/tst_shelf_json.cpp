@@ -141,14 +141,29 @@ private slots:
         QVERIFY(!ShelfJson::encode(ShelfFavoriteDestination{"/x", {}}).contains("bookmarkData"));
     }
 
-    void shelfFolderIsCreatedOnRead()
+    void readingCreatesNoFolder()
     {
+        // A crafted folderURL must not make us create folders anywhere; the shelf manager
+        // makes each shelf's folder from its id.
         const QString id = "0A1B2C3D-0000-4000-8000-0000000000FF";
-        const QString folder = m_home.path() + "/Perchbox/Shelves/" + id;
-        QVERIFY(!QFileInfo::exists(folder));
-        QVERIFY(decodeOne(minimalShelf(id)));
-        QVERIFY(QFileInfo(folder).isDir());
-        QCOMPARE(shelfFolderURL(QUuid::fromString(id)).toString(), "file://" + folder + "/");
+        const QString elsewhere = m_home.path() + "/anywhere/deep";
+        QJsonObject shelf = minimalShelf(id);
+        shelf["folderURL"] = QString::fromLatin1(FilePath::urlFromPath(elsewhere + "/").toEncoded());
+        QVERIFY(decodeOne(shelf));
+        QVERIFY(!QFileInfo::exists(m_home.path() + "/anywhere"));
+        QVERIFY(!QFileInfo::exists(m_home.path() + "/Perchbox/Shelves/" + id));
+    }
+
+    void byteOrderMarkIsSkipped()
+    {
+        const QByteArray json = QJsonDocument(QJsonArray{minimalShelf()}).toJson(QJsonDocument::Compact);
+        const auto shelves = ShelfJson::decodeShelves("\xEF\xBB\xBF" + json);
+        QVERIFY(shelves);
+        QCOMPARE(shelves->size(), 1);
+        const QUuid id = QUuid::createUuid();
+        QCOMPARE(ShelfJson::decodeIdSet("\xEF\xBB\xBF[\"" + id.toByteArray(QUuid::WithoutBraces) + "\"]"),
+                 std::optional<QSet<QUuid>>(QSet<QUuid>{id}));
+        QVERIFY(!ShelfJson::decodeShelves("\xEF\xBB")); // half a mark is damage
     }
 
     void lenientShelfKeys()

@@ -1,6 +1,7 @@
 #include "model/ShelfFolder.h"
 #include "model/ShelfJson.h"
 #include "model/ShelfManager.h"
+#include "platform/AtomicFile.h"
 #include "platform/FilePath.h"
 #include "platform/NotificationCenter.h"
 
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 // The shelf manager against a temporary XDG data folder.
 class TestShelfManager : public QObject
@@ -67,6 +69,7 @@ class TestShelfManager : public QObject
 private slots:
     void cleanup()
     {
+        AtomicFileFaults::setHook({});
         // Names that are not valid UTF-8 are beyond QTemporaryDir's clean-up.
         if (m_files)
             ShelfFolder::removeTree(QFile::encodeName(m_files->path()));
@@ -96,16 +99,17 @@ private slots:
         ShelfManager m;
         QSignalSpy changed(&m, &ShelfManager::shelvesChanged);
         const QUuid id = newShelf(m);
+        QCOMPARE(m.shelvesWriteCount(), 1); // a new shelf is written at once
         for (int i = 0; i < 10; ++i) {
             m.renameShelf(id, QString("Name %1").arg(i));
             QTest::qWait(20);
         }
         QCOMPARE(changed.size(), 11);
-        QCOMPARE(m.shelvesWriteCount(), 0); // still inside the burst
+        QCOMPARE(m.shelvesWriteCount(), 1); // still inside the burst
         QSignalSpy saved(&m, &ShelfManager::shelvesSaved);
         QVERIFY(saved.wait(2000));
         QTest::qWait(400);
-        QCOMPARE(m.shelvesWriteCount(), 1);
+        QCOMPARE(m.shelvesWriteCount(), 2);
         const auto onDisk = ShelfJson::decodeShelves(readFile(dataDir() + "/shelves.json"));
         QVERIFY(onDisk);
         QCOMPARE(onDisk->first().name, QString("Name 9"));
@@ -116,7 +120,8 @@ private slots:
         QUuid id;
         {
             ShelfManager m;
-            id = newShelf(m, "Kept");
+            id = newShelf(m, "New");
+            m.renameShelf(id, "Kept");
             QVERIFY(m.hasPendingSave());
         }
         ShelfManager again;
@@ -458,6 +463,187 @@ private slots:
         });
         QCOMPARE(m.shelf(b)->tuckedEdge, std::optional<TuckEdge>(TuckEdge::left));
         Q_UNUSED(a);
+    }
+
+    // A full disk: every write fails. The three files stay as they were byte for byte, the
+    // state stays in memory, the failure is told once, and everything is written by the
+    // retry once there is room again — without another change.
+    void fullDiskKeepsStateFiles()
+    {
+        QUuid id;
+        {
+            ShelfManager m;
+            id = newShelf(m, "Sixty");
+            addAndWait(m, makeFiles(60), id);
+            m.openShelf(id);
+        }
+        const QByteArray shelves = readFile(dataDir() + "/shelves.json");
+        const QByteArray open = readFile(dataDir() + "/openShelves.json");
+        QVERIFY(shelves.size() > 6000);
+
+        AtomicFileFaults::setHook([](AtomicFileFaults::Step step, qint64 *) {
+            return step == AtomicFileFaults::Step::write ? ENOSPC : 0;
+        });
+        ShelfManager m;
+        QSignalSpy failed(&m, &ShelfManager::saveFailed);
+        addAndWait(m, makeFiles(3, "more"), id);
+        const QUuid inbox = newShelf(m, "Inbox");
+        m.openShelf(inbox);
+        m.hideShelf(id);
+        QTRY_VERIFY(m.hasFailedSave() && !m.hasPendingSave());
+        m.flushPendingSave(); // the quit path tries once more
+        QCOMPARE(readFile(dataDir() + "/shelves.json"), shelves);
+        QCOMPARE(readFile(dataDir() + "/openShelves.json"), open);
+        QVERIFY(!QFileInfo::exists(dataDir() + "/hidden-shelf-ids.json"));
+        QCOMPARE(QDir(dataDir()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"openShelves.json", "shelves.json"})); // no temporary files left
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(m.shelf(id)->files.size(), 63);
+        QVERIFY(m.shelf(inbox) && m.isShelfOpen(inbox) && m.isShelfHidden(id));
+
+        AtomicFileFaults::setHook({});
+        QTRY_VERIFY_WITH_TIMEOUT(!m.hasFailedSave(), 3 * ShelfManager::kRetryDelayMs);
+        const auto onDisk = ShelfJson::decodeShelves(readFile(dataDir() + "/shelves.json"));
+        QVERIFY(onDisk && onDisk->size() == 2);
+        QCOMPARE(onDisk->first().files.size(), 63);
+        QCOMPARE(*ShelfJson::decodeIdSet(readFile(dataDir() + "/openShelves.json")), (QSet<QUuid>{id, inbox}));
+        QCOMPARE(*ShelfJson::decodeIdSet(readFile(dataDir() + "/hidden-shelf-ids.json")), QSet<QUuid>{id});
+        QCOMPARE(failed.size(), 1);
+    }
+
+    // No save of ours leaves an empty file. One found at start (what a full disk left
+    // before) is set aside like a damaged one, not taken for "no shelves" and replaced.
+    void emptyStateFilesAreSetAside()
+    {
+        writeFile(dataDir() + "/shelves.json", "");
+        writeFile(dataDir() + "/openShelves.json", "");
+        writeFile(dataDir() + "/hidden-shelf-ids.json", " \n");
+        ShelfManager m;
+        QVERIFY(m.shelves().isEmpty());
+        const QUuid id = newShelf(m, "Fresh");
+        QVERIFY(!m.damagedShelvesBackupPath().isEmpty());
+        QCOMPARE(readFile(m.damagedShelvesBackupPath()), QByteArray());
+        m.openShelf(id);
+        m.hideShelf(id);
+        for (const char *name : {"shelves.json", "openShelves.json", "hidden-shelf-ids.json"})
+            QCOMPARE(QDir(dataDir()).entryList({QString::fromLatin1(name) + ".damaged-*"}).size(), 1);
+        QCOMPARE(*ShelfJson::decodeIdSet(readFile(dataDir() + "/openShelves.json")), QSet<QUuid>{id});
+    }
+
+    // Some editors put a byte-order mark before the text: the files load as they are.
+    void byteOrderMarkLoads()
+    {
+        QUuid id;
+        {
+            ShelfManager m;
+            id = newShelf(m, "Marked");
+        }
+        const QByteArray bom("\xEF\xBB\xBF");
+        writeFile(dataDir() + "/shelves.json", bom + readFile(dataDir() + "/shelves.json"));
+        writeFile(dataDir() + "/openShelves.json", bom + "[\"" + uuidString(id).toLatin1() + "\"]");
+        ShelfManager m;
+        QCOMPARE(m.shelves().size(), 1);
+        QCOMPARE(m.shelf(id)->name, QString("Marked"));
+        QVERIFY(m.isShelfOpen(id));
+        m.renameShelf(id, "Still marked");
+        m.closeShelf(id);
+        m.flushPendingSave();
+        QVERIFY(m.damagedShelvesBackupPath().isEmpty());
+        QVERIFY(QDir(dataDir()).entryList({"*.damaged-*"}).isEmpty());
+    }
+
+    // Changes closer together than the 300 ms delay never let it run out: the list is still
+    // written, 2 s after the first unsaved change.
+    void steadyStreamIsSaved()
+    {
+        ShelfManager m;
+        const QUuid id = newShelf(m);
+        const int before = m.shelvesWriteCount();
+        QElapsedTimer clock;
+        clock.start();
+        int changes = 0;
+        while (m.shelvesWriteCount() == before && clock.elapsed() < 6000) {
+            m.renameShelf(id, QString("Change %1").arg(++changes));
+            QTest::qWait(100);
+        }
+        QVERIFY2(m.shelvesWriteCount() > before, "a steady stream of changes was never saved");
+        m.flushPendingSave();
+        const auto onDisk = ShelfJson::decodeShelves(readFile(dataDir() + "/shelves.json"));
+        QVERIFY(onDisk && onDisk->first().name.startsWith("Change "));
+    }
+
+    // A new shelf is on disk before anything refers to it: a crash right after the "Inbox" is
+    // made (before any debounce ran) leaves no open id without its shelf, and the next start
+    // finds that "Inbox" instead of making another.
+    void newShelfIsOnDiskAtOnce()
+    {
+        ShelfManager m;
+        const QUuid id = newShelf(m, "Inbox");
+        m.openShelf(id);
+        const auto onDisk = ShelfJson::decodeShelves(readFile(dataDir() + "/shelves.json"));
+        QVERIFY(onDisk && onDisk->size() == 1);
+        QCOMPARE(onDisk->first().id, id);
+        QCOMPARE(onDisk->first().name, QString("Inbox"));
+        const QUuid made = m.createShelf();
+        QCOMPARE(ShelfJson::decodeShelves(readFile(dataDir() + "/shelves.json"))->size(), 2);
+        QVERIFY(ShelfJson::decodeIdSet(readFile(dataDir() + "/openShelves.json"))->contains(made));
+    }
+
+    // A crafted "shelves.json" names folders anywhere: none is created, and a shelf's folder
+    // (created, deleted, owning files) is always the one made from its id.
+    void storedFolderLocationIsNotTrusted()
+    {
+        const QString elsewhere = m_files->path() + "/made/by/a/crafted/file";
+        Shelf outside = Shelf::make("Outside", ShelfColorData::systemBlue(), "tray");
+        outside.folderURL = FilePath::urlFromPath(elsewhere + "/");
+        Shelf victim = Shelf::make("Victim", ShelfColorData::systemBlue(), "tray");
+        Shelf thief = Shelf::make("Thief", ShelfColorData::systemBlue(), "tray");
+        thief.folderURL = victim.folderURL;
+        const QString victimFolder = FilePath::displayPath(victim.folderURL);
+        writeFile(victimFolder + "/kept.txt", "x");
+        ShelfFolder::removeTree(FilePath::bytes(outside.folderURL).chopped(1));
+        ShelfFolder::removeTree(QFile::encodeName(dataDir() + "/Shelves/" + uuidString(outside.id)));
+        writeFile(dataDir() + "/shelves.json", ShelfJson::encodeShelves({outside, victim, thief}));
+
+        ShelfManager m;
+        QCOMPARE(m.shelves().size(), 3);
+        QVERIFY(!QFileInfo::exists(m_files->path() + "/made"));
+        QCOMPARE(m.shelf(outside.id)->folderURL, shelfFolderURL(outside.id));
+        QVERIFY(QFileInfo(dataDir() + "/Shelves/" + uuidString(outside.id)).isDir());
+        QCOMPARE(m.shelf(thief.id)->folderURL, shelfFolderURL(thief.id));
+        // Even a location edited in memory does not count.
+        m.updateShelf(thief.id, [&](Shelf &s) { s.folderURL = victim.folderURL; });
+        m.deleteShelf(thief.id);
+        QTRY_VERIFY(!m.shelf(thief.id));
+        QVERIFY(QFileInfo::exists(victimFolder + "/kept.txt"));
+        m.flushPendingSave();
+        QVERIFY(!readFile(dataDir() + "/shelves.json").contains("/made/by/a/crafted"));
+    }
+
+    // The data folder and the state files are the user's alone, whatever the umask; a
+    // folder an older version left open is closed.
+    void stateIsPrivate()
+    {
+        QVERIFY(QDir().mkpath(dataDir()));
+        QVERIFY(::chmod(QFile::encodeName(dataDir()).constData(), 0777) == 0);
+        const mode_t old = ::umask(0);
+        QUuid id;
+        {
+            ShelfManager m;
+            id = newShelf(m);
+            m.openShelf(id);
+            m.hideShelf(id);
+        }
+        ::umask(old);
+        const auto mode = [](const QString &path) {
+            struct stat st;
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+        };
+        QCOMPARE(mode(dataDir()), 0700);
+        QCOMPARE(mode(dataDir() + "/Shelves"), 0700);
+        QCOMPARE(mode(dataDir() + "/Shelves/" + uuidString(id)), 0700);
+        for (const char *name : {"/shelves.json", "/openShelves.json", "/hidden-shelf-ids.json"})
+            QCOMPARE(mode(dataDir() + name), 0600);
     }
 };
 

@@ -1,15 +1,18 @@
+#include "platform/AtomicFile.h"
 #include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestSettingsStore : public QObject
@@ -25,6 +28,11 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(bytes);
     }
+    QByteArray readAll() const
+    {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
     QStringList backups() const
     {
         return QDir(m_dir.path()).entryList({QStringLiteral("settings.json.damaged-*")}, QDir::Files);
@@ -34,9 +42,10 @@ private slots:
     void init()
     {
         QDir dir(m_dir.path());
-        for (const QString &name : dir.entryList(QDir::Files))
+        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden))
             dir.remove(name);
     }
+    void cleanup() { AtomicFileFaults::setHook({}); }
 
     void typesSurviveAReloadAndStayDistinct()
     {
@@ -185,6 +194,98 @@ private slots:
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(store.flush());
         QVERIFY(!store.isDirty());
+    }
+
+    // A full disk: the file stays byte for byte (it holds every preset), the changes stay in
+    // memory, the failure is told once, and the store writes them by itself once there is
+    // room again.
+    void fullDiskKeepsTheFile()
+    {
+        {
+            SettingsStore store(path());
+            store.setData("pbx.archivePresets.v1", QByteArray(5000, 'p'));
+            QVERIFY(store.flush());
+        }
+        const QByteArray before = readAll();
+        // Room for 100 bytes of each write, then none.
+        AtomicFileFaults::setHook([written = std::make_shared<qint64>(0)](AtomicFileFaults::Step step, qint64 *bytes) {
+            if (step == AtomicFileFaults::Step::create)
+                *written = 0;
+            if (step != AtomicFileFaults::Step::write)
+                return 0;
+            if (*written >= 100)
+                return ENOSPC;
+            *bytes = std::min<qint64>(*bytes, 100 - *written);
+            *written += *bytes;
+            return 0;
+        });
+        SettingsStore store(path());
+        QSignalSpy failed(&store, &SettingsStore::saveFailed);
+        store.setInt("n", 1);
+        QString error;
+        QVERIFY(!store.flush(&error));
+        QVERIFY(!store.flush());
+        store.setInt("n", 2);
+        QVERIFY(!store.flush());
+        QCOMPARE(readAll(), before);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY2(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(error));
+        QVERIFY(store.isDirty());
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"settings.json"});
+
+        AtomicFileFaults::setHook({});
+        QTRY_VERIFY_WITH_TIMEOUT(!store.isDirty(), 3 * SettingsStore::retryDelayMs);
+        QCOMPARE(SettingsStore(path()).intValue("n"), std::optional<qint64>(2));
+        QCOMPARE(failed.size(), 1);
+    }
+
+    // A read-only store (the command line's listings) touches nothing: no cleaned copy, no
+    // damaged file set aside, no save.
+    void readOnlyStoreNeverWrites()
+    {
+        const QByteArray withBadEntry(R"({"format": 1, "values": {"ok": {"type": "int", "value": 1},
+            "bad": {"type": "int", "value": "nope"}}})");
+        writeFile(withBadEntry);
+        {
+            SettingsStore store(path(), nullptr, SettingsStore::Access::readOnly);
+            QCOMPARE(store.intValue("ok"), std::optional<qint64>(1));
+            store.setInt("ok", 2);
+            QVERIFY(store.flush());
+            QTest::qWait(2 * SettingsStore::saveDelayMs);
+        }
+        QCOMPARE(readAll(), withBadEntry);
+        QVERIFY(backups().isEmpty());
+        writeFile("damaged");
+        SettingsStore store(path(), nullptr, SettingsStore::Access::readOnly);
+        QVERIFY(store.keys().isEmpty());
+        QVERIFY(backups().isEmpty());
+        QCOMPARE(readAll(), QByteArray("damaged"));
+    }
+
+    // Presets hold archive passwords: the file is the user's alone whatever the umask, and
+    // one an older version left readable by others is closed at load.
+    void fileIsPrivate()
+    {
+        writeFile(R"({"format": 1, "values": {}})");
+        QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0644) == 0);
+        const mode_t old = ::umask(0);
+        {
+            SettingsStore store(path());
+            QCOMPARE(QFileInfo(path()).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+            store.setString("password", "s3cret");
+        }
+        {
+            SettingsStore fresh(m_dir.filePath("new/folder/settings.json"));
+            fresh.setInt("n", 1);
+        }
+        ::umask(old);
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(path()).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QVERIFY(::stat(QFile::encodeName(m_dir.filePath("new/folder/settings.json")).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QVERIFY(::stat(QFile::encodeName(m_dir.filePath("new/folder")).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
     }
 };
 
