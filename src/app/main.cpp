@@ -85,6 +85,16 @@ int main(int argc, char **argv)
             std::printf("Perchbox %s\n", PERCHBOX_VERSION);
         return 0;
     }
+    // Files to send that all are missing: say so and stop, before anything is shown or
+    // started (and without a display).
+    if (const CommandLine early = parse(argc, argv); early.send && early.unknown.isEmpty() && !early.files.isEmpty()) {
+        QList<QByteArray> missing;
+        if (AppBus::resolveArguments(early.files, FilePath::workingDirectory(), &missing).isEmpty()) {
+            for (const QByteArray &name : missing)
+                std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
+            return 1;
+        }
+    }
 
     // Qt options (-platform …) are removed from argv by QApplication.
     QApplication app(argc, argv);
@@ -100,8 +110,8 @@ int main(int argc, char **argv)
     }
 
     QList<QUrl> files;
+    QList<QByteArray> missing;
     if (cl.send) {
-        QList<QByteArray> missing;
         files = AppBus::resolveArguments(cl.files, FilePath::workingDirectory(), &missing);
         for (const QByteArray &name : missing)
             std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
@@ -121,7 +131,7 @@ int main(int argc, char **argv)
         else
             handedOver = AppBusClient::activate(&error);
         if (handedOver)
-            return 0;
+            return missing.isEmpty() ? 0 : 1; // the files that exist were sent
         // The owner went away meanwhile (or hangs): try to become the running instance.
         if (attempt >= 3) {
             std::fprintf(stderr, "perchbox: the running Perchbox does not answer (%s); starting anyway\n",

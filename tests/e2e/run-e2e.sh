@@ -156,7 +156,7 @@ printf 'x' >"$work/files/$(printf 'caf\xe9').bin"
 (cd "$work/files" && timeout 10 "$perchbox" --send report.txt "$(printf 'caf\xe9').bin" missing-file.txt) 2>"$work/send.err"
 send_rc=$?
 grep -q "missing-file.txt" "$work/send.err" && pass "missing file reported on stderr" || fail "missing file not reported"
-[ $send_rc -eq 0 ] && pass "--send returned 0" || fail "--send returned $send_rc"
+[ $send_rc -eq 1 ] && pass "--send with a missing file returned 1" || fail "--send returned $send_rc"
 inbox_has_files() {
   python3 - "$XDG_DATA_HOME/Perchbox/shelves.json" <<'PY'
 import json, sys
@@ -176,6 +176,19 @@ else
 fi
 inbox_id=$(python3 -c "import json,sys; print(next((s['id'] for s in json.load(open(sys.argv[1])) if s['name']=='Inbox'), ''))" "$XDG_DATA_HOME/Perchbox/shelves.json")
 if [ -n "$inbox_id" ] && wait_for 5 shelf_visible "$inbox_id"; then pass "Inbox shelf shown"; else fail "Inbox shelf not shown"; fi
+
+# Only missing files: one line each, exit 1, nothing handed to the running instance.
+visible_before=$(xdotool search --onlyvisible --name '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
+(cd "$work/files" && timeout 10 "$perchbox" --send gone.txt "also gone.png") 2>"$work/send-missing.err"
+missing_rc=$?
+if [ $missing_rc -eq 1 ] && [ "$(grep -c 'gone' "$work/send-missing.err")" -eq 2 ]; then
+  pass "--send with only missing files: exit 1, one line each"
+else
+  fail "--send with only missing files returned $missing_rc: $(cat "$work/send-missing.err")"
+fi
+sleep 0.5
+visible_after=$(xdotool search --onlyvisible --name '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
+[ "$visible_before" = "$visible_after" ] && pass "nothing shown for missing files" || fail "windows changed: '$visible_before' -> '$visible_after'"
 
 # --- quit with Ctrl+Alt+Q, keeping the open shelves --------------------------------------------
 open_before=$(python3 -c "import json,sys; print(' '.join(sorted(json.load(open(sys.argv[1])))))" "$XDG_DATA_HOME/Perchbox/openShelves.json")

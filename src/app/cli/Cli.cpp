@@ -4,6 +4,7 @@
 #include "app/cli/CliPresets.h"
 #include "app/cli/CliRunner.h"
 #include "platform/FilePath.h"
+#include "settings/SettingsStore.h"
 #include "tools/presets/PresetStore.h"
 
 #include <QCoreApplication>
@@ -157,6 +158,10 @@ int runCli(int argc, char **argv)
         return Cli::exitSuccess;
     }
 
+    // Listings and tool runs only read the settings and presets: the file is never rewritten
+    // or set aside by them, also when it holds entries this version cannot read.
+    if (command->kind == Cli::Command::Kind::presets || command->kind == Cli::Command::Kind::run)
+        SettingsStore::makeSharedReadOnly();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Perchbox"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PERCHBOX_VERSION));

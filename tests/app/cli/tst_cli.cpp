@@ -217,6 +217,40 @@ private slots:
         QCOMPARE(perchbox({"presets", "export", "rename", "holiday"}).status, 2); // case-sensitive
     }
 
+    // Listings and runs only read the settings: a file with an entry this version cannot read
+    // is neither rewritten nor copied aside by them.
+    void listingsNeverWriteSettings()
+    {
+        const QString path = SettingsStore::defaultPath();
+        const QByteArray saved = readFile(path);
+        QJsonObject root = QJsonDocument::fromJson(saved).object();
+        QJsonObject values = root.value("values").toObject();
+        values.insert("fromANewerVersion", QJsonObject{{"type", "int"}, {"value", "not a number"}});
+        root.insert("values", values);
+        const QByteArray odd = QJsonDocument(root).toJson();
+        QVERIFY(writeFile(path, odd));
+        QVERIFY(writeFile(work("IMG_1.txt"), "x"));
+        QCOMPARE(perchbox({"presets"}).status, 0);
+        QCOMPARE(perchbox({"presets", "export", "rename", "Holiday"}).status, 0);
+        QCOMPARE(perchbox({"run", "rename", "--preset", "Holiday", "--dry-run", "IMG_1.txt"}).status, 0);
+        QCOMPARE(readFile(path), odd);
+        QCOMPARE(QDir(QFileInfo(path).path()).entryList({"settings.json*"}), QStringList{"settings.json"});
+        QVERIFY(writeFile(path, saved));
+    }
+
+    // `perchbox --send` with files that all are missing: one line for each on standard error,
+    // exit status 1, and nothing started or shown (here: no display, no data written).
+    void sendWithOnlyMissingFiles()
+    {
+        const Result r = perchbox({"--send", "gone.txt", work("also gone.png")});
+        QCOMPARE(r.status, 1);
+        const QStringList lines = r.err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].contains("gone.txt") && lines[1].contains("also gone.png"));
+        QVERIFY(!QFileInfo::exists(m_home.filePath("data/Perchbox/shelves.json")));
+        QCOMPARE(perchbox({"gone.txt"}).status, 1); // the plain form is a send too
+    }
+
     // An exported preset runs from its file (and from standard input); a record that misses a
     // required key is refused, one that misses a defaulted key is read leniently.
     void presetFile()
