@@ -373,8 +373,12 @@ void TrayPanel::confirmRemoveAll()
                     QMessageBox::NoButton, this);
     box.setInformativeText(QStringLiteral("Every shelf and the files kept in its own folder are removed. "
                                           "Files elsewhere on disk are not touched."));
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     QPushButton *remove = box.addButton(QStringLiteral("Remove All"), QMessageBox::DestructiveRole);
+    // Return never destroys: Cancel is the default (and has the focus); removing needs a click.
+    remove->setAutoDefault(false);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
     box.exec();
     if (box.clickedButton() == remove)
         m_manager.deleteAllShelves();

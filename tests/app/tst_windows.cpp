@@ -9,6 +9,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
 #include <QtTest>
 
 class TestWindows : public QObject
@@ -25,6 +30,43 @@ class TestWindows : public QObject
     }
 
 private slots:
+    // "Remove all shelves?": Return and Escape keep everything; only a click on "Remove All"
+    // removes.
+    void removeAllDefaultsToCancel()
+    {
+        ShellFixture f;
+        TrayPanel panel(*f.delegate);
+        f.manager->appendShelf(Shelf::make(QStringLiteral("Keep"), ShelfColorData::systemBlue(), QStringLiteral("tray")));
+        // Runs `act` on the confirmation once it is up, then closes it if it is still open.
+        const auto answer = [](std::function<void(QMessageBox *)> act) {
+            QTimer::singleShot(0, [act] {
+                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    act(box);
+                    if (box->isVisible())
+                        box->reject();
+                }
+            });
+        };
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Space}) {
+            QString defaultButton;
+            answer([&](QMessageBox *box) {
+                defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box, key);
+            });
+            panel.confirmRemoveAll();
+            QCOMPARE(defaultButton, QStringLiteral("Cancel"));
+            QTest::qWait(2 * ShelfManager::kDeleteDelayMs);
+            QCOMPARE(f.manager->shelves().size(), 1);
+        }
+        answer([](QMessageBox *box) {
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == QStringLiteral("Remove All"))
+                    b->click();
+        });
+        panel.confirmRemoveAll();
+        QTRY_VERIFY(f.manager->shelves().isEmpty());
+    }
+
     void listFollowsTheManager()
     {
         ShellFixture f;
