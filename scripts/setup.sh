@@ -19,6 +19,7 @@ PACKAGES=(
   ffmpeg python3 python3-onnx
   # desktop end-to-end tests
   xvfb xauth xdotool xclip openbox xcompmgr trayer dunst dbus-x11 x11-utils
+  thunar
   hicolor-icon-theme adwaita-icon-theme
 )
 

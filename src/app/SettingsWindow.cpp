@@ -241,7 +241,9 @@ QWidget *SettingsWindow::buildGeneralPage()
     });
     dv->addWidget(copy);
     dv->addWidget(move);
-    dv->addWidget(note(QStringLiteral("Hold Alt to temporarily switch the default Drag Behavior"), drag));
+    dv->addWidget(note(QStringLiteral("Hold Ctrl as you start dragging to copy, or Shift to move, whatever the default "
+                                      "Drag Behavior (Alt switches it too where the window manager lets it through)"),
+                       drag));
     v->addWidget(drag);
 
     // Application

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "platform/FilePath.h"
 
@@ -172,6 +173,16 @@ void ShelfFileDelegate::paint(QPainter *p, const QStyleOptionViewItem &option, c
 
 // ---- drag helpers -----------------------------------------------------------------------
 
+bool AltModifierFilter::eventFilter(QObject *, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->modifiers() & Qt::AltModifier)
+            mouse->setModifiers(mouse->modifiers() & ~Qt::AltModifier);
+    }
+    return false;
+}
+
 QPixmap fannedDragPixmap(const QList<QUrl> &urls, qreal dpr)
 {
     const int icon = 32;
@@ -195,7 +206,7 @@ QPixmap fannedDragPixmap(const QList<QUrl> &urls, qreal dpr)
     return pm;
 }
 
-QMimeData *shelfDragMimeData(const QList<QUrl> &urls, const QList<QUuid> &ids, const QUuid &shelf)
+QMimeData *shelfDragMimeData(const QList<QUrl> &urls, const QList<QUuid> &ids, const QUuid &shelf, DragSource source)
 {
     auto *md = new QMimeData;
     QByteArray list;
@@ -203,7 +214,7 @@ QMimeData *shelfDragMimeData(const QList<QUrl> &urls, const QList<QUuid> &ids, c
         list += u.toEncoded() + "\r\n";
     md->setData(QStringLiteral("text/uri-list"), list);
     QByteArray marker = QByteArray::number(QCoreApplication::applicationPid()) + '\n'
-                        + shelf.toByteArray(QUuid::WithoutBraces);
+                        + (source == DragSource::stack ? "stack\n" : "row\n") + shelf.toByteArray(QUuid::WithoutBraces);
     for (const QUuid &id : ids)
         marker += '\n' + id.toByteArray(QUuid::WithoutBraces);
     md->setData(kMarkerFormat, marker);
@@ -215,11 +226,12 @@ std::optional<ShelfDragMarker> shelfDragMarker(const QMimeData *data)
     if (!data || !data->hasFormat(kMarkerFormat))
         return std::nullopt;
     const QList<QByteArray> lines = data->data(kMarkerFormat).split('\n');
-    if (lines.size() < 2 || lines.at(0).toLongLong() != QCoreApplication::applicationPid())
+    if (lines.size() < 3 || lines.at(0).toLongLong() != QCoreApplication::applicationPid())
         return std::nullopt;
     ShelfDragMarker m;
-    m.sourceShelf = QUuid::fromString(QLatin1String(lines.at(1)));
-    for (qsizetype i = 2; i < lines.size(); ++i) {
+    m.source = lines.at(1) == "stack" ? DragSource::stack : DragSource::row;
+    m.sourceShelf = QUuid::fromString(QLatin1String(lines.at(2)));
+    for (qsizetype i = 3; i < lines.size(); ++i) {
         const QUuid id = QUuid::fromString(QLatin1String(lines.at(i)));
         if (!id.isNull())
             m.fileIds.append(id);
@@ -357,7 +369,9 @@ void ShelfFileView::startDrag(Qt::DropActions)
 void ShelfFileView::runRowDrag(const QList<ShelfFile> &files)
 {
     const QList<DragOut::CapturedDraggedFile> captured = DragOut::capture(files);
-    const DragMode capturedMode = dragMode ? dragMode() : DragMode::copy;
+    // The behaviour of this drag: the setting, or what the keys held now ask for.
+    const DragMode setting = dragMode ? dragMode() : DragMode::copy;
+    const DragMode mode = DragOut::requestedMode(setting, QGuiApplication::queryKeyboardModifiers());
     m_dragActive = true;
     emit dragStarted();
 
@@ -368,18 +382,22 @@ void ShelfFileView::runRowDrag(const QList<ShelfFile> &files)
         ids.append(c.file.id);
     }
     auto *drag = new QDrag(this);
-    drag->setMimeData(shelfDragMimeData(urls, ids, shelfId));
+    drag->setMimeData(shelfDragMimeData(urls, ids, shelfId, DragSource::row));
     const QPixmap pm = fannedDragPixmap(urls, devicePixelRatioF());
     drag->setPixmap(pm);
     drag->setHotSpot(QPoint(16, 16));
-    const DragOut::Offer offer = DragOut::rowOffer(capturedMode, false);
+    const DragOut::Offer offer = DragOut::rowOffer(mode);
     Qt::DropActions actions = Qt::CopyAction;
     if (offer.move)
         actions |= Qt::MoveAction;
-    // Without a default Qt would pick Move whenever it is offered: a receiver that offers a
-    // choice gets Copy.
-    const Qt::DropAction result = drag->exec(actions, Qt::CopyAction);
-    const bool alt = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
+    // Alt has done its part (it chose the mode); held on, Qt would read it as "link" and
+    // propose a copy. Installed once the drag's own filter is in place, so it runs first.
+    auto *keepAltOut = new AltModifierFilter;
+    QTimer::singleShot(0, keepAltOut, [keepAltOut] { qApp->installEventFilter(keepAltOut); });
+    const Qt::DropAction result =
+        drag->exec(actions, offer.proposed == DragOut::Operation::move ? Qt::MoveAction : Qt::CopyAction);
+    delete keepAltOut;
+    const bool inside = drag->target() != nullptr; // a widget of ours took the drop
     m_dragActive = false;
     m_pressIndex = QPersistentModelIndex();
 
@@ -387,12 +405,13 @@ void ShelfFileView::runRowDrag(const QList<ShelfFile> &files)
                                   : (result == Qt::CopyAction || result == Qt::LinkAction)
                                       ? DragOut::Operation::copy
                                       : DragOut::Operation::none;
-    const DragOut::Completion c = DragOut::completeRowDrag(captured, capturedMode, op, alt);
+    const DragOut::Completion c = DragOut::completeRowDrag(captured, mode, op, inside);
+    if (c.receiverCopied)
+        emit receiverCopied(urls);
     if (!c.moveCompleted) {
         emit dragEnded();
         return;
     }
-    DragOut::deleteSourcesLater(c.deleteAfterDelay);
     QList<ShelfFile> moved;
     for (const auto &m : c.moved)
         moved.append(m.file);

@@ -76,8 +76,10 @@ signals:
     void removeClicked(const QUuid &id);
     void rowMenuRequested(const QUuid &id, const QPoint &globalPos);
     void contextMenuRequested(const QUuid &id, const QPoint &globalPos);
-    // Entries that left the shelf by a move-drag.
+    // Entries that left the shelf by a move-drag (the receiver moved the files).
     void moveCompleted(const QList<ShelfFile> &files);
+    // A move-drag that the receiver (outside the program) made a copy of; the entries stay.
+    void receiverCopied(const QList<QUrl> &sources);
     void dragStarted();
     void dragEnded();
 
@@ -106,13 +108,25 @@ private:
 // Builds the drag image of files: 32 px icons, item i offset by 2 × min(i, 3) px.
 QPixmap fannedDragPixmap(const QList<QUrl> &urls, qreal devicePixelRatio);
 
+// Takes Alt off the mouse events of a running drag (see ShelfFileView::runRowDrag).
+class AltModifierFilter : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};
+
+// Where a drag out of a shelf starts: a row (or the selection) or the stack handle.
+enum class DragSource { row, stack };
+
 // Mime data of a drag out of a shelf: the URLs, plus a marker with the entries' ids so
 // that a shelf of this application that receives the drop can tell (and so that the
-// source shelf can ignore its own drag).
-QMimeData *shelfDragMimeData(const QList<QUrl> &urls, const QList<QUuid> &fileIds, const QUuid &sourceShelf);
-// Reads the marker: the dragged entries' ids and their shelf (null when absent or when
-// the drag comes from another process).
+// source shelf can ignore its own drag, and every shelf a stack drag).
+QMimeData *shelfDragMimeData(const QList<QUrl> &urls, const QList<QUuid> &fileIds, const QUuid &sourceShelf,
+                             DragSource source);
+// Reads the marker: the dragged entries' ids, their shelf and the kind of source (nothing
+// when absent or when the drag comes from another process).
 struct ShelfDragMarker {
+    DragSource source = DragSource::row;
     QUuid sourceShelf;
     QList<QUuid> fileIds;
 };

@@ -119,7 +119,7 @@ void StackDragHandle::mouseMoveEvent(QMouseEvent *event)
         return;
     m_dragStarted = true;
     m_hasPress = false;
-    const DragMode mode = dragMode ? dragMode() : DragMode::copy;
+    const DragMode setting = dragMode ? dragMode() : DragMode::copy;
     QList<QUrl> urls;
     QList<QUuid> ids;
     for (const auto &c : DragOut::capture(list)) {
@@ -127,13 +127,15 @@ void StackDragHandle::mouseMoveEvent(QMouseEvent *event)
         ids << c.file.id;
     }
     auto *drag = new QDrag(this);
-    drag->setMimeData(shelfDragMimeData(urls, ids, QUuid()));
+    // Shelves refuse a stack drag (the marker says so): it offers nothing inside the program.
+    drag->setMimeData(shelfDragMimeData(urls, ids, shelfId, DragSource::stack));
     drag->setPixmap(fannedDragPixmap(urls, devicePixelRatioF()));
     drag->setHotSpot(QPoint(16, 16));
     const Qt::DropAction result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    const bool inside = drag->target() != nullptr;
     const DragOut::Operation op = result == Qt::IgnoreAction ? DragOut::Operation::none
                                                              : DragOut::Operation::copy;
-    if (DragOut::stackDragRemovesFiles(op, mode, int(list.size())))
+    if (DragOut::completeStackDrag(list, setting, op, inside))
         emit moveCompleted(list);
 }
 

@@ -50,6 +50,7 @@ public:
     explicit StackDragHandle(QWidget *parent = nullptr);
     std::function<QList<ShelfFile>()> files;
     std::function<DragMode()> dragMode;
+    QUuid shelfId; // named in the drag marker
     QSize sizeHint() const override { return {22, 18}; }
 
 signals:

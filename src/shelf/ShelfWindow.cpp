@@ -2,6 +2,7 @@
 
 #include "input/drag/DragOutLogic.h"
 #include "model/ShelfManager.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/DesktopServices.h"
 #include "platform/FilePath.h"
 #include "platform/Icons.h"
@@ -181,6 +182,7 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
         return m_model->files();
     };
     m_header->stackHandle()->dragMode = [] { return AppSettings::instance().dragMode(); };
+    m_header->stackHandle()->shelfId = shelfId;
     connect(m_header->stackHandle(), &StackDragHandle::moveCompleted, this, [this](const QList<ShelfFile> &files) {
         QSet<QUuid> ids;
         for (const ShelfFile &f : files)
@@ -203,9 +205,12 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
         QSet<QUuid> ids;
         for (const ShelfFile &f : files)
             ids.insert(f.id);
-        // The files went elsewhere (the receiver moved them, or the copy-as-move deletes
-        // the sources): only the entries leave.
+        // The receiver moved the files: only the entries leave.
         m_manager.removeFiles(m_shelfId, ids, false);
+    });
+    // Asked to move, the receiver copied: everything stays; say so once.
+    connect(m_view, &ShelfFileView::receiverCopied, this, [](const QList<QUrl> &sources) {
+        DesktopNotifications::notify(DragOut::receiverCopiedTitle(), DragOut::receiverCopiedBody(sources));
     });
 
     // Follow the shelf and the settings.
@@ -604,8 +609,9 @@ bool ShelfWindow::acceptsPayload(const QMimeData *data) const
 {
     if (!data)
         return false;
-    if (const auto marker = shelfDragMarker(data); marker && marker->sourceShelf == m_shelfId)
-        return false; // our own drag coming back
+    if (const auto marker = shelfDragMarker(data);
+        marker && (marker->sourceShelf == m_shelfId || marker->source == DragSource::stack))
+        return false; // our own drag coming back, or a stack, which offers nothing inside the program
     if (!ShelfIntake::fileUrls(data).isEmpty())
         return true;
     QStringList formats = data->formats();

@@ -1,6 +1,12 @@
 // The other side of drags in the shelf window end-to-end suite.
-//   drag_peer target DESTDIR copy|move   a drop target that copies or moves what it gets
-//   drag_peer source FILE…               a drag source of file URLs (press and drag)
+//   drag_peer target DESTDIR HOW   a drop target; HOW is
+//       copy      accepts as a copy and copies
+//       move      accepts as a move (when offered) and moves
+//       nothing   accepts as a copy and writes nothing
+//       slow      accepts as a copy and copies two seconds later
+//       proposed  does what the source proposes (move or copy)
+//     and prints the offered and proposed actions of each drop
+//   drag_peer source FILE…         a drag source of file URLs (press and drag)
 // The window sits at (700, 100), 300 × 300, titled "perchbox-e2e-peer".
 #include <QApplication>
 #include <QDir>
@@ -10,6 +16,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -24,28 +31,47 @@ public:
     bool pressed = false;
 
 protected:
+    Qt::DropAction wanted(const QDropEvent *e) const
+    {
+        if (op == "move")
+            return Qt::MoveAction;
+        if (op == "proposed")
+            return e->proposedAction();
+        return Qt::CopyAction;
+    }
     void dragEnterEvent(QDragEnterEvent *e) override
     {
         if (mode == "target" && e->mimeData()->hasUrls()) {
-            e->setDropAction(op == "move" ? Qt::MoveAction : Qt::CopyAction);
+            e->setDropAction(wanted(e));
             e->accept();
         }
     }
     void dragMoveEvent(QDragMoveEvent *e) override
     {
-        e->setDropAction(op == "move" ? Qt::MoveAction : Qt::CopyAction);
+        e->setDropAction(wanted(e));
         e->accept();
     }
     void dropEvent(QDropEvent *e) override
     {
-        const bool move = op == "move" && (e->possibleActions() & Qt::MoveAction);
-        for (const QUrl &u : e->mimeData()->urls()) {
-            const QString src = u.toLocalFile();
-            const QString to = dest + QLatin1Char('/') + QFileInfo(src).fileName();
-            const bool ok = move ? QFile::rename(src, to) : QFile::copy(src, to);
-            std::printf("%s %s -> %s %s\n", move ? "moved" : "copied", qPrintable(src), qPrintable(to), ok ? "ok" : "failed");
+        std::printf("offered copy=%d move=%d proposed=%s\n", bool(e->possibleActions() & Qt::CopyAction),
+                    bool(e->possibleActions() & Qt::MoveAction),
+                    e->proposedAction() == Qt::MoveAction ? "move" : e->proposedAction() == Qt::CopyAction ? "copy" : "other");
+        const bool move = wanted(e) == Qt::MoveAction && (e->possibleActions() & Qt::MoveAction);
+        const QList<QUrl> urls = e->mimeData()->urls();
+        const auto act = [this, move, urls] {
+            for (const QUrl &u : urls) {
+                const QString src = u.toLocalFile();
+                const QString to = dest + QLatin1Char('/') + QFileInfo(src).fileName();
+                const bool ok = move ? QFile::rename(src, to) : QFile::copy(src, to);
+                std::printf("%s %s -> %s %s\n", move ? "moved" : "copied", qPrintable(src), qPrintable(to), ok ? "ok" : "failed");
+            }
             std::fflush(stdout);
-        }
+        };
+        if (op == "slow")
+            QTimer::singleShot(2000, this, act);
+        else if (op != "nothing")
+            act();
+        std::fflush(stdout);
         e->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
         e->accept();
     }

@@ -9,7 +9,12 @@
 #   - a file dragged out in copy mode is copied and stays on the shelf;
 #   - a file dragged out in move mode is moved and leaves the shelf;
 #   - an image pasted with Ctrl+V (put on the clipboard by xclip) becomes a PNG in the
-#     temporary folder and is added.
+#     temporary folder and is added;
+#   - in move mode, a receiver that takes the drop as a copy and writes nothing, or writes
+#     later, leaves the source file and the entry where they are, and the user is told once
+#     (a Notify call on the session bus); Perchbox never deletes a dragged file;
+#   - the keys held as a drag starts: Shift moves, Alt flips the setting, Ctrl copies (seen
+#     in what the receiver is offered and proposed).
 # Exit 77 means a required tool is missing.
 set -uo pipefail
 
@@ -70,6 +75,17 @@ except Exception:
     print(-1)
 PY
 }
+# seed_shelf FILE…: one shelf holding exactly these files (the host must not run).
+seed_shelf() {
+  python3 - "$XDG_DATA_HOME/Perchbox/shelves.json" "$@" <<'PY'
+import json, sys, urllib.parse, uuid
+files = [{"id": str(uuid.uuid4()).upper(), "url": "file://" + urllib.parse.quote(p)} for p in sys.argv[2:]]
+json.dump([{"id": "5E1F0000-0000-4000-8000-000000000001", "name": "E2E", "icon": "tray",
+            "colorData": {"r": 0, "g": 0.478, "b": 1, "a": 1}, "folderURL": "file:///nonexistent/",
+            "files": files}], open(sys.argv[1], "w"))
+PY
+}
+notify_count() { grep -c 'Copied, Not Moved' "$work/notify.log" 2>/dev/null; }
 shelf_has() { # URL fragment
   grep -q "$1" "$XDG_DATA_HOME/Perchbox/shelves.json" 2>/dev/null
 }
@@ -85,6 +101,7 @@ export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME=
 export HOME="$work/home" TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$HOME" "$TMPDIR" "$work/files" "$work/dest"
 openbox >"$work/openbox.log" 2>&1 & pids+=($!)
+dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'" >"$work/notify.log" 2>&1 & pids+=($!)
 xcompmgr >"$work/xcompmgr.log" 2>&1 & pids+=($!)
 sleep 1
 
@@ -100,15 +117,19 @@ start_peer() {
   wait_for 10 xdotool search --name '^perchbox-e2e-peer$' || { fail "peer did not appear"; exit 1; }
   sleep 0.7
 }
-# drag FROM_X FROM_Y TO_X TO_Y
+# drag FROM_X FROM_Y TO_X TO_Y [KEY]: KEY (shift, ctrl, alt) is held from just after the press
+# (a window manager takes Alt held at the press) until the drop.
 drag() {
   xdotool mousemove "$1" "$2"; sleep 0.2
   xdotool mousedown 1; sleep 0.2
+  [ -n "${5:-}" ] && { xdotool keydown "$5"; sleep 0.2; }
   for step in 1 2 3 4 5 6 7 8; do
     xdotool mousemove $(( $1 + ($3 - $1) * step / 8 )) $(( $2 + ($4 - $2) * step / 8 )); sleep 0.15
   done
   sleep 0.3
   xdotool mouseup 1; sleep 0.5
+  [ -n "${5:-}" ] && xdotool keyup "$5"
+  return 0
 }
 
 for n in a b c; do echo "content $n" >"$work/files/$n.txt"; done
@@ -171,6 +192,77 @@ if wait_for 5 sh -c "ls '$TMPDIR' | grep -q '^Pasted Image [0-9]*\\.png$'" && wa
 else
   fail "paste (tmp: $(ls "$TMPDIR"))"
 fi
+
+stop "$host_pid"; host_pid=""
+
+# --- 5. move mode, the receiver accepts as a copy and writes nothing ---------------------------
+rm -rf "$work/dest"; mkdir -p "$work/dest"
+echo "keep me" >"$work/files/n1.txt"
+seed_shelf "$work/files/n1.txt"
+start_host move
+start_peer target "$work/dest" nothing
+drag 160 $row_y 850 250
+sleep 2
+if [ -f "$work/files/n1.txt" ] && [ -z "$(ls "$work/dest")" ] && [ "$(shelf_count)" = 1 ]; then
+  pass "receiver that wrote nothing: source and entry kept"
+else
+  fail "receiver that wrote nothing (source: $(ls "$work/files"), count $(shelf_count))"; cat "$work/peer.log"
+fi
+if wait_for 3 sh -c "[ \"\$(grep -c 'Copied, Not Moved' '$work/notify.log')\" -ge 1 ]" && [ "$(notify_count)" = 1 ]; then
+  pass "told once that the receiver copied instead of moving"
+else
+  fail "notification count $(notify_count)"
+fi
+stop "$peer_pid"; peer_pid=""
+
+# --- 6. move mode, the receiver accepts as a copy and writes two seconds later -----------------
+start_peer target "$work/dest" slow
+drag 160 $row_y 850 250
+sleep 3.5
+if [ -f "$work/files/n1.txt" ] && [ -f "$work/dest/n1.txt" ] && [ "$(shelf_count)" = 1 ]; then
+  pass "slow receiver: its copy arrived, source and entry kept"
+else
+  fail "slow receiver (source: $(ls "$work/files"), dest: $(ls "$work/dest"), count $(shelf_count))"; cat "$work/peer.log"
+fi
+stop "$peer_pid"; peer_pid=""
+stop "$host_pid"; host_pid=""
+
+# --- 7. keys held as the drag starts ---------------------------------------------------------------
+rm -rf "$work/dest"; mkdir -p "$work/dest"
+for n in m1 m2 m3; do echo "$n" >"$work/files/$n.txt"; done
+seed_shelf "$work/files/m1.txt" "$work/files/m2.txt" "$work/files/m3.txt"
+start_host copy
+start_peer target "$work/dest" proposed
+drag 160 $row_y 850 250 shift
+if grep -q 'offered copy=1 move=1 proposed=move' "$work/peer.log" && wait_for 3 test -f "$work/dest/m1.txt" \
+   && [ ! -e "$work/files/m1.txt" ] && wait_for 3 sh -c "! grep -q 'files/m1.txt' '$XDG_DATA_HOME/Perchbox/shelves.json'"; then
+  pass "copy mode + Shift: a move is proposed and the entry leaves"
+else
+  fail "copy mode + Shift ($(cat "$work/peer.log"), count $(shelf_count))"
+fi
+: >"$work/peer.log"
+drag 160 $row_y 850 250 alt
+if grep -q 'offered copy=1 move=1 proposed=move' "$work/peer.log" && wait_for 3 test -f "$work/dest/m2.txt" \
+   && wait_for 3 sh -c "! grep -q 'files/m2.txt' '$XDG_DATA_HOME/Perchbox/shelves.json'"; then
+  pass "copy mode + Alt (after the press): flipped to a move"
+else
+  fail "copy mode + Alt ($(cat "$work/peer.log"), count $(shelf_count))"
+fi
+stop "$peer_pid"; peer_pid=""
+stop "$host_pid"; host_pid=""
+before=$(notify_count)
+start_host move
+start_peer target "$work/dest" proposed
+drag 160 $row_y 850 250 ctrl
+if grep -q 'offered copy=1 move=0 proposed=copy' "$work/peer.log" && wait_for 3 test -f "$work/dest/m3.txt" \
+   && [ -f "$work/files/m3.txt" ] && [ "$(shelf_count)" = 1 ]; then
+  pass "move mode + Ctrl: only a copy is offered; source and entry kept"
+else
+  fail "move mode + Ctrl ($(cat "$work/peer.log"), count $(shelf_count))"
+fi
+sleep 1
+[ "$(notify_count)" = "$before" ] && pass "a copy asked for with Ctrl is not reported" || fail "Ctrl copy was reported"
+stop "$peer_pid"; peer_pid=""
 
 if [ "$failures" -ne 0 ]; then
   echo "e2e-shelf: $failures check(s) failed"; cat "$work/host.log"; exit 1

@@ -3,6 +3,7 @@
 #include "platform/NotificationCenter.h"
 #include "settings/AppSettings.h"
 #include "shelf/ShelfFileModel.h"
+#include "shelf/ShelfFileView.h"
 #include "shelf/ShelfHooks.h"
 #include "shelf/ShelfWindow.h"
 #include "shelf/WindowPlacement.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
 #include <sys/stat.h>
 
 // Every run gets its own data and config homes.
@@ -223,18 +225,19 @@ private slots:
         NotificationCenter::instance().observe(Notifications::shelfReceivedDrop, this,
                                                [&](const QVariantMap &m) { info = m; });
         const QList<QUrl> urls = makeFiles(QStringLiteral("d"), 3);
-        QMimeData md;
-        QByteArray list;
-        for (const QUrl &u : urls)
-            list += u.toEncoded() + "\r\n";
-        md.setData("text/uri-list", list);
-        // Mark it as a drag from another shelf of ours.
+        // A drag from another shelf of ours.
         const QUuid draggedId = QUuid::createUuid();
-        md.setData("application/x-perchbox-shelf-files",
-                   QByteArray::number(QCoreApplication::applicationPid()) + '\n'
-                       + other.toByteArray(QUuid::WithoutBraces) + '\n' + draggedId.toByteArray(QUuid::WithoutBraces));
+        std::unique_ptr<QMimeData> md(shelfDragMimeData(urls, {draggedId}, other, DragSource::row));
+        // Its own rows coming back, and any stack handle's drag (also another shelf's), are
+        // refused: a stack offers nothing inside the program.
+        for (const auto &[shelf, source] : {std::pair(id, DragSource::row), std::pair(id, DragSource::stack),
+                                            std::pair(other, DragSource::stack)}) {
+            std::unique_ptr<QMimeData> refused(shelfDragMimeData(urls, {draggedId}, shelf, source));
+            QVERIFY(w.takeDrop(refused.get()).isEmpty());
+        }
+        QVERIFY(DragOut::shelfDroppedFileIDs().isEmpty());
         QSignalSpy done(manager, &ShelfManager::addFilesFinished);
-        QCOMPARE(w.takeDrop(&md), urls);
+        QCOMPARE(w.takeDrop(md.get()), urls);
         QVERIFY(done.wait(5000));
         QCOMPARE(manager->shelf(id)->files.size(), 3);
         QCOMPARE(info.value(Notifications::idKey).toString(), id.toString(QUuid::WithoutBraces).toUpper());

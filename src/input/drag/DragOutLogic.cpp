@@ -2,16 +2,9 @@
 
 #include "platform/FilePath.h"
 
-#include <QThreadPool>
-#include <QTimer>
-#include <QtConcurrent>
+#include <QFileInfo>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace DragOut {
 
@@ -36,23 +29,27 @@ QList<CapturedDraggedFile> capture(const QList<ShelfFile> &files)
     return out;
 }
 
-Offer rowOffer(DragMode capturedMode, bool insideApplication)
+DragMode requestedMode(DragMode setting, Qt::KeyboardModifiers modifiers)
 {
-    if (insideApplication)
-        return {};
-    return {true, capturedMode == DragMode::move};
+    if (modifiers & Qt::ControlModifier)
+        return DragMode::copy;
+    if (modifiers & Qt::ShiftModifier)
+        return DragMode::move;
+    if (modifiers & Qt::AltModifier)
+        return setting == DragMode::move ? DragMode::copy : DragMode::move;
+    return setting;
 }
 
-Offer stackOffer(bool insideApplication)
+Offer rowOffer(DragMode mode)
 {
-    if (insideApplication)
-        return {};
-    return {true, false};
+    if (mode == DragMode::move)
+        return {true, true, Operation::move};
+    return {true, false, Operation::copy};
 }
 
-DragMode effectiveMode(DragMode capturedMode, bool altHeld)
+Offer stackOffer()
 {
-    return ((capturedMode == DragMode::move) != altHeld) ? DragMode::move : DragMode::copy;
+    return {true, false, Operation::copy};
 }
 
 QSet<QUuid> &shelfDroppedFileIDs()
@@ -67,68 +64,47 @@ void noteDroppedOnShelf(const QList<QUuid> &ids)
         shelfDroppedFileIDs().insert(id);
 }
 
-Completion completeRowDrag(const QList<CapturedDraggedFile> &captured, DragMode capturedMode,
-                           Operation op, bool altHeld)
+Completion completeRowDrag(const QList<CapturedDraggedFile> &captured, DragMode mode, Operation op,
+                           bool insideApplication)
 {
     Completion c;
-    if (op == Operation::none || effectiveMode(capturedMode, altHeld) == DragMode::copy)
-        return c;
     QSet<QUuid> &dropped = shelfDroppedFileIDs();
-    for (const CapturedDraggedFile &f : captured)
-        if (!dropped.contains(f.file.id))
-            c.moved.append(f);
+    if (op == Operation::move) {
+        for (const CapturedDraggedFile &f : captured)
+            if (!dropped.contains(f.file.id))
+                c.moved.append(f);
+        c.moveCompleted = !c.moved.isEmpty();
+    } else if (op == Operation::copy) {
+        c.receiverCopied = mode == DragMode::move && !insideApplication;
+    }
     for (const CapturedDraggedFile &f : captured)
         dropped.remove(f.file.id);
-    if (c.moved.isEmpty())
-        return c;
-    if (op != Operation::move)
-        for (const CapturedDraggedFile &f : c.moved)
-            c.deleteAfterDelay.append(f.sourceURL);
-    c.moveCompleted = true;
     return c;
 }
 
-bool stackDragRemovesFiles(Operation op, DragMode mode, int fileCount)
+bool completeStackDrag(const QList<ShelfFile> &files, DragMode setting, Operation op, bool insideApplication)
 {
-    return op != Operation::none && fileCount > 0 && mode == DragMode::move;
+    for (const ShelfFile &f : files)
+        shelfDroppedFileIDs().remove(f.id);
+    return op != Operation::none && !insideApplication && !files.isEmpty() && setting == DragMode::move;
 }
 
-static void removeTree(const QByteArray &path)
+QString receiverCopiedTitle()
 {
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0)
-        return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR *d = ::opendir(path.constData())) {
-            while (dirent *e = ::readdir(d)) {
-                if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
-                    continue;
-                removeTree(path + '/' + QByteArray(e->d_name));
-            }
-            ::closedir(d);
-        }
-        ::rmdir(path.constData());
-    } else {
-        ::unlink(path.constData());
+    return QStringLiteral("Copied, Not Moved");
+}
+
+QString receiverCopiedBody(const QList<QUrl> &sources)
+{
+    if (sources.size() == 1) {
+        const QString name = QFileInfo(FilePath::displayPath(sources.first())).fileName();
+        return QStringLiteral("The program you dropped \u201C%1\u201D on copied it instead of moving it. "
+                              "It stays on the shelf and in its folder.")
+            .arg(name);
     }
-}
-
-void deleteSourcesNow(const QList<QUrl> &urls)
-{
-    for (const QUrl &u : urls) {
-        const QByteArray p = FilePath::bytes(u);
-        if (!p.isEmpty() && p != "/")
-            removeTree(p);
-    }
-}
-
-void deleteSourcesLater(const QList<QUrl> &urls, int delayMs)
-{
-    if (urls.isEmpty())
-        return;
-    QTimer::singleShot(delayMs, [urls] {
-        (void)QtConcurrent::run(QThreadPool::globalInstance(), [urls] { deleteSourcesNow(urls); });
-    });
+    return QStringLiteral("The program you dropped %1 files on copied them instead of moving them. "
+                          "They stay on the shelf and in their folders.")
+        .arg(sources.size());
 }
 
 } // namespace DragOut

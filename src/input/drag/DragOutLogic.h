@@ -6,12 +6,18 @@
 #include <QList>
 #include <QPointF>
 #include <QSet>
+#include <QString>
 #include <QUrl>
 #include <QUuid>
 
 // What happens when files are dragged out of a shelf: when a drag starts, what the
 // receiver is offered, and what the shelf does when the drop completes. Pure decisions,
 // no widgets; the shelf's list view wires them to a QDrag.
+//
+// A drag source on Linux cannot know when (or whether) a receiver's copy has finished, so
+// Perchbox never deletes a dragged file: a move is the receiver's own (file managers move a
+// file-URL drop themselves when the move action is offered and proposed). When the drop ends
+// as a move, the entries leave the shelf; when it ends as a copy, they stay.
 namespace DragOut {
 
 // A press on a row starts a drag once the pointer has moved strictly more than 4 px; the
@@ -33,49 +39,53 @@ QList<CapturedDraggedFile> capture(const QList<ShelfFile> &files);
 // Operations (the receiver's view): none, copy, move.
 enum class Operation { none, copy, move };
 
-// What a row drag offers outside the application: copy and move when the captured mode
-// is move, copy only otherwise. Inside the application nothing is offered (shelves take
-// drops through their own drop handler, which adds the files instead).
+// The behaviour of one row drag, from the setting and the keys held as it starts. Window
+// managers take Alt+drag to move windows, so the desktop's own convention rules: Ctrl forces a
+// copy, Shift forces a move (each the flip of one default); Alt, where it reaches us, flips the
+// setting. Ctrl wins over Shift.
+DragMode requestedMode(DragMode setting, Qt::KeyboardModifiers modifiers);
+
+// What a drag offers the receiver, and the action it proposes. A copy offers copy alone (a
+// file manager given the choice moves within one file system); a move offers both and
+// proposes move, so that a receiver that can only copy still can.
 struct Offer {
     bool copy = false;
     bool move = false;
+    Operation proposed = Operation::none;
 };
-Offer rowOffer(DragMode capturedMode, bool insideApplication);
-Offer stackOffer(bool insideApplication);
-
-// The behaviour of a completed row drag: move when exactly one of "captured mode is move"
-// and "Alt held at the drop" is true, else copy.
-DragMode effectiveMode(DragMode capturedMode, bool altHeld);
+Offer rowOffer(DragMode mode);
+// The stack handle: copy, outside the program only (its drops inside are refused).
+Offer stackOffer();
 
 // The process-wide set of ids of shelf files that a shelf of this application received
-// by a drop (inserted by the shelves' drop handlers, read and cleared at drag end).
+// by a drop (inserted by the shelves' drop handlers, cleared at the end of every drag).
 QSet<QUuid> &shelfDroppedFileIDs();
 void noteDroppedOnShelf(const QList<QUuid> &ids);
 
 // The result of a row drag that ended with operation `op`.
 struct Completion {
-    bool moveCompleted = false;                // call onMoveCompleted with `moved`
-    QList<CapturedDraggedFile> moved;           // entries that leave the shelf
-    QList<QUrl> deleteAfterDelay;               // sources to delete one second later
+    bool moveCompleted = false;        // the entries in `moved` leave the shelf
+    QList<CapturedDraggedFile> moved;
+    // A move the receiver made a copy of (outside the program): the entries stay, and the
+    // user is told once.
+    bool receiverCopied = false;
 };
-// Decides and applies the end of a row drag:
-//  - op none, or effective mode copy: nothing (onDragEnded);
-//  - move: the captured files that were not dropped on one of our shelves leave the
-//    shelf; every captured id leaves shelfDroppedFileIDs; when the receiver copied
-//    (op != move), their source files are deleted one second later.
-Completion completeRowDrag(const QList<CapturedDraggedFile> &captured, DragMode capturedMode,
-                           Operation op, bool altHeld);
+// Decides the end of a row drag in `mode` (as requestedMode gave it at the start):
+//  - op none: nothing;
+//  - op move: the captured files that were not dropped on one of our shelves leave the shelf
+//    (the receiver moved them);
+//  - op copy: nothing leaves; in move mode outside the program `receiverCopied` is set.
+// Every captured id leaves shelfDroppedFileIDs. Nothing is ever deleted from disk.
+Completion completeRowDrag(const QList<CapturedDraggedFile> &captured, DragMode mode, Operation op,
+                           bool insideApplication);
 
-// The end of a stack drag: the files leave the shelf when the drop did something and the
-// mode is move; source files are never deleted by the stack handle.
-bool stackDragRemovesFiles(Operation op, DragMode mode, int fileCount);
+// The end of a stack drag: the entries leave the shelf when a receiver outside the program
+// took the drop and the setting is move. Source files are never deleted. The captured ids
+// leave shelfDroppedFileIDs.
+bool completeStackDrag(const QList<ShelfFile> &files, DragMode setting, Operation op, bool insideApplication);
 
-// The delay before copy-as-move deletes the sources.
-inline constexpr int copyAsMoveDelayMs = 1000;
-// Deletes the files (and folders, recursively) on a background thread after the delay;
-// errors are ignored. Works on raw path bytes.
-void deleteSourcesLater(const QList<QUrl> &urls, int delayMs = copyAsMoveDelayMs);
-// The deletion itself, synchronous (what deleteSourcesLater runs in the background).
-void deleteSourcesNow(const QList<QUrl> &urls);
+// The notification for a move the receiver made a copy of: title and body.
+QString receiverCopiedTitle();
+QString receiverCopiedBody(const QList<QUrl> &sources);
 
 } // namespace DragOut
