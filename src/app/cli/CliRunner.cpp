@@ -385,6 +385,10 @@ void CliRunner::runZip(const ArchivePreset &preset)
         return fail(QStringLiteral("--name applies to one archive of all files, but this preset makes one archive "
                                    "per file"),
                     Cli::exitUsage);
+    if (m_args.archiveName)
+        if (const QString problem = ArchiveEngine::archiveNameProblem(*m_args.archiveName, options.format);
+            !problem.isEmpty())
+            return fail(QStringLiteral("--name: ") + problem, Cli::exitUsage);
     if (options.format == ArchiveFormat::sevenZip && ArchiveToolPaths().sevenZip().isEmpty())
         return fail(QStringLiteral("Export Failed: ") + QString(ArchiveEngine::sevenZipMissingMessage)
                                                             .replace(QStringLiteral("\n\n"), QStringLiteral(" ")),

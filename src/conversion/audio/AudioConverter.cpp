@@ -1,5 +1,6 @@
 #include "conversion/audio/AudioConverter.h"
 
+#include "platform/ChildLifeline.h"
 #include "platform/FilePath.h"
 
 #include <QCoreApplication>
@@ -267,6 +268,9 @@ ConversionResult runLAME(const QString &lamePath, const QByteArray &inputWav, Au
                                        channels, mp3BitrateKbps));
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
+    // The encoder ends with us, even when we are killed.
+    ChildLifeline::prepare();
+    process.setChildProcessModifier([] { ChildLifeline::enterGroupWithWatchdog(); });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
         return ConversionResult::failure(QStringLiteral("Cannot start the MP3 encoder: %1").arg(process.errorString()));

@@ -1,6 +1,8 @@
 #include "tools/archive/ArchiveEngine.h"
 
+#include "platform/ChildLifeline.h"
 #include "platform/FilePath.h"
+#include "platform/PrivateTemp.h"
 #include "tools/archive/ArchiveFileOps.h"
 
 #include <QCoreApplication>
@@ -151,6 +153,41 @@ QString toolFailedMessage(int status)
     return QStringLiteral("Archive tool failed (exit %1).").arg(status);
 }
 
+bool passwordGoesOnStandardInput(ArchiveFormat format, bool usePassword, const QString &password)
+{
+    return format == ArchiveFormat::sevenZip && usePassword && !password.isEmpty();
+}
+
+QString archiveNameProblem(const QString &name, ArchiveFormat format)
+{
+    const QString base = cleanBaseName(name.trimmed());
+    if (base.isEmpty())
+        return QStringLiteral("The archive name is empty.");
+    if (base.startsWith(QLatin1Char('.')))
+        return QStringLiteral("The archive name \"%1\" starts with a dot, which would make it a hidden file.").arg(base);
+    const qsizetype bytes = QFile::encodeName(base + QLatin1Char('.') + fileExtension(format)).size();
+    if (bytes > kMaxNameBytes)
+        return QStringLiteral("The archive name is too long: %1 bytes with its extension, and file names hold at most %2.")
+            .arg(bytes)
+            .arg(kMaxNameBytes);
+    return {};
+}
+
+QString usableBaseName(const QString &name, ArchiveFormat format)
+{
+    QString base = cleanBaseName(name.trimmed());
+    while (base.startsWith(QLatin1Char('.')))
+        base.remove(0, 1);
+    const qsizetype room = kMaxNameBytes - QFile::encodeName(QLatin1Char('.') + fileExtension(format)).size();
+    while (!base.isEmpty() && QFile::encodeName(base).size() > room) {
+        base.chop(1);
+        if (!base.isEmpty() && base.back().isHighSurrogate())
+            base.chop(1);
+    }
+    base = base.trimmed();
+    return base.isEmpty() ? QStringLiteral("Archive") : base;
+}
+
 QString cleanBaseName(const QString &name)
 {
     QString out = name;
@@ -193,13 +230,18 @@ QList<QByteArray> arguments(ArchiveFormat format, CompressionLevel level, bool u
         args << "-czvf" << output << inputs;
         break;
     case ArchiveFormat::sevenZip:
-        args << "a" << "-bsp2";
+        // A bare "-p" makes 7-Zip read the password from its standard input, where no other
+        // user can see it (a "-p<password>" argument is in every process listing).
+        // "-snl" stores links as links instead of following them (out of the folder, in loops).
+        args << "a" << "-bsp2" << "-snl";
         if (usePassword && !password.isEmpty())
-            args << "-p" + password.toUtf8() << "-mhe=on";
+            args << "-p" << "-mhe=on";
         args << output << inputs;
         break;
     case ArchiveFormat::zip:
-        args << zipLevelArgument(level).toLatin1() << "-r" << "-v" << output << ".";
+        // "-y" stores links as links: followed, a link out of the folder or into a loop
+        // packs whatever it reaches, over and over.
+        args << zipLevelArgument(level).toLatin1() << "-r" << "-y" << "-v" << output << ".";
         break;
     }
     return args;
@@ -302,9 +344,16 @@ Preparation prepare(const QList<QByteArray> &inputs, ArchiveFormat format,
     Preparation prep;
     const auto stop = [&token] { return token->isCancelled(); };
     for (const QByteArray &input : inputs) {
+        const QString shown = QString::fromLocal8Bit(ArchiveFileOps::lastComponent(input));
         if (!ArchiveFileOps::exists(input)) {
-            prep.failure = QStringLiteral("“%1” no longer exists.")
-                               .arg(QString::fromLocal8Bit(ArchiveFileOps::lastComponent(input)));
+            prep.failure = QStringLiteral("“%1” no longer exists.").arg(shown);
+            return prep;
+        }
+        // A pipe, socket or device has no content to pack, and a pipe would stall the
+        // archiver for ever: refused before anything opens it.
+        struct stat st;
+        if (::stat(input.constData(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            prep.failure = QStringLiteral("“%1” is not a file or a folder (a pipe or a device, for example).").arg(shown);
             return prep;
         }
     }
@@ -313,14 +362,18 @@ Preparation prepare(const QList<QByteArray> &inputs, ArchiveFormat format,
     if (format != ArchiveFormat::zip || stop())
         return prep;
 
-    prep.stagingDir = QFile::encodeName(QDir::tempPath()) + "/PerchboxStage-"
-                      + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1();
-    ::mkdir(prep.stagingDir.constData(), 0700);
+    prep.stagingDir = PrivateTemp::makeRunFolder("stage");
+    if (prep.stagingDir.isEmpty()) {
+        prep.failure = QStringLiteral("Could not make a private temporary folder for the archive.");
+        return prep;
+    }
     ArchiveEngine::StagingNamer namer;
     for (const QByteArray &input : inputs) {
         const QByteArray target = prep.stagingDir + '/' + namer.nameFor(ArchiveFileOps::lastComponent(input));
         QString error;
-        if (!ArchiveFileOps::stageCopy(input, target, &error, stop)) {
+        // An item on the shelf that is a link stands for what it points to; links inside
+        // a folder stay links (see the archiver arguments).
+        if (!ArchiveFileOps::stageCopy(ArchiveFileOps::resolvedTopLevel(input), target, &error, stop)) {
             // An archive silently missing a file would be worse than no archive: the
             // originals may be trashed afterwards.
             if (!stop())
@@ -377,16 +430,26 @@ private:
             return finish(ArchiveEngine::cancelledMessage, true);
         if (prep.failure)
             return finish(prep.failure, true);
+        if (ArchiveEngine::passwordGoesOnStandardInput(m_format, m_usePassword, m_password)
+            && (m_password.contains(QLatin1Char('\n')) || m_password.contains(QLatin1Char('\r'))
+                || m_password.contains(QChar(0))))
+            return finish(QStringLiteral("The password cannot contain line breaks."), true);
 
         m_process = new QProcess(this);
+        QList<QByteArray> inputs;
+        for (const QByteArray &input : m_inputs)
+            inputs << ArchiveFileOps::resolvedTopLevel(input);
         const QList<QByteArray> args =
-            ArchiveEngine::arguments(m_format, m_level, m_usePassword, m_password, m_output, m_inputs);
+            ArchiveEngine::arguments(m_format, m_level, m_usePassword, m_password, m_output, inputs);
         QStringList textArgs;
         for (const QByteArray &a : args)
             textArgs << QString::fromLocal8Bit(a);
         m_process->setProgram(m_program);
         m_process->setArguments(textArgs);
-        m_process->setStandardInputFile(QProcess::nullDevice());
+        const bool passwordOnInput =
+            ArchiveEngine::passwordGoesOnStandardInput(m_format, m_usePassword, m_password);
+        if (!passwordOnInput)
+            m_process->setStandardInputFile(QProcess::nullDevice());
         if (m_format == ArchiveFormat::zip)
             m_process->setWorkingDirectory(QFile::decodeName(m_stagingDir));
         // GNU tar lists to standard output when it writes the archive to a file; zip lists to
@@ -409,8 +472,10 @@ private:
             m_argvPointers.push_back(a.data());
         m_argvPointers.push_back(nullptr);
         char *const *argv = m_argvPointers.data();
+        ChildLifeline::prepare();
         m_process->setChildProcessModifier([argv] {
-            ::setpgid(0, 0);
+            // A group of its own, ended with us if we die: no archiver writes on unseen.
+            ChildLifeline::enterGroupWithWatchdog();
             ::execv(argv[0], argv);
             // On failure QProcess's own exec runs next and reports the error.
         });
@@ -421,9 +486,13 @@ private:
             if (error == QProcess::FailedToStart)
                 ended(std::nullopt);
         });
-        m_process->start();
+        m_process->start(passwordOnInput ? QIODevice::ReadWrite : QIODevice::ReadOnly);
         m_group = static_cast<pid_t>(m_process->processId());
         m_token->attach(m_process);
+        if (passwordOnInput && m_group > 0) {
+            m_process->write(m_password.toUtf8() + '\n');
+            m_process->closeWriteChannel();
+        }
     }
 
     void readOutput()
@@ -462,7 +531,7 @@ private:
     void finish(std::optional<QString> message, bool reportProgress)
     {
         if (!m_stagingDir.isEmpty())
-            ArchiveFileOps::removeTree(m_stagingDir);
+            PrivateTemp::removeRunFolder(m_stagingDir);
         if (message && !m_outputExisted)
             ArchiveFileOps::removeTree(m_output);
         if (reportProgress && m_onProgress)

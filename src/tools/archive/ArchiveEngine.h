@@ -62,12 +62,26 @@ QString toolFailedMessage(int status);
 // Every slash, colon, asterisk, question mark, double quote, <, >, | and backslash becomes "-".
 QString cleanBaseName(const QString &name);
 
+// File names hold at most this many bytes.
+inline constexpr qsizetype kMaxNameBytes = 255;
+// Why `name` (cleaned) cannot name an archive of `format`: empty, starting with a dot (a
+// hidden file, as ".." would give "...zip"), or too long with its extension. Empty when
+// it can. The command line refuses such names up front.
+QString archiveNameProblem(const QString &name, ArchiveFormat format);
+// A base name that can always be used: cleaned, leading dots dropped, shortened to fit,
+// "Archive" when nothing is left (names proposed by the program, not typed by the user).
+QString usableBaseName(const QString &name, ArchiveFormat format);
+
+// True when the archiver gets the password on its standard input (7Z with a password).
+bool passwordGoesOnStandardInput(ArchiveFormat format, bool usePassword, const QString &password);
+
 // `wanted` when nothing is there, else the first free "base n.ext" for n = 2, 3, … (the name is
 // split at its last dot, so Photos.tar.gz becomes "Photos.tar 2.gz").
 QUrl uniqueArchiveURL(const QUrl &wanted);
 
 // The archiver's arguments. For ZIP the inputs are not named (the archiver runs inside the
-// staging folder and packs "."); the password is used only for 7Z.
+// staging folder and packs "."). Links inside folders are stored as links by every format.
+// A 7Z password is never an argument: "-p" alone asks for it on standard input.
 QList<QByteArray> arguments(ArchiveFormat format, CompressionLevel level, bool usePassword,
                             const QString &password, const QByteArray &output,
                             const QList<QByteArray> &inputs);

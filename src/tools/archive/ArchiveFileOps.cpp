@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -271,41 +272,17 @@ bool stageCopy(const QByteArray &source, const QByteArray &target, QString *erro
     return true;
 }
 
-bool copyFile(const QByteArray &source, const QByteArray &target, QString *error)
+QByteArray resolvedTopLevel(const QByteArray &path)
 {
     struct stat st;
-    if (::stat(source.constData(), &st) != 0) {
-        if (error)
-            *error = errnoText(errno);
-        return false;
-    }
-    const QByteArray dir = target.left(target.lastIndexOf('/') + 1);
-    const QByteArray temporary = dir + ".perchbox-copy-" + QByteArray::number(::getpid()) + '-'
-                                 + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + ".part";
-    if (!copyRegularFile(source, temporary, st, error))
-        return false;
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        if (error)
-            *error = errnoText(errno);
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
-}
-
-bool moveFile(const QByteArray &source, const QByteArray &target, QString *error)
-{
-    if (::rename(source.constData(), target.constData()) == 0)
-        return true;
-    if (errno != EXDEV) {
-        if (error)
-            *error = errnoText(errno);
-        return false;
-    }
-    if (!copyFile(source, target, error))
-        return false;
-    ::unlink(source.constData());
-    return true;
+    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char *resolved = ::realpath(path.constData(), nullptr);
+    if (!resolved)
+        return path;
+    const QByteArray out(resolved);
+    ::free(resolved);
+    return out;
 }
 
 bool removeTree(const QByteArray &path)

@@ -31,13 +31,10 @@ qint64 countEntries(const QByteArray &path, const std::function<bool()> &stop = 
 bool stageCopy(const QByteArray &source, const QByteArray &target, QString *error,
                const std::function<bool()> &stop = {});
 
-// Copies one regular file to `target` (created; an existing file is replaced only through
-// an atomic rename after the copy succeeded). Keeps permissions and modification time.
-bool copyFile(const QByteArray &source, const QByteArray &target, QString *error);
-
-// Moves a file to `target`: a rename on the same file system, else a copy followed by the
-// removal of the source. An existing `target` is replaced.
-bool moveFile(const QByteArray &source, const QByteArray &target, QString *error);
+// What an item given to the Zip tool stands for: the path the link at `path` leads to
+// (fully resolved) when `path` itself is a symbolic link, else `path`. A dangling link
+// stays as it is.
+QByteArray resolvedTopLevel(const QByteArray &path);
 
 // Removes a file, link or whole folder tree (links are removed, never followed).
 bool removeTree(const QByteArray &path);

@@ -1,8 +1,12 @@
 #include "tools/archive/ArchiveRunner.h"
 
 #include "platform/FilePath.h"
+#include "platform/PrivateTemp.h"
 #include "tools/archive/ArchiveFileOps.h"
+#include "tools/flatten/FileOps.h"
 #include "tools/progress/ShelfProgressState.h"
+
+#include <cerrno>
 
 #include <QDir>
 #include <QFile>
@@ -34,9 +38,28 @@ int trashFiles(const QList<QUrl> &files)
     return trashed;
 }
 
-ArchiveRunner::ArchiveRunner(ArchiveRunHost *host, QObject *parent)
-    : QObject(parent), m_host(host), m_tempDir(QDir::tempPath())
+std::optional<QUrl> moveToFreeArchiveName(const QByteArray &from, const QUrl &wanted, QString *error)
 {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QUrl dest = ArchiveEngine::uniqueArchiveURL(wanted);
+        const int err = FileOps::moveNew(from, FilePath::bytes(dest));
+        if (err == 0)
+            return dest;
+        if (err != EEXIST) {
+            *error = FileOps::errorDescription(err);
+            return std::nullopt;
+        }
+        // Taken between the look and the move: the next free name.
+    }
+    *error = FileOps::errorDescription(EEXIST);
+    return std::nullopt;
+}
+
+ArchiveRunner::ArchiveRunner(ArchiveRunHost *host, QObject *parent) : QObject(parent), m_host(host) {}
+
+ArchiveRunner::~ArchiveRunner()
+{
+    PrivateTemp::removeRunFolder(m_runFolder);
 }
 
 void ArchiveRunner::setProgressState(ShelfProgressState *state)
@@ -49,9 +72,13 @@ void ArchiveRunner::cancel()
     m_token->cancel();
 }
 
-QString ArchiveRunner::temporaryPath(const QString &name) const
+QString ArchiveRunner::temporaryPath(const QString &name)
 {
-    return QDir(m_tempDir).filePath(name);
+    if (m_runFolder.isEmpty())
+        m_runFolder = PrivateTemp::makeRunFolder("archive");
+    if (m_runFolder.isEmpty())
+        return {};
+    return QFile::decodeName(m_runFolder) + QLatin1Char('/') + name;
 }
 
 void ArchiveRunner::beginProgress()
@@ -88,6 +115,10 @@ void ArchiveRunner::end(Outcome outcome, const QString &message)
     if (m_ended)
         return;
     m_ended = true;
+    // Whatever is left of the run (a half-built archive, the archiver's own temporary file)
+    // goes with its folder.
+    PrivateTemp::removeRunFolder(m_runFolder);
+    m_runFolder.clear();
     if (m_progress) {
         m_progress->clearCancelHandler();
         switch (outcome) {
@@ -124,14 +155,17 @@ void ArchiveRunner::runAllIntoOne(const QList<QUrl> &files, const QString &archi
 {
     m_files = files;
     m_options = options;
-    QString base = ArchiveEngine::cleanBaseName(archiveName.trimmed());
-    if (base.isEmpty())
-        base = QStringLiteral("Archive");
+    const QString base = ArchiveEngine::usableBaseName(archiveName, options.format);
     const QString ext = fileExtension(options.format);
-    const QUrl temporary = FilePath::urlFromPath(temporaryPath(
-        base + QLatin1Char('-') + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('.') + ext));
+    const QString temporaryFile = temporaryPath(base + QLatin1Char('.') + ext);
 
     beginProgress();
+    if (temporaryFile.isEmpty()) {
+        const QString message = QStringLiteral("Could not make a private temporary folder for the archive.");
+        m_host->showAlert(QStringLiteral("Export Failed"), QStringLiteral("Could not save archive:\n") + message);
+        return end(Outcome::failed, message);
+    }
+    const QUrl temporary = FilePath::urlFromPath(temporaryFile);
     QPointer<ArchiveRunner> self(this);
     buildArchive(
         files, temporary, options.format, options.level, options.usePassword, options.password, m_token,
@@ -156,10 +190,8 @@ void ArchiveRunner::runAllIntoOne(const QList<QUrl> &files, const QString &archi
                 self->m_progress->clearCancelHandler();
                 self->m_progress->markDone();
             }
-            if (destinationFolder) {
-                const QUrl dest = ArchiveEngine::uniqueArchiveURL(childUrl(*destinationFolder, base + QLatin1Char('.') + ext));
-                return self->saveSingle(temporary, dest);
-            }
+            if (destinationFolder)
+                return self->saveSingle(temporary, childUrl(*destinationFolder, base + QLatin1Char('.') + ext), false);
             self->m_host->chooseSaveLocation(
                 base + QLatin1Char('.') + ext, QStringLiteral("Save \"%1\" archive").arg(base), self->m_options.format,
                 [self, temporary](std::optional<QUrl> chosen) {
@@ -171,27 +203,34 @@ void ArchiveRunner::runAllIntoOne(const QList<QUrl> &files, const QString &archi
                         ArchiveFileOps::removeTree(FilePath::bytes(temporary));
                         return self->end(Outcome::cancelled, QString());
                     }
-                    self->saveSingle(temporary, *chosen);
+                    self->saveSingle(temporary, *chosen, true);
                 });
         },
         m_tools);
 }
 
-void ArchiveRunner::saveSingle(const QUrl &temporary, const QUrl &destination)
+void ArchiveRunner::saveSingle(const QUrl &temporary, const QUrl &destination, bool mayReplace)
 {
     const QByteArray from = FilePath::bytes(temporary);
-    const QByteArray to = FilePath::bytes(destination);
     QString error;
-    // The copy lands beside the destination and replaces an existing file (which the user
-    // agreed to in the save panel) only once it is complete.
-    const bool copied = ArchiveFileOps::copyFile(from, to, &error);
+    std::optional<QUrl> saved;
+    if (mayReplace) {
+        // The user agreed to replace a file there in the save panel; it is replaced in one
+        // step once the whole archive is beside it.
+        if (const int err = FileOps::moveReplacing(from, FilePath::bytes(destination)))
+            error = FileOps::errorDescription(err);
+        else
+            saved = destination;
+    } else {
+        saved = moveToFreeArchiveName(from, destination, &error);
+    }
     ArchiveFileOps::removeTree(from);
-    if (!copied) {
+    if (!saved) {
         m_host->showAlert(QStringLiteral("Export Failed"), QStringLiteral("Could not save archive:\n") + error);
         return end(Outcome::failed, error);
     }
-    m_saved << destination;
-    m_host->reveal({destination});
+    m_saved << *saved;
+    m_host->reveal({*saved});
     if (m_options.removeOriginals)
         trashFiles(m_files);
     end(Outcome::succeeded, QString());
@@ -235,12 +274,15 @@ void ArchiveRunner::perFileNext()
 
     const QUrl file = m_files.at(m_index);
     const QByteArray name = ArchiveFileOps::lastComponent(FilePath::bytes(file));
-    QString base = ArchiveEngine::cleanBaseName(QString::fromLocal8Bit(ArchiveFileOps::splitExtension(name).first));
-    if (base.isEmpty())
-        base = QStringLiteral("Archive");
+    const QString base = ArchiveEngine::usableBaseName(
+        QString::fromLocal8Bit(ArchiveFileOps::splitExtension(name).first), m_options.format);
     const QString ext = fileExtension(m_options.format);
-    const QUrl temporary =
-        FilePath::urlFromPath(temporaryPath(base + QLatin1Char('_') + m_runToken + QLatin1Char('.') + ext));
+    const QString temporaryFile = temporaryPath(base + QLatin1Char('_') + m_runToken + QLatin1Char('.') + ext);
+    if (temporaryFile.isEmpty()) {
+        m_failures << nameOf(file) + QStringLiteral(": Could not make a private temporary folder for the archive.");
+        return perFileEnd();
+    }
+    const QUrl temporary = FilePath::urlFromPath(temporaryFile);
     ArchiveFileOps::removeTree(FilePath::bytes(temporary));
 
     if (m_progress)
@@ -261,11 +303,11 @@ void ArchiveRunner::perFileNext()
                 return;
             }
             if (!message) {
-                const QUrl dest =
-                    ArchiveEngine::uniqueArchiveURL(childUrl(self->m_folder, base + QLatin1Char('.') + ext));
                 QString error;
-                if (ArchiveFileOps::moveFile(FilePath::bytes(temporary), FilePath::bytes(dest), &error)) {
-                    self->m_saved << dest;
+                if (const auto dest = moveToFreeArchiveName(FilePath::bytes(temporary),
+                                                            childUrl(self->m_folder, base + QLatin1Char('.') + ext),
+                                                            &error)) {
+                    self->m_saved << *dest;
                     self->m_archivedInputs << file;
                 } else {
                     self->m_failures << nameOf(file) + QStringLiteral(": ") + error;

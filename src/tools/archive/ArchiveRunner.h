@@ -51,6 +51,7 @@ public:
     Q_ENUM(Outcome)
 
     ArchiveRunner(ArchiveRunHost *host, QObject *parent = nullptr);
+    ~ArchiveRunner() override;
 
     // The shelf's progress state to report into (may be null). The runner installs its
     // cancel handler there for the duration of the run.
@@ -58,8 +59,6 @@ public:
     // The label shown with the ring (the tooltip), e.g. "Zipping…".
     void setProgressLabel(const QString &label) { m_label = label; }
     void setToolPaths(const ArchiveToolPaths &tools) { m_tools = tools; }
-    // Where temporary archives go (default: the system's temporary folder).
-    void setTemporaryFolder(const QString &path) { m_tempDir = path; }
 
     // "All into one zip". `archiveName` is the base name the caller proposes (cleaned here).
     // Without `destinationFolder` the host's save panel asks where to save; with one the
@@ -85,9 +84,13 @@ private:
     void beginProgress();
     void reportProgress(double fraction);
     void end(Outcome outcome, const QString &message);
-    QString temporaryPath(const QString &name) const;
+    // Where an archive is built before it is saved: a private folder of this run (made on
+    // first use, removed at the end). Empty when none can be made.
+    QString temporaryPath(const QString &name);
 
-    void saveSingle(const QUrl &temporary, const QUrl &destination);
+    // Moves the built archive into place: over `destination` when the user chose it in the
+    // save panel (`mayReplace`), else under the first free name at or after it.
+    void saveSingle(const QUrl &temporary, const QUrl &destination, bool mayReplace);
     void perFileNext();
     void perFileEnd();
 
@@ -95,7 +98,7 @@ private:
     QPointer<ShelfProgressState> m_progress;
     QString m_label = QStringLiteral("Zipping…");
     ArchiveToolPaths m_tools;
-    QString m_tempDir;
+    QByteArray m_runFolder;
     ArchiveCancellationTokenPtr m_token = std::make_shared<ArchiveCancellationToken>();
     ArchiveJobOptions m_options;
     QList<QUrl> m_files;
@@ -113,3 +116,7 @@ private:
 
 // Moves each file to the Trash; failures are skipped. Returns how many were trashed.
 int trashFiles(const QList<QUrl> &files);
+
+// Moves `from` to `wanted`, or, when that name is taken, to the next free name of
+// uniqueArchiveURL; never replaces a file. Returns the URL used, or nothing with `error`.
+std::optional<QUrl> moveToFreeArchiveName(const QByteArray &from, const QUrl &wanted, QString *error);

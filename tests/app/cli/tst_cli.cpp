@@ -385,6 +385,15 @@ private slots:
         QCOMPARE(r.status, 0);
         QCOMPARE(tree(work("each")), (QStringList{"a.zip", "dir.zip"}));
 
+        // Names that would be hidden, empty or too long are refused up front, with a reason.
+        const QStringList outBefore = tree(work("out"));
+        for (const QString &bad : {QStringLiteral(".."), QStringLiteral(" "), QString(300, QLatin1Char('n'))}) {
+            r = perchbox({"run", "zip", "--preset", "Plain zip", "--name", bad, "-o", "out", "a.txt"});
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains("--name: The archive name"), qPrintable(r.err));
+        }
+        QCOMPARE(tree(work("out")), outBefore);
+
         QProcess list;
         list.start("/usr/bin/unzip", {"-Z1", work("out/a.zip")});
         if (list.waitForFinished())

@@ -1,4 +1,5 @@
 #include "platform/FilePath.h"
+#include "platform/PrivateTemp.h"
 #include "tools/archive/ArchiveEngine.h"
 #include "tools/archive/ArchiveFileOps.h"
 #include "tools/archive/ArchiveRunner.h"
@@ -6,6 +7,7 @@
 
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,6 +53,7 @@ int runTool(const QString &program, const QStringList &args, const QString &cwd 
     if (!cwd.isEmpty())
         p.setWorkingDirectory(cwd);
     p.start(program, args);
+    p.closeWriteChannel(); // a tool that asks for input reads end-of-file
     p.waitForFinished(120000);
     if (out)
         *out = p.readAllStandardOutput() + p.readAllStandardError();
@@ -161,17 +164,35 @@ private slots:
     {
         const QList<QByteArray> in{"/a/x y.txt", "/b/dir"};
         QCOMPARE(arguments(ArchiveFormat::zip, CompressionLevel::max, false, {}, "/o.zip", in),
-                 (QList<QByteArray>{"-9", "-r", "-v", "/o.zip", "."}));
+                 (QList<QByteArray>{"-9", "-r", "-y", "-v", "/o.zip", "."}));
         QCOMPARE(arguments(ArchiveFormat::zip, CompressionLevel::fast, true, "pw", "/o.zip", in).first(), "-1");
         QCOMPARE(arguments(ArchiveFormat::tarGz, CompressionLevel::max, true, "pw", "/o.tar.gz", in),
                  (QList<QByteArray>{"-czvf", "/o.tar.gz", "/a/x y.txt", "/b/dir"}));
         QCOMPARE(arguments(ArchiveFormat::sevenZip, CompressionLevel::max, true, {}, "/o.7z", in),
-                 (QList<QByteArray>{"a", "-bsp2", "/o.7z", "/a/x y.txt", "/b/dir"}));
+                 (QList<QByteArray>{"a", "-bsp2", "-snl", "/o.7z", "/a/x y.txt", "/b/dir"}));
         QCOMPARE(arguments(ArchiveFormat::sevenZip, CompressionLevel::fast, false, "pw", "/o.7z", in),
-                 (QList<QByteArray>{"a", "-bsp2", "/o.7z", "/a/x y.txt", "/b/dir"}));
+                 (QList<QByteArray>{"a", "-bsp2", "-snl", "/o.7z", "/a/x y.txt", "/b/dir"}));
+        // The password itself is never an argument.
         QCOMPARE(arguments(ArchiveFormat::sevenZip, CompressionLevel::normal, true, QString::fromUtf8("pä ss"),
                            "/o.7z", in),
-                 (QList<QByteArray>{"a", "-bsp2", "-pp\xC3\xA4 ss", "-mhe=on", "/o.7z", "/a/x y.txt", "/b/dir"}));
+                 (QList<QByteArray>{"a", "-bsp2", "-snl", "-p", "-mhe=on", "/o.7z", "/a/x y.txt", "/b/dir"}));
+    }
+
+    // Names a user types are refused when they would make a hidden, nameless or impossible
+    // file; names the program proposes are made usable instead.
+    void archiveNames()
+    {
+        QVERIFY(archiveNameProblem(QStringLiteral(".."), ArchiveFormat::zip).contains("hidden"));
+        QVERIFY(archiveNameProblem(QStringLiteral(".config"), ArchiveFormat::zip).contains("hidden"));
+        QVERIFY(archiveNameProblem(QStringLiteral("   "), ArchiveFormat::zip).contains("empty"));
+        QVERIFY(archiveNameProblem(QString(300, QLatin1Char('n')), ArchiveFormat::zip).contains("too long"));
+        QVERIFY(archiveNameProblem(QString(251, QLatin1Char('n')), ArchiveFormat::zip).isEmpty());      // 255 with ".zip"
+        QVERIFY(!archiveNameProblem(QString(251, QLatin1Char('n')), ArchiveFormat::tarGz).isEmpty()); // 258 with ".tar.gz"
+        QVERIFY(archiveNameProblem(QStringLiteral("a/b"), ArchiveFormat::zip).isEmpty());              // cleaned to a-b
+        QCOMPARE(usableBaseName(QStringLiteral(".."), ArchiveFormat::zip), QStringLiteral("Archive"));
+        QCOMPARE(usableBaseName(QStringLiteral(".bashrc"), ArchiveFormat::zip), QStringLiteral("bashrc"));
+        const QString longest = usableBaseName(QString(200, QChar(0xE9)), ArchiveFormat::tarGz); // 2 bytes each
+        QCOMPARE(QFile::encodeName(longest + ".tar.gz").size(), 255);
     }
 
     void namesAndClashes()
@@ -341,6 +362,181 @@ private slots:
             args.insert(2, "-p" + pw);
         QCOMPARE(runTool(sz, args), 0);
         QCOMPARE(readBytes(QFile::encodeName(x) + "/dir/secret name.txt"), readBytes(src + "/dir/secret name.txt"));
+    }
+
+    // The 7Z password never appears on a command line (where every local user can read
+    // it): 7-Zip gets a bare "-p" and the password on its standard input. Names and
+    // contents are encrypted; nothing can be listed without it.
+    void sevenZipPasswordStaysOffTheCommandLine_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("quotes and spaces") << QStringLiteral("p@ss w\"rd 'x'");
+        QTest::newRow("leading dash") << QStringLiteral("-mhe=off");
+        QTest::newRow("non-ASCII") << QString::fromUtf8("pässwörd €");
+    }
+    void sevenZipPasswordStaysOffTheCommandLine()
+    {
+        QFETCH(QString, password);
+        const QString real = ArchiveToolPaths().sevenZip();
+        if (real.isEmpty())
+            QSKIP("no 7-Zip executable installed");
+        const QByteArray tag = QByteArray::number(QTest::currentDataTag() ? qHash(QByteArray(QTest::currentDataTag())) : 0);
+        const QByteArray src = path("pw-" + tag);
+        QVERIFY(QDir().mkpath(QFile::decodeName(src + "/dir")));
+        writeBytes(src + "/dir/secret name.txt", "secret content");
+        // Stands in for 7zz: notes its arguments, then runs the real one with the same input.
+        const QByteArray recorder = path("7zz-recorder-" + tag);
+        writeBytes(recorder, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nexec '" + QFile::encodeName(real)
+                                 + "' \"$@\"\n");
+        QCOMPARE(::chmod(recorder.constData(), 0755), 0);
+        ArchiveToolPaths tools;
+        tools.sevenZipCandidates = {QFile::decodeName(recorder)};
+        const QByteArray out = src + "/locked.7z";
+        const RunResult r = build({url(src + "/dir")}, url(out), ArchiveFormat::sevenZip, CompressionLevel::normal,
+                                  true, password, {}, tools);
+        QCOMPARE(r.message, std::nullopt);
+
+        const QByteArray args = readBytes(recorder + ".args");
+        QVERIFY2(!args.contains(password.toUtf8()), args.constData());
+        QVERIFY(args.split('\n').contains("-p"));
+        QVERIFY(!readBytes(out).contains("secret"));
+
+        QByteArray listing;
+        QVERIFY(runTool(real, {"l", "-slt", QFile::decodeName(out)}, {}, &listing) != 0);
+        QVERIFY(!listing.contains("secret name"));
+        const QString x = QFile::decodeName(src + "/x");
+        QCOMPARE(runTool(real, {"x", "-y", "-p" + password, "-o" + x, QFile::decodeName(out)}), 0);
+        QCOMPARE(readBytes(QFile::encodeName(x) + "/dir/secret name.txt"), QByteArray("secret content"));
+    }
+
+    // Links inside an archived folder stay links, pointing where they pointed (out of the
+    // folder, into a loop, or at a file beside them), in every format; an item given to the
+    // tool that is itself a link stands for what it points to.
+    void linksInsideFoldersStayLinks_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("zip") << int(ArchiveFormat::zip);
+        QTest::newRow("tar") << int(ArchiveFormat::tarGz);
+        QTest::newRow("7z") << int(ArchiveFormat::sevenZip);
+    }
+    void linksInsideFoldersStayLinks()
+    {
+        QFETCH(int, format);
+        if (ArchiveFormat(format) == ArchiveFormat::sevenZip && ArchiveToolPaths().sevenZip().isEmpty())
+            QSKIP("no 7-Zip executable installed");
+        const QByteArray src = path("links-" + QByteArray::number(format));
+        const QByteArray folder = src + "/folder";
+        QVERIFY(QDir().mkpath(QFile::decodeName(folder + "/sub")));
+        writeBytes(folder + "/a.txt", "A");
+        writeBytes(src + "/outside.txt", "outside");
+        QCOMPARE(::symlink("..", (folder + "/up").constData()), 0);
+        QCOMPARE(::symlink("../a.txt", (folder + "/sub/alias").constData()), 0);
+        QCOMPARE(::symlink("loop2", (folder + "/loop1").constData()), 0);
+        QCOMPARE(::symlink("loop1", (folder + "/loop2").constData()), 0);
+        QCOMPARE(::symlink((src + "/outside.txt").constData(), (folder + "/abs").constData()), 0);
+        QCOMPARE(::symlink("outside.txt", (src + "/top.txt").constData()), 0);
+        const QByteArray out = src + "/out." + fileExtension(ArchiveFormat(format)).toLatin1();
+        const RunResult r = build({url(folder), url(src + "/top.txt")}, url(out), ArchiveFormat(format));
+        QCOMPARE(r.message, std::nullopt);
+
+        QByteArray listing;
+        if (ArchiveFormat(format) == ArchiveFormat::zip) {
+            const QList<QByteArray> names = zipEntryNames(readBytes(out));
+            QCOMPARE(names.size(), 9); // not the hundreds a followed "up -> .." gives
+            const QString x = QFile::decodeName(src + "/x");
+            QCOMPARE(runTool("unzip", {"-q", QFile::decodeName(out), "-d", x}), 0);
+            const QByteArray xf = QFile::encodeName(x) + "/folder";
+            QCOMPARE(QFile::symLinkTarget(QFile::decodeName(xf + "/up")), x);
+            QCOMPARE(QFileInfo(QFile::decodeName(xf + "/sub/alias")).symLinkTarget(), QFile::decodeName(xf + "/a.txt"));
+            QCOMPARE(QFileInfo(QFile::decodeName(xf + "/abs")).symLinkTarget(), QFile::decodeName(src + "/outside.txt"));
+            QVERIFY(QFileInfo(QFile::decodeName(xf + "/loop1")).isSymLink());
+            QCOMPARE(readBytes(QFile::encodeName(x) + "/top.txt"), QByteArray("outside"));
+            QVERIFY(!QFileInfo(x + "/top.txt").isSymLink());
+        } else if (ArchiveFormat(format) == ArchiveFormat::tarGz) {
+            QCOMPARE(runTool("/usr/bin/tar", {"-tvzf", QFile::decodeName(out)}, {}, &listing), 0);
+            QCOMPARE(listing.count('\n'), 9);
+            QVERIFY(listing.contains("folder/up -> ..\n"));
+            QVERIFY(listing.contains("folder/loop1 -> loop2\n"));
+            QVERIFY(listing.contains("folder/abs -> " + src + "/outside.txt\n"));
+        } else {
+            QCOMPARE(runTool(ArchiveToolPaths().sevenZip(), {"l", "-slt", QFile::decodeName(out)}, {}, &listing), 0);
+            QCOMPARE(listing.count("\nPath = "), 10); // the archive itself, then 9 entries
+            QCOMPARE(listing.count("lrwxrwxrwx"), 5);
+        }
+    }
+
+    // Archives are built in a folder only the user can enter, inside our own temporary
+    // folder, and nothing of the run stays there afterwards.
+    void archivesAreBuiltPrivately()
+    {
+        const QByteArray src = path("private");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src)));
+        writeBytes(src + "/secret.txt", "s");
+        QCOMPARE(::chmod((src + "/secret.txt").constData(), 0600), 0);
+        // Stands in for tar: notes where it writes and that folder's mode, then runs tar.
+        const QByteArray recorder = path("tar-recorder");
+        writeBytes(recorder, "#!/bin/sh\necho \"$2\" > \"$0.out\"\nstat -c '%a %u' \"$(dirname \"$2\")\" >> \"$0.out\"\n"
+                             "exec /usr/bin/tar \"$@\"\n");
+        QCOMPARE(::chmod(recorder.constData(), 0755), 0);
+        FakeHost host;
+        auto *runner = new ArchiveRunner(&host);
+        ArchiveToolPaths tools;
+        tools.tar = QFile::decodeName(recorder);
+        runner->setToolPaths(tools);
+        QSignalSpy spy(runner, &ArchiveRunner::finished);
+        ArchiveJobOptions options;
+        options.format = ArchiveFormat::tarGz;
+        runner->runAllIntoOne({url(src + "/secret.txt")}, QStringLiteral("Secrets"), options, url(src));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 60000);
+        QCOMPARE(spy.at(0).at(0).value<ArchiveRunner::Outcome>(), ArchiveRunner::Outcome::succeeded);
+        const QList<QByteArray> lines = readBytes(recorder + ".out").split('\n');
+        const QByteArray ours = path("tmp/perchbox-") + QByteArray::number(::getuid()) + "/";
+        QVERIFY2(lines.value(0).startsWith(ours), lines.value(0).constData());
+        QCOMPARE(lines.value(1), "700 " + QByteArray::number(::getuid()));
+        QVERIFY(readBytes(src + "/Secrets.tar.gz").startsWith("\x1f\x8b"));
+        QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+
+    // When we are killed mid-run, the archiver and everything it started end with us (here
+    // a stand-in for tar that starts a child of its own and waits), and the next run clears
+    // the private folder the killed run left.
+    void archiverDiesWithUs()
+    {
+        const QByteArray src = path("orphan");
+        QVERIFY(QDir().mkpath(QFile::decodeName(src)));
+        writeBytes(src + "/in.txt", "x");
+        const QByteArray fakeTar = path("tar-that-waits");
+        writeBytes(fakeTar, "#!/bin/sh\necho partial > \"$2\"\nsleep 600 &\necho $! > \"$0.pid\"\nwait\n");
+        QCOMPARE(::chmod(fakeTar.constData(), 0755), 0);
+        QProcess helper;
+        helper.start(QStringLiteral(ORPHAN_HELPER), {QFile::decodeName(fakeTar), QFile::decodeName(src),
+                                                      QFile::decodeName(src + "/in.txt")});
+        QVERIFY(helper.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readBytes(fakeTar + ".pid").endsWith('\n'), 30000);
+        const QByteArray grandchild = "/proc/" + readBytes(fakeTar + ".pid").trimmed();
+        QVERIFY(ArchiveFileOps::exists(grandchild));
+        struct Reap { // whatever the outcome, no stray process outlives the test
+            pid_t pid;
+            ~Reap() { ::kill(pid, SIGKILL); }
+        } reap{pid_t(readBytes(fakeTar + ".pid").trimmed().toInt())};
+        const QStringList leftBefore = QDir(QFile::decodeName(path("tmp/perchbox-") + QByteArray::number(::getuid())))
+                                           .entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        QCOMPARE(leftBefore.size(), 1); // the killed run's folder, 0700, with its partial archive
+
+        ::kill(pid_t(helper.processId()), SIGKILL);
+        QVERIFY(helper.waitForFinished());
+        auto gone = [&grandchild] {
+            const QByteArray stat = readBytes(grandchild + "/stat");
+            return stat == "<missing>" || stat.contains(") Z ");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(gone(), 10000);
+
+        const QByteArray next = PrivateTemp::makeRunFolder("archive");
+        QVERIFY(!next.isEmpty());
+        const QStringList leftAfter = QDir(QFile::decodeName(path("tmp/perchbox-") + QByteArray::number(::getuid())))
+                                          .entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        QCOMPARE(leftAfter, QStringList{QFile::decodeName(ArchiveFileOps::lastComponent(next))});
+        PrivateTemp::removeRunFolder(next);
     }
 
     // ------------------------------------------------------------------ failures
