@@ -3,6 +3,7 @@
 #include "app/SettingsWindow.h"
 #include "app/TrayPanel.h"
 #include "app/TutorialWindow.h"
+#include "conversion/StagingFolder.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
 #include "platform/DesktopNotifications.h"
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 const QString kHasSeenTutorial = QStringLiteral("hasSeenTutorial");
@@ -134,6 +136,9 @@ void PerchboxApp::start()
     emit m_settings.hotkeysRegistrationRequested();
     if (m_options.integrateWithFileManagers)
         m_delegate->applySendToIntegration();
+    // Conversion staging folders that a crash or a kill left behind (ones a running
+    // `perchbox run convert` still uses are claimed and stay).
+    (void)QtConcurrent::run([] { StagingFolder::removeLeftovers(); });
     m_tray->start();
     if (m_options.tutorialOnFirstStart && !hasSeenTutorial())
         showTutorial();

@@ -5,6 +5,7 @@
 #include "app/ToolIntegration.h"
 #include "app/cli/Cli.h"
 #include "app/cli/PresetMenuSync.h"
+#include "conversion/ConversionExporter.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
 #include "platform/FilePath.h"
@@ -190,5 +191,13 @@ int main(int argc, char **argv)
                              [&perchbox, files] { perchbox.delegate().sendToShelf(files); },
                              Qt::SingleShotConnection);
     }
-    return app.exec();
+    const int status = app.exec();
+    // Conversions still running stop with the program: cancelled, their staging folders
+    // removed. A converter that cannot stop midway must not keep the process alive (the
+    // shelves and settings were written as the event loop ended).
+    if (!ConversionExporter::stopAllForQuit(ConversionExporter::quitGraceMs)) {
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    return status;
 }

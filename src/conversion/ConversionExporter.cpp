@@ -1,7 +1,7 @@
 #include "conversion/ConversionExporter.h"
 
 #include "conversion/CompletionNotifier.h"
-#include "platform/AppPaths.h"
+#include "conversion/StagingFolder.h"
 #include "platform/FilePath.h"
 #include "tools/flatten/FileOps.h"
 #include "tools/progress/ShelfProgressState.h"
@@ -10,10 +10,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMetaObject>
+#include <QMutex>
 #include <QStandardPaths>
 #include <QThreadPool>
-#include <QUuid>
 
 #include <algorithm>
 #include <cerrno>
@@ -59,11 +60,6 @@ QByteArray joinPath(const QByteArray &folder, const QByteArray &rest)
 bool makePath(const QByteArray &folder)
 {
     return FileOps::makePath(folder) == 0;
-}
-
-bool removeTree(const QString &folder)
-{
-    return QDir(folder).removeRecursively();
 }
 
 } // namespace
@@ -234,9 +230,40 @@ QByteArray ConversionExporter::moveIntoPlace(const QByteArray &staged, const QBy
 
 QString ConversionExporter::makeStagingFolder()
 {
-    const QString folder = AppPaths::appDataDir() + QStringLiteral("/ConversionTemp/")
-                           + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    return QDir().mkpath(folder) ? folder : QString();
+    return StagingFolder::create();
+}
+
+namespace {
+
+// Jobs run on a pool of their own, not on the global one that every quit waits for.
+QThreadPool &jobPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
+// The running jobs, for a quit: their cancellation flags and staging folders.
+struct RunningJob {
+    LockedFlagPtr cancel;
+    QString stagingFolder;
+};
+QMutex g_runningMutex;
+QHash<const ConversionExporter *, RunningJob> g_running;
+
+} // namespace
+
+bool ConversionExporter::stopAllForQuit(int graceMs)
+{
+    QList<RunningJob> jobs;
+    {
+        QMutexLocker lock(&g_runningMutex);
+        jobs = g_running.values();
+    }
+    for (const RunningJob &job : std::as_const(jobs)) {
+        job.cancel->set(true);
+        StagingFolder::remove(job.stagingFolder);
+    }
+    return jobPool().waitForDone(graceMs);
 }
 
 QString ConversionExporter::findLamePath()
@@ -266,8 +293,16 @@ ConversionExporter *ConversionExporter::start(Job job, Completion completion, Co
         state->setCancelHandler([flag] { flag->set(true); });
         state->setRunning(0.0);
     }
-    QThreadPool::globalInstance()->start([exporter] {
+    {
+        QMutexLocker lock(&g_runningMutex);
+        g_running.insert(exporter, {exporter->m_job.cancel, exporter->m_job.stagingFolder});
+    }
+    jobPool().start([exporter] {
         exporter->runOnWorker();
+        {
+            QMutexLocker lock(&g_runningMutex);
+            g_running.remove(exporter);
+        }
         QMetaObject::invokeMethod(exporter, [exporter] { exporter->finish(); }, Qt::QueuedConnection);
     });
     return exporter;
@@ -344,8 +379,7 @@ void ConversionExporter::runOnWorker()
         if (!placed.isEmpty())
             m_outputs.append(FilePath::urlFromBytes(placed));
     }
-    if (!m_job.stagingFolder.isEmpty())
-        removeTree(m_job.stagingFolder);
+    StagingFolder::remove(m_job.stagingFolder);
 }
 
 void ConversionExporter::finish()

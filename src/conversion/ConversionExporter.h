@@ -53,8 +53,16 @@ public:
     static ConversionExporter *start(Job job, Completion completion,
                                      ConverterSet converters = ConverterSet::standard());
 
-    // "<app data>/ConversionTemp/<new UUID>", created with intermediate folders; "" on failure.
+    // "<app data>/ConversionTemp/<new UUID>", created and claimed (see StagingFolder); "" on
+    // failure. The job removes it when it ends.
     static QString makeStagingFolder();
+
+    // Quitting: cancels every running job and removes its staging folder at once (outputs
+    // already in place stay), then waits up to `graceMs` for the jobs' threads. False when one
+    // is still busy (a converter that cannot stop midway): the caller ends the process without
+    // waiting for it, since nothing it could still produce would be kept.
+    static bool stopAllForQuit(int graceMs);
+    static constexpr int quitGraceMs = 500;
     // The MP3 encoder executable: "lame" next to the program, else on PATH; "" when none.
     static QString findLamePath();
 

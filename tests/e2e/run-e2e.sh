@@ -108,6 +108,16 @@ json.dump(shelves, open(os.path.join(root, "shelves.json"), "w"))
 json.dump(ids[:2], open(os.path.join(root, "openShelves.json"), "w"))
 PY
 
+# A staging folder a crashed conversion left behind, and one a running conversion still
+# claims (a lock held by another process).
+leftover="$XDG_DATA_HOME/Perchbox/ConversionTemp/0A0A0A0A-0000-4000-8000-0000000000AA"
+claimed="$XDG_DATA_HOME/Perchbox/ConversionTemp/0A0A0A0A-0000-4000-8000-0000000000BB"
+mkdir -p "$leftover/Album" "$claimed"
+echo partial >"$leftover/Album/t1.mp3"
+flock -o "$claimed.lock" sleep 60 &
+pids+=($!)
+wait_for 5 bash -c "! flock -n '$claimed.lock' true" || echo "e2e: note: the claim was not taken in time"
+
 start_app() {
   "$perchbox" >>"$work/perchbox.log" 2>&1 &
   app_pid=$!
@@ -125,6 +135,11 @@ else
   fail "open shelves were not restored"; xdotool search --name perchbox >&2
 fi
 if shelf_window "$C" >/dev/null; then fail "a closed shelf got a window"; else pass "closed shelf stays closed"; fi
+if wait_for 5 bash -c "[ ! -e '$leftover' ]" && [ -d "$claimed" ]; then
+  pass "a crashed conversion's staging folder is removed at start; a claimed one stays"
+else
+  fail "staging folders after start: $(ls "$XDG_DATA_HOME/Perchbox/ConversionTemp")"
+fi
 
 # The tray item: an embedded icon window of ours inside trayer (or our fallback window).
 tray_item() {
