@@ -133,18 +133,18 @@ uint32_t KeyCombo::digitKeyCode(int digit)
     return digit >= 0 && digit <= 9 ? codes[digit] : codes[0];
 }
 
-QString KeyCombo::modifierGlyphs(uint32_t flags)
+QString KeyCombo::modifierText(uint32_t flags)
 {
-    QString glyphs;
+    QString text;
     if (flags & Control)
-        glyphs += QChar(0x2303); // ⌃
+        text += QLatin1String("Ctrl+");
     if (flags & Option)
-        glyphs += QChar(0x2325); // ⌥
+        text += QLatin1String("Alt+");
     if (flags & Shift)
-        glyphs += QChar(0x21E7); // ⇧
+        text += QLatin1String("Shift+");
     if (flags & Command)
-        glyphs += QChar(0x2318); // ⌘
-    return glyphs;
+        text += QLatin1String("Super+");
+    return text;
 }
 
 QString KeyCombo::keyName(uint32_t code)
@@ -157,7 +157,7 @@ QString KeyCombo::keyName(uint32_t code)
 
 QString KeyCombo::displayText() const
 {
-    return modifierGlyphs(modifierFlags) + keyName(keyCode);
+    return modifierText(modifierFlags) + keyName(keyCode);
 }
 
 QJsonObject KeyCombo::toJsonObject() const

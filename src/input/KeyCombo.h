@@ -39,12 +39,14 @@ struct KeyCombo {
     bool isFunctionKey() const;
     bool hasModifiers() const { return (modifierFlags & AllModifiers) != 0; }
 
-    // "⌃⌥D": modifier glyphs in the order ⌃ ⌥ ⇧ ⌘, then the key name.
+    // "Ctrl+Alt+D": the modifiers in the order Ctrl, Alt, Shift, Super (whatever the order
+    // of pressing), each followed by "+", then the key name.
     QString displayText() const;
     // The key's name alone ("D", "Space", "F5", "Num Enter", "Key10" for unknown codes).
     static QString keyName(uint32_t keyCode);
-    // "⌃⌥⇧⌘" for the bits set in `modifierFlags`.
-    static QString modifierGlyphs(uint32_t modifierFlags);
+    // "Ctrl+Alt+Shift+Super+" for the bits set in `modifierFlags` ("" for none): Control is
+    // Ctrl, Option is Alt, Command is Super.
+    static QString modifierText(uint32_t modifierFlags);
 
     QJsonObject toJsonObject() const;
     QByteArray toJson() const; // compact UTF-8
