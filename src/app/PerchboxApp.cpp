@@ -4,6 +4,7 @@
 #include "app/TrayPanel.h"
 #include "app/TutorialWindow.h"
 #include "conversion/StagingFolder.h"
+#include "input/hotkeys/HotkeyRecorder.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
 #include "platform/DesktopNotifications.h"
@@ -24,7 +25,7 @@ const QString kHasSeenTutorial = QStringLiteral("hasSeenTutorial");
 
 QIcon trayIcon(bool warning)
 {
-    // "tray.fill" with, while Input Monitoring is missing, a small orange warning badge.
+    // "tray.fill" with, while global shortcuts cannot work, a small orange warning badge.
     QIcon icon;
     const QColor tint = QApplication::palette().color(QPalette::WindowText);
     for (int size : {16, 22, 24, 32, 48}) {
@@ -80,7 +81,12 @@ PerchboxApp::PerchboxApp(ShelfManager &manager, AppSettings &settings, Options o
     connect(m_panel, &TrayPanel::tutorialRequested, this, &PerchboxApp::showTutorial);
     connect(m_panel, &TrayPanel::quitRequested, this, &PerchboxApp::quit);
     connect(m_panel, &TrayPanel::dismissRequested, m_tray.get(), &TrayHost::hidePanel);
-    connect(m_panel, &TrayPanel::inputMonitoringRequested, this, [this] { openSettings(QStringLiteral("Shortcuts")); });
+    connect(m_panel, &TrayPanel::inputMonitoringRequested, this, [this] {
+        if (m_inputMonitoring)
+            m_inputMonitoring();
+        else
+            openSettings(QStringLiteral("Shortcuts"));
+    });
     connect(m_tray.get(), &TrayHost::itemAppeared, this, &PerchboxApp::onTrayAppeared);
     connect(m_delegate.get(), &AppDelegate::activationRequested, this, [this] {
         if (!m_tray->usesTray())
@@ -212,8 +218,9 @@ void PerchboxApp::quit()
 
 bool PerchboxApp::eventFilter(QObject *watched, QEvent *event)
 {
-    // "Quit Perchbox" is Ctrl+Alt+Q in every window of the program.
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+    // "Quit Perchbox" is Ctrl+Alt+Q in every window of the program (but a shortcut field that
+    // records takes every key).
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() && !HotkeyRecorder::isAnyRecording()) {
         auto *key = static_cast<QKeyEvent *>(event);
         const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
         if (key->key() == Qt::Key_Q && mods == (Qt::ControlModifier | Qt::AltModifier)) {

@@ -64,6 +64,9 @@ public:
     void checkForUpdates();
     // A hook for the update controller, when it exists.
     void setCheckForUpdatesHandler(std::function<void()> handler) { m_checkForUpdates = std::move(handler); }
+    // The panel's "global shortcuts are off" line: the hot-key layer asks the desktop or
+    // explains (without a handler the "Shortcuts" settings page opens).
+    void setInputMonitoringHandler(std::function<void()> handler) { m_inputMonitoring = std::move(handler); }
 
     // The stored "hasSeenTutorial" flag.
     bool hasSeenTutorial() const;
@@ -94,6 +97,7 @@ private:
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<TutorialWindow> m_tutorial;
     std::function<void()> m_checkForUpdates;
+    std::function<void()> m_inputMonitoring;
     bool m_started = false;
     bool m_launched = false;
 };

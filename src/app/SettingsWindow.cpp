@@ -331,21 +331,10 @@ QWidget *SettingsWindow::buildGeneralPage()
 
 QWidget *SettingsWindow::buildShortcutsPage()
 {
+    // Filled by the hot-key layer (app/ShortcutsPage.h), which knows the shelves.
     auto *page = new QWidget;
-    auto *v = new QVBoxLayout(page);
-    v->addWidget(note(QStringLiteral("Global shortcuts show or hide all shelves, make a new shelf and tuck the active "
-                                     "shelf to a screen edge. Inside Perchbox, Ctrl+Alt+Q quits."), page));
-    v->addWidget(boolBox(QStringLiteral("Pin a shelf at the pointer when its shortcut brings it"), m_settings.hotkeyPinEnabled(), page,
-                         [this](bool on) { m_settings.setHotkeyPinEnabled(on); }));
-    v->addWidget(boolBox(QStringLiteral("Hold the shelf there until its shortcut is pressed again"),
-                         m_settings.hotkeyHoldUntilHotkey(), page, [this](bool on) { m_settings.setHotkeyHoldUntilHotkey(on); }));
-    auto *restore = new QPushButton(QStringLiteral("Restore Default Shortcuts"), page);
-    connect(restore, &QPushButton::clicked, page, [this] { m_settings.restoreDefaultShortcuts(); });
-    auto *row = new QHBoxLayout;
-    row->addWidget(restore);
-    row->addStretch(1);
-    v->addLayout(row);
-    v->addStretch(1);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
     return page;
 }
 

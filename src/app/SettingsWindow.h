@@ -8,8 +8,9 @@ class QStackedWidget;
 class QVBoxLayout;
 
 // The settings window: a list of pages on the left and the chosen page on the right. It
-// starts with "General", "Tools" and "About & Notices"; other parts add their own pages with
-// addPage() and their sections of the "Tools" page with addToolsSection().
+// starts with "General", "Shortcuts", "Tools" and "About & Notices"; other parts add their
+// own pages with addPage() and their sections of the "Tools" page with addToolsSection().
+// The "Shortcuts" page starts empty (with a vertical layout) for the hot-key layer to fill.
 class SettingsWindow : public QWidget
 {
     Q_OBJECT

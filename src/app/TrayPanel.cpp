@@ -246,7 +246,7 @@ TrayPanel::TrayPanel(AppDelegate &delegate, QWidget *parent)
     layout->addWidget(title);
 
     m_warning = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.triangle.fill")),
-                                QStringLiteral("Input Monitoring is off. Click to enable it."), this);
+                                QStringLiteral("Global shortcuts are off. Click to enable them."), this);
     m_warning->setFlat(true);
     m_warning->setStyleSheet(QStringLiteral("text-align: left; color: #d97706;"));
     connect(m_warning, &QPushButton::clicked, this, &TrayPanel::inputMonitoringRequested);

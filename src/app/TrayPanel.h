@@ -62,8 +62,8 @@ private:
     QUuid m_lastHovered;
 };
 
-// The tray panel: the header "Perchbox" (with the Input Monitoring warning while it is
-// missing), the shelf list or "No shelves yet", and the footer commands.
+// The tray panel: the header "Perchbox" (with a warning while global shortcuts cannot
+// work), the shelf list or "No shelves yet", and the footer commands.
 class TrayPanel : public QWidget
 {
     Q_OBJECT

@@ -1,13 +1,17 @@
 // perchbox                 start (or bring the running instance forward)
 // perchbox --send FILE…    put files on a shelf ("Send to Perchbox"), starting Perchbox if needed
 // perchbox --quit          quit the running instance
+// perchbox VERB …          act on the running instance (app/cli/ShellVerbs.h), starting it if needed
+#include "app/HotkeyIntegration.h"
 #include "app/PerchboxApp.h"
 #include "app/ToolIntegration.h"
 #include "app/cli/Cli.h"
 #include "app/cli/PresetMenuSync.h"
+#include "app/cli/ShellVerbs.h"
 #include "conversion/ConversionExporter.h"
 #include "model/ShelfManager.h"
 #include "platform/AppBus.h"
+#include "platform/DisplayPlatform.h"
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
 #include "shelf/ShelfWindow.h"
@@ -75,8 +79,22 @@ int main(int argc, char **argv)
     if (cliHandles(argc, argv))
         return runCli(argc, argv);
 
+    // A shell verb: its words go to the running instance.
+    std::optional<QStringList> verb;
+    if (argc > 1 && ShellVerbs::find(QByteArray(argv[1]))) {
+        QList<QByteArray> args;
+        for (int i = 1; i < argc; ++i)
+            args << QByteArray(argv[i]);
+        QString error;
+        verb = ShellVerbs::parse(args, &error);
+        if (!verb) {
+            std::fprintf(stderr, "perchbox: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
+
     // --help and --version need no display.
-    if (const CommandLine early = parse(argc, argv); early.help || early.version) {
+    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv); early.help || early.version) {
         if (early.help)
             std::printf("Usage: perchbox [--send FILE…] [--quit]\n"
                         "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
@@ -97,6 +115,8 @@ int main(int argc, char **argv)
         }
     }
 
+    // Shelf windows must be placeable: on Wayland with XWayland, run on X11.
+    DisplayPlatform::apply();
     // Qt options (-platform …) are removed from argv by QApplication.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Perchbox"));
@@ -104,7 +124,7 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("perchbox"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const CommandLine cl = parse(argc, argv);
+    const CommandLine cl = verb ? CommandLine{} : parse(argc, argv);
     if (!cl.unknown.isEmpty()) {
         std::fprintf(stderr, "perchbox: unknown option %s (see --help)\n", cl.unknown.constData());
         return 2;
@@ -125,7 +145,15 @@ int main(int argc, char **argv)
     for (int attempt = 0; claim == AppBusService::Claim::alreadyRunning; ++attempt) {
         QString error;
         bool handedOver;
-        if (cl.quit)
+        if (verb) {
+            VerbResult answer;
+            if (AppBusClient::command(*verb, &answer, &error)) {
+                if (answer.status != 0)
+                    std::fprintf(stderr, "perchbox: %s\n", qPrintable(answer.message));
+                return answer.status;
+            }
+            handedOver = false;
+        } else if (cl.quit)
             handedOver = AppBusClient::quit(&error);
         else if (cl.send && !files.isEmpty())
             handedOver = AppBusClient::sendFiles(files, &error);
@@ -152,6 +180,14 @@ int main(int argc, char **argv)
                              "hand-over\n", qPrintable(busError));
 
     ShelfManager manager;
+    // A verb that cannot be done here is told before Perchbox starts for it.
+    if (verb) {
+        const QString error = HotkeyIntegration::checkVerb(*verb, manager.shelves());
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "perchbox: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
     AppSettings &settings = AppSettings::instance();
     PerchboxApp::Options options;
     options.windowFactory = &ShelfWindow::createPresented;
@@ -160,6 +196,9 @@ int main(int argc, char **argv)
     // The tools' entries in the shelf windows and their settings sections; before any
     // shelf window exists.
     ToolIntegration tools(perchbox);
+    // Hot keys, edge tucking and their verbs; before any shelf window exists.
+    HotkeyIntegration hotkeys(perchbox);
+    hotkeys.registerVerbs(bus);
     if (claim == AppBusService::Claim::primary)
         perchbox.attachBus(&bus);
 
@@ -182,6 +221,24 @@ int main(int argc, char **argv)
 
     PresetMenuSync::attach(PresetStore::shared(), settings, QCoreApplication::applicationFilePath());
     perchbox.start();
+    // A verb given to this start acts once the shelves are back.
+    if (verb) {
+        const auto act = [&bus, &perchbox, words = *verb] {
+            // "toggle" shows the shelves: they were not on screen before this start, so when
+            // the start brought some back, that is the toggle done.
+            if (words.first() == QLatin1String("toggle"))
+                for (QWidget *window : perchbox.delegate().shelfWindows())
+                    if (window->isVisible())
+                        return;
+            const VerbResult answer = bus.runVerb(words);
+            if (answer.status != 0)
+                std::fprintf(stderr, "perchbox: %s\n", qPrintable(answer.message));
+        };
+        if (perchbox.hasLaunched())
+            act();
+        else
+            QObject::connect(&perchbox, &PerchboxApp::launched, &perchbox, act, Qt::SingleShotConnection);
+    }
     // Files given to this start are taken once the shelves are back.
     if (!files.isEmpty()) {
         if (perchbox.hasLaunched())

@@ -133,9 +133,35 @@ void AppBusService::Quit()
     emit quitRequested();
 }
 
+void AppBusService::setVerbHandler(const QString &verb, VerbHandler handler)
+{
+    if (handler)
+        m_verbs.insert(verb, std::move(handler));
+    else
+        m_verbs.remove(verb);
+}
+
+VerbResult AppBusService::runVerb(const QStringList &words) const
+{
+    if (words.isEmpty())
+        return VerbResult::refused(QStringLiteral("no command given"));
+    const auto it = m_verbs.constFind(words.first());
+    if (it == m_verbs.constEnd())
+        return VerbResult::refused(QStringLiteral("the running Perchbox does not know \"%1\"").arg(words.first()));
+    return (*it)(words.mid(1));
+}
+
+int AppBusService::Command(const QStringList &words, QString &message)
+{
+    const VerbResult result = runVerb(words);
+    message = result.message;
+    return result.status;
+}
+
 namespace AppBusClient {
 
-static bool call(const QString &method, const QVariantList &arguments, QString *error)
+static bool call(const QString &method, const QVariantList &arguments, QString *error,
+                 QDBusMessage *replyOut = nullptr)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -152,6 +178,8 @@ static bool call(const QString &method, const QVariantList &arguments, QString *
             *error = reply.errorMessage();
         return false;
     }
+    if (replyOut)
+        *replyOut = reply;
     return true;
 }
 
@@ -171,6 +199,24 @@ bool sendFiles(const QList<QUrl> &fileUrls, QString *error)
     for (qsizetype i = 0; i < all.size(); i += kChunk)
         if (!call(QStringLiteral("SendFiles"), {QVariant(all.mid(i, kChunk))}, error))
             return false;
+    return true;
+}
+
+bool command(const QStringList &words, VerbResult *result, QString *error)
+{
+    QDBusMessage reply;
+    if (!call(QStringLiteral("Command"), {QVariant(words)}, error, &reply))
+        return false;
+    const QVariantList out = reply.arguments();
+    if (out.size() != 2 || !out.at(0).canConvert<int>()) {
+        if (error)
+            *error = QStringLiteral("unexpected answer from the running Perchbox");
+        return false;
+    }
+    if (result) {
+        result->status = out.at(0).toInt();
+        result->message = out.at(1).toString();
+    }
     return true;
 }
 

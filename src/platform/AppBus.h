@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <functional>
 
 // The program's presence on the session bus: one running instance owns the name
 // "org.perchbox.Perchbox" and serves the object "/Perchbox" with two methods:
@@ -14,6 +17,10 @@
 //   SendFiles(as) -> i         put files on a shelf ("Send to Perchbox"); each string is a
 //                              percent-encoded file URL (lossless for any name) or an absolute
 //                              path; returns how many were taken
+//   Command(as) -> (i, s)      a shell verb ("favorite SHELF FAVORITE", …): the words after the
+//                              program name; returns the exit status for the shell (0 once the
+//                              instance accepted the request, 2 when it cannot be done) and a
+//                              one-line reason when it is not 0
 // A second `perchbox` start hands its request to the owner through AppBusClient and exits.
 namespace AppBus {
 inline const QString serviceName = QStringLiteral("org.perchbox.Perchbox");
@@ -31,6 +38,16 @@ QList<QUrl> resolveArguments(const QList<QByteArray> &arguments, const QByteArra
                              QList<QByteArray> *missing = nullptr);
 } // namespace AppBus
 
+// What a shell verb answers: the exit status for the shell and, when it is not 0, one line
+// saying why.
+struct VerbResult {
+    int status = 0;
+    QString message;
+
+    static VerbResult accepted() { return {}; }
+    static VerbResult refused(const QString &reason) { return {2, reason}; }
+};
+
 class AppBusService : public QObject
 {
     Q_OBJECT
@@ -47,10 +64,18 @@ public:
     Claim claim(QString *error = nullptr);
     bool isPrimary() const { return m_primary; }
 
+    // The handler of a shell verb (its first word); the arguments are the words after it.
+    // Verbs without a handler are refused with a one-line reason.
+    using VerbHandler = std::function<VerbResult(const QStringList &arguments)>;
+    void setVerbHandler(const QString &verb, VerbHandler handler);
+    // Runs a verb in this process (the way Command does for another one).
+    VerbResult runVerb(const QStringList &words) const;
+
 public slots:
     Q_SCRIPTABLE void Activate();
     Q_SCRIPTABLE int SendFiles(const QStringList &files);
     Q_SCRIPTABLE void Quit();
+    Q_SCRIPTABLE int Command(const QStringList &words, QString &message);
 
 signals:
     void activateRequested();
@@ -59,6 +84,7 @@ signals:
 
 private:
     bool m_primary = false;
+    QHash<QString, VerbHandler> m_verbs;
 };
 
 // The calls a second instance makes on the running one. Synchronous with a bounded timeout:
@@ -68,4 +94,7 @@ bool activate(QString *error = nullptr);
 bool quit(QString *error = nullptr);
 // Sends in chunks, so thousands of files fit the bus's message limits.
 bool sendFiles(const QList<QUrl> &fileUrls, QString *error = nullptr);
+// Hands a shell verb to the running instance. False when it could not be delivered (`error`
+// says why); otherwise `result` holds the instance's answer.
+bool command(const QStringList &words, VerbResult *result, QString *error = nullptr);
 } // namespace AppBusClient

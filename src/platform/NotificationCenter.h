@@ -39,8 +39,22 @@ inline const QString shelfReceivedDrop = QStringLiteral("Perchbox.shelfReceivedD
 inline const QString highlightShelf = QStringLiteral("Perchbox.highlightShelf");
 inline const QString sendToShelfHotkey = QStringLiteral("Perchbox.sendToShelfHotkey");
 inline const QString shelfSizeChanged = QStringLiteral("Perchbox.shelfSizeChanged");
+// Edge tucking: a tucked shelf peeks out and slides back.
+inline const QString leftTuckSlideWillPeek = QStringLiteral("Perchbox.leftTuckSlideWillPeek");
+inline const QString leftTuckSlideDidPeek = QStringLiteral("Perchbox.leftTuckSlideDidPeek");
+inline const QString leftTuckSlideWillRetuck = QStringLiteral("Perchbox.leftTuckSlideWillRetuck");
+inline const QString leftTuckSlideDidRetuck = QStringLiteral("Perchbox.leftTuckSlideDidRetuck");
+inline const QString rightTuckSlideWillPeek = QStringLiteral("Perchbox.rightTuckSlideWillPeek");
+inline const QString rightTuckSlideDidPeek = QStringLiteral("Perchbox.rightTuckSlideDidPeek");
+inline const QString rightTuckSlideWillRetuck = QStringLiteral("Perchbox.rightTuckSlideWillRetuck");
+inline const QString rightTuckSlideDidRetuck = QStringLiteral("Perchbox.rightTuckSlideDidRetuck");
+inline const QString shelfPeeked = QStringLiteral("Perchbox.shelfPeeked");
+inline const QString shelfUnpeeked = QStringLiteral("Perchbox.shelfUnpeeked");
+inline const QString shelfWillRetuck = QStringLiteral("Perchbox.shelfWillRetuck");
 inline const QString updateChannelChanged = QStringLiteral("Perchbox.updateChannelChanged");
 inline const QString updateStatus = QStringLiteral("Perchbox.sparkleUpdateStatus");
 // The userInfo key that names a shelf.
 inline const QString idKey = QStringLiteral("id");
+// With "Perchbox.openSpecificShelf" and "Perchbox.highlightShelf": true when a hot key asked.
+inline const QString fromHotkeyKey = QStringLiteral("fromHotkey");
 } // namespace Notifications

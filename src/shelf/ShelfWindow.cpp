@@ -445,8 +445,27 @@ void ShelfWindow::updateSize()
     if (m_favoritesBar && m_favoritesBar->isVisible())
         h += m_favoritesBar->sizeHint().height() + 4;
     const QSize target(m.windowWidth(), h);
-    if (size() != target) {
+    const bool changed = target != m_fullSize;
+    m_fullSize = target;
+    if (changed)
+        NotificationCenter::instance().post(Notifications::shelfSizeChanged,
+                                            {{Notifications::idKey, uuidString(m_shelfId)}});
+    if (!m_geometryManaged && size() != target) {
         setFixedSize(target);
+        startCornerTimer();
+    }
+}
+
+void ShelfWindow::setGeometryManaged(bool managed)
+{
+    if (m_geometryManaged == managed)
+        return;
+    m_geometryManaged = managed;
+    if (managed) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    } else {
+        setFixedSize(m_fullSize);
         startCornerTimer();
     }
 }

@@ -59,6 +59,13 @@ public:
     // every open window when the theme setting changes.
     void applyTheme();
 
+    // While the tuck manager owns the window's frame (a tucked shelf: strip, peek, flight),
+    // the window does not size itself to its content. fullSize() is the size the content
+    // wants either way; a change of it is posted as "Perchbox.shelfSizeChanged".
+    void setGeometryManaged(bool managed);
+    bool isGeometryManaged() const { return m_geometryManaged; }
+    QSize fullSize() const { return m_fullSize; }
+
     // Content operations (also used by the menus and tests).
     void paste();
     void selectAll();
@@ -121,6 +128,8 @@ private:
     bool m_closing = false;
     bool m_translucent = false;
     bool m_targeted = false;
+    bool m_geometryManaged = false;
+    QSize m_fullSize;
     int m_lastFileCount = -1;
     QTimer *m_cornerTimer = nullptr;
     QTimer *m_recheckTimer = nullptr;

@@ -16,78 +16,12 @@ set -uo pipefail
 perchbox="${1:?usage: run-e2e.sh PATH/TO/perchbox}"
 perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
 
-for tool in Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "e2e: SKIP: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-
-# Run everything inside a private session bus.
-if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
-  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
-fi
-
-work="$(mktemp -d /tmp/perchbox-e2e.XXXXXX)"
-pids=()
-app_pid=""
-failures=0
-checks=0
-
-cleanup() {
-  local pid
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-  for ((i=${#pids[@]}-1; i>=0; i--)); do
-    pid="${pids[$i]}"
-    kill "$pid" 2>/dev/null
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { checks=$((checks+1)); echo "e2e: ok   $*"; }
-fail() { checks=$((checks+1)); failures=$((failures+1)); echo "e2e: FAIL $*"; }
-
-# wait_for SECONDS COMMAND… : polls every 50 ms until COMMAND (a program or a function here)
-# succeeds, for at most SECONDS (a decimal number).
-wait_for() {
-  local limit="$1"; shift
-  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%d", s * 1000000000 }') ))
-  while true; do
-    if "$@" >/dev/null 2>&1; then return 0; fi
-    [ "$(date +%s%N)" -gt "$end" ] && return 1
-    sleep 0.05
-  done
-}
+e2e_args=("$@")
+source "$(dirname "$0")/desktop.sh"
+e2e_prepare e2e Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3
 
 # --- the desktop -----------------------------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-if ! wait_for 10 test -s "$work/display"; then
-  echo "e2e: Xvfb did not start"; cat "$work/xvfb.log"; exit 1
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
-echo "e2e: display $DISPLAY"
-
-mkdir -p "$work/home" "$work/data" "$work/config" "$work/cache" "$work/runtime" "$work/files"
-chmod 700 "$work/runtime"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_DIRS="$work/etc"
-export QT_QPA_PLATFORM=xcb
-unset QT_QPA_PLATFORMTHEME
-
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-xcompmgr >"$work/xcompmgr.log" 2>&1 &
-pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --classname trayer || echo "e2e: note: trayer window not found by class"
+e2e_desktop
 
 # --- state: two open shelves and one closed one ----------------------------------------------
 A=11111111-1111-4111-8111-111111111111
@@ -237,8 +171,4 @@ if wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null"; then pass "--quit quits"
 wait "$app_pid" 2>/dev/null
 app_pid=""
 
-if [ $failures -ne 0 ]; then
-  echo "---- perchbox log"; cat "$work/perchbox.log"
-fi
-echo "e2e: $((checks-failures)) passed, $failures failed"
-[ $failures -eq 0 ]
+e2e_finish
