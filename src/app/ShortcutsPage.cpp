@@ -185,8 +185,10 @@ HotkeyRecorder *ShortcutsPage::addRecorder(const QString &key, const std::option
     recorder->setFixedWidth(180);
     recorder->setCombo(combo);
     layout->addWidget(recorder);
-    auto *refused = new QLabel(QStringLiteral("Another program holds this shortcut."), box);
+    auto *refused = new QLabel(QStringLiteral("Not registered: another program holds it, or the key is unknown here."), box);
     refused->setStyleSheet(QStringLiteral("color: #d97706;"));
+    refused->setWordWrap(true);
+    refused->setMaximumWidth(240);
     refused->hide();
     layout->addWidget(refused);
     connect(recorder, &HotkeyRecorder::comboChanged, this, [store = std::move(store)](const std::optional<KeyCombo> &c) {

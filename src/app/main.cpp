@@ -106,7 +106,8 @@ int main(int argc, char **argv)
     }
     // Files to send that all are missing: say so and stop, before anything is shown or
     // started (and without a display).
-    if (const CommandLine early = parse(argc, argv); early.send && early.unknown.isEmpty() && !early.files.isEmpty()) {
+    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv);
+        early.send && early.unknown.isEmpty() && !early.files.isEmpty()) {
         QList<QByteArray> missing;
         if (AppBus::resolveArguments(early.files, FilePath::workingDirectory(), &missing).isEmpty()) {
             for (const QByteArray &name : missing)

@@ -109,6 +109,9 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath("data")));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath("config")));
         qputenv("HOME", QFile::encodeName(m_dir.path()));
+        // Never the desktop's own shortcuts portal from a test.
+        qunsetenv("WAYLAND_DISPLAY");
+        qunsetenv("XDG_SESSION_TYPE");
     }
 
     void edgeButtonsAndStrip()
