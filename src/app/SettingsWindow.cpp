@@ -28,16 +28,7 @@ namespace {
 
 QLabel *note(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    QPalette palette = label->palette();
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.65f);
-    palette.setColor(QPalette::WindowText, c);
-    label->setPalette(palette);
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * 0.9);
-    label->setFont(font);
+    QLabel *label = SettingsWindow::noteLabel(text, parent);
     label->setContentsMargins(22, 0, 0, 4);
     return label;
 }
@@ -86,6 +77,21 @@ QIcon swatchIcon(const QColor &color)
 }
 
 } // namespace
+
+QLabel *SettingsWindow::noteLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    QPalette palette = label->palette();
+    QColor c = palette.color(QPalette::WindowText);
+    c.setAlphaF(0.65f);
+    palette.setColor(QPalette::WindowText, c);
+    label->setPalette(palette);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    label->setFont(font);
+    return label;
+}
 
 SettingsWindow::SettingsWindow(AppSettings &settings, QWidget *parent) : QWidget(parent), m_settings(settings)
 {

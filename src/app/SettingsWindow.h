@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppSettings;
+class QLabel;
 class QListWidget;
 class QStackedWidget;
 class QVBoxLayout;
@@ -27,6 +28,9 @@ public:
     void showPage(const QString &title);
     QStringList pageTitles() const;
     QWidget *page(const QString &title) const;
+
+    // A note under a setting: wrapped, smaller and fainter than the setting's own text.
+    static QLabel *noteLabel(const QString &text, QWidget *parent);
 
     // The attributions of "About & Notices", one entry per outside component.
     struct Attribution {

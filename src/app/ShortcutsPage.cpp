@@ -1,5 +1,6 @@
 #include "app/ShortcutsPage.h"
 
+#include "app/SettingsWindow.h"
 #include "input/hotkeys/GlobalHotkeyManager.h"
 #include "input/hotkeys/HotkeyManager.h"
 #include "input/hotkeys/HotkeyRecorder.h"
@@ -19,21 +20,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QLabel *noteLabel(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    QPalette palette = label->palette();
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.65f);
-    palette.setColor(QPalette::WindowText, c);
-    label->setPalette(palette);
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * 0.9);
-    label->setFont(font);
-    return label;
-}
 
 QString shelfListSignature(const QList<Shelf> &shelves)
 {
@@ -104,16 +90,16 @@ ShortcutsPage::ShortcutsPage(AppSettings &settings, ShelfManager &shelves, Hotke
                  addRecorder(kTuckRight, settings.customTuckRightCombo(),
                              [this](const std::optional<KeyCombo> &c) { m_settings.setCustomTuckRightCombo(c); })->parentWidget());
     appLayout->addLayout(form);
-    appLayout->addWidget(noteLabel(QStringLiteral("Double-click a field and press a key combination or a single F-key to "
+    appLayout->addWidget(SettingsWindow::noteLabel(QStringLiteral("Double-click a field and press a key combination or a single F-key to "
                                                   "assign. Press Escape to cancel, Delete to clear."), app));
-    appLayout->addWidget(noteLabel(QStringLiteral("These act on the shelf you most recently opened, hovered, or brought "
+    appLayout->addWidget(SettingsWindow::noteLabel(QStringLiteral("These act on the shelf you most recently opened, hovered, or brought "
                                                   "to the front."), app));
     v->addWidget(app);
 
     // Per-shelf hot keys.
     auto *perShelf = new QGroupBox(QStringLiteral("Per-Shelf Hotkeys"), content);
     auto *shelfLayout = new QVBoxLayout(perShelf);
-    shelfLayout->addWidget(noteLabel(QStringLiteral("Press the hotkey from anywhere — the shelf flies to your cursor. "
+    shelfLayout->addWidget(SettingsWindow::noteLabel(QStringLiteral("Press the hotkey from anywhere — the shelf flies to your cursor. "
                                                     "Single F-keys are supported here too."), perShelf));
     m_shelfList = new QWidget(perShelf);
     m_shelfLayout = new QVBoxLayout(m_shelfList);
@@ -127,7 +113,7 @@ ShortcutsPage::ShortcutsPage(AppSettings &settings, ShelfManager &shelves, Hotke
         hold->setChecked(on);
     });
     shelfLayout->addWidget(hold);
-    shelfLayout->addWidget(noteLabel(QStringLiteral("Off: shelf returns to its position after you drop files.  On: shelf "
+    shelfLayout->addWidget(SettingsWindow::noteLabel(QStringLiteral("Off: shelf returns to its position after you drop files.  On: shelf "
                                                     "stays until you press the hotkey a second time."), perShelf));
     v->addWidget(perShelf);
 
@@ -137,7 +123,7 @@ ShortcutsPage::ShortcutsPage(AppSettings &settings, ShelfManager &shelves, Hotke
     row->addWidget(restore);
     row->addStretch(1);
     v->addLayout(row);
-    v->addWidget(noteLabel(QStringLiteral("The same actions as commands, for any desktop's keyboard settings and for "
+    v->addWidget(SettingsWindow::noteLabel(QStringLiteral("The same actions as commands, for any desktop's keyboard settings and for "
                                           "scripts: perchbox toggle, perchbox new-shelf, perchbox tuck left, perchbox "
                                           "tuck right, perchbox summon SHELF (its name)."), content));
     v->addStretch(1);

@@ -6,6 +6,8 @@
 #                            XDG folder inside the work folder
 #   pass / fail TEXT         count a check
 #   wait_for SECONDS CMD…    poll CMD every 50 ms until it succeeds, for at most SECONDS
+#   e2e_shelves OPEN ID…     shelves "Alpha", "Beta", "Gamma", … with these ids in
+#                            shelves.json, the first OPEN of them in openShelves.json
 #   e2e_finish               the summary line; exits 0 when every check passed
 #
 # Processes started with e2e_track PID are stopped on exit (in reverse order), and so is
@@ -56,6 +58,25 @@ wait_for() {
     [ "$(date +%s%N)" -gt "$end" ] && return 1
     sleep 0.05
   done
+}
+
+e2e_shelves() {
+  local open="$1"; shift
+  mkdir -p "$XDG_DATA_HOME/Perchbox/Shelves"
+  python3 - "$XDG_DATA_HOME/Perchbox" "$open" "$@" <<'PY'
+import json, os, sys
+root, open_count, ids = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+names = ["Alpha", "Beta", "Gamma", "Delta", "Epsilon"]
+shelves = []
+for n, i in zip(names, ids):
+    folder = os.path.join(root, "Shelves", i)
+    os.makedirs(folder, exist_ok=True)
+    shelves.append({"id": i, "name": n, "colorData": {"r": 0, "g": 0.478, "b": 1, "a": 1}, "icon": "tray",
+                    "folderURL": "file://" + folder + "/", "files": [], "favorites": [],
+                    "favoriteButtonDisplayMode": "iconAndName"})
+json.dump(shelves, open(os.path.join(root, "shelves.json"), "w"))
+json.dump(ids[:open_count], open(os.path.join(root, "openShelves.json"), "w"))
+PY
 }
 
 e2e_desktop() {

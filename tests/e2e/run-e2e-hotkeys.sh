@@ -29,21 +29,13 @@ e2e_desktop 1440x900
 A=11111111-1111-4111-8111-111111111111
 B=22222222-2222-4222-8222-222222222222
 C=33333333-3333-4333-8333-333333333333
-mkdir -p "$XDG_DATA_HOME/Perchbox/Shelves" "$XDG_CONFIG_HOME/Perchbox"
-python3 - "$XDG_DATA_HOME/Perchbox" "$XDG_CONFIG_HOME/Perchbox" "$A" "$B" "$C" <<'PY'
+e2e_shelves 3 "$A" "$B" "$C"
+mkdir -p "$XDG_CONFIG_HOME/Perchbox"
+python3 - "$XDG_CONFIG_HOME/Perchbox" "$C" <<'PY'
 import base64, json, os, sys
-root, config, ids = sys.argv[1], sys.argv[2], sys.argv[3:]
-shelves = []
-for n, i in zip(["Alpha", "Beta", "Gamma"], ids):
-    folder = os.path.join(root, "Shelves", i)
-    os.makedirs(folder, exist_ok=True)
-    shelves.append({"id": i, "name": n, "colorData": {"r": 0, "g": 0.478, "b": 1, "a": 1}, "icon": "tray",
-                    "folderURL": "file://" + folder + "/", "files": [], "favorites": [],
-                    "favoriteButtonDisplayMode": "iconAndName"})
-json.dump(shelves, open(os.path.join(root, "shelves.json"), "w"))
-json.dump(ids, open(os.path.join(root, "openShelves.json"), "w"))
+config, gamma = sys.argv[1], sys.argv[2]
 # Ctrl+Alt+J (key J, Control|Option) for Gamma; the tutorial already seen.
-combos = {ids[2]: {"keyCode": 38, "modifierFlags": 0x40000 | 0x80000}}
+combos = {gamma: {"keyCode": 38, "modifierFlags": 0x40000 | 0x80000}}
 values = {"customShelfCombos_json": {"type": "data",
                                      "value": base64.b64encode(json.dumps(combos).encode()).decode()},
           "hasSeenTutorial": {"type": "bool", "value": True}}

@@ -27,20 +27,7 @@ e2e_desktop
 A=11111111-1111-4111-8111-111111111111
 B=22222222-2222-4222-8222-222222222222
 C=33333333-3333-4333-8333-333333333333
-mkdir -p "$XDG_DATA_HOME/Perchbox/Shelves"
-python3 - "$XDG_DATA_HOME/Perchbox" "$A" "$B" "$C" <<'PY'
-import json, os, sys
-root, ids = sys.argv[1], sys.argv[2:]
-shelves = []
-for n, i in zip(["Alpha", "Beta", "Gamma"], ids):
-    folder = os.path.join(root, "Shelves", i)
-    os.makedirs(folder, exist_ok=True)
-    shelves.append({"id": i, "name": n, "colorData": {"r": 0, "g": 0.478, "b": 1, "a": 1}, "icon": "tray",
-                    "folderURL": "file://" + folder + "/", "files": [], "favorites": [],
-                    "favoriteButtonDisplayMode": "iconAndName"})
-json.dump(shelves, open(os.path.join(root, "shelves.json"), "w"))
-json.dump(ids[:2], open(os.path.join(root, "openShelves.json"), "w"))
-PY
+e2e_shelves 2 "$A" "$B" "$C"
 
 # A staging folder a crashed conversion left behind, and one a running conversion still
 # claims (a lock held by another process).
