@@ -12,4 +12,7 @@ for b in "$root"/build/bench/bench_*; do
   echo "== $(basename "$b")"
   QT_QPA_PLATFORM=offscreen "$b" || status=1
 done
+# Start-up on a desktop (window manager, compositor, tray host): whole programs side by side.
+echo "== bench_startup --desktop"
+"$root/bench/desktop-startup.sh" "$root/build/bench/bench_startup" || status=1
 exit $status

@@ -102,6 +102,24 @@ QWidget *AppDelegate::windowForShelf(const QUuid &id) const
     return nullptr;
 }
 
+QHash<QUuid, QWidget *> AppDelegate::windowsByShelf() const
+{
+    // One pass over the top-level widgets (a walk over every widget of the program) for all
+    // shelves, instead of one per shelf.
+    QHash<QUuid, QWidget *> windows;
+    const QList<QWidget *> all = QApplication::topLevelWidgets();
+    for (auto it = all.crbegin(); it != all.crend(); ++it) { // the first match wins, as above
+        QWidget *widget = *it;
+        if (!isShelfIdentifier(widget->objectName()))
+            continue;
+        const QUuid id = shelfIdOfWindow(widget);
+        if (id.isNull() || (!widget->isVisible() && !m_manager.isShelfOpen(id)))
+            continue;
+        windows.insert(id, widget);
+    }
+    return windows;
+}
+
 QUuid AppDelegate::shelfIdOfWindow(const QWidget *window)
 {
     const QString identifier = window ? window->objectName() : QString();
@@ -177,13 +195,37 @@ void AppDelegate::showShelf(const QUuid &id, std::optional<QPoint> position)
     openWindow(id);
 }
 
+void AppDelegate::showShelves(const QList<QUuid> &ids)
+{
+    // The windows are looked up once for all, and only the last one shown takes the focus
+    // (activating each in turn would have the window manager restack every one).
+    const QHash<QUuid, QWidget *> windows = windowsByShelf();
+    QWidget *last = nullptr;
+    for (const QUuid &id : ids) {
+        if (!m_manager.shelf(id))
+            continue;
+        m_manager.unhideShelf(id);
+        if (QWidget *window = windows.value(id)) {
+            window->show();
+            window->raise();
+            last = window;
+        } else {
+            openWindow(id);
+        }
+    }
+    if (last)
+        last->activateWindow();
+}
+
 void AppDelegate::restoreAllShelves()
 {
-    const QSet<QUuid> open = m_manager.openShelfIDs();
+    const QSet<QUuid> &open = m_manager.openShelfIDs();
     // In list order, so windows stack the same way each time.
-    for (const Shelf &shelf : QList<Shelf>(m_manager.shelves()))
+    QList<QUuid> ids;
+    for (const Shelf &shelf : m_manager.shelves())
         if (open.contains(shelf.id))
-            showShelf(shelf.id);
+            ids.append(shelf.id);
+    showShelves(ids);
 }
 
 void AppDelegate::showAllShelves()
@@ -191,8 +233,7 @@ void AppDelegate::showAllShelves()
     QList<QUuid> ids;
     for (const Shelf &shelf : m_manager.shelves())
         ids.append(shelf.id);
-    for (const QUuid &id : ids)
-        showShelf(id);
+    showShelves(ids);
 }
 
 void AppDelegate::restoreOnLaunch()

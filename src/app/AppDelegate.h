@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPoint>
@@ -89,6 +90,10 @@ signals:
 
 private:
     QWidget *openWindow(const QUuid &id);
+    // Shows each shelf as showShelf() does, in order.
+    void showShelves(const QList<QUuid> &ids);
+    // The window of every shelf that has one.
+    QHash<QUuid, QWidget *> windowsByShelf() const;
     void closeWindowsOfShelf(const QUuid &id);
     void applyTaskbarPresenceToAll();
     void activate();

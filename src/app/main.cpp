@@ -4,6 +4,7 @@
 // perchbox VERB …          act on the running instance (app/cli/ShellVerbs.h), starting it if needed
 #include "app/HotkeyIntegration.h"
 #include "app/PerchboxApp.h"
+#include "app/StartupReport.h"
 #include "app/ToolIntegration.h"
 #include "app/cli/Cli.h"
 #include "app/cli/PresetMenuSync.h"
@@ -221,6 +222,7 @@ int main(int argc, char **argv)
     }
 
     PresetMenuSync::attach(PresetStore::shared(), settings, QCoreApplication::applicationFilePath());
+    reportStartupWhenShown(perchbox);
     perchbox.start();
     // A verb given to this start acts once the shelves are back.
     if (verb) {

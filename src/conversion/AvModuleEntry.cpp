@@ -4,6 +4,7 @@
 #include "conversion/MediaBackend.h"
 #include "conversion/audio/AudioConverter.h"
 #include "conversion/video/VideoConverter.h"
+#include "conversion/video/VideoThumbnail.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ const AvBackend g_avBackend{
     &probeAudioVideoFile,
     &makeLibavAudioConverter,
     &makeLibavVideoConverter,
+    &videoThumbnail,
 };
 
 } // namespace

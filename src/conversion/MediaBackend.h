@@ -2,6 +2,7 @@
 
 #include "conversion/MediaConverter.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -18,12 +19,21 @@
 //                           writable image formats and background removal
 // Programs that link the media code directly (tests, benchmarks) register the tables at
 // start-up instead.
+// A small picture of a file for its thumbnail: 8-bit RGBA, rows packed (width × 4 bytes).
+struct ThumbnailPixels {
+    int width = 0;
+    int height = 0;
+    QByteArray rgba;
+};
+
 struct AvBackend {
     int abiVersion;
     int structSize;
     std::optional<MediaInfo> (*probe)(const QUrl &url, MediaType type);
     std::unique_ptr<MediaConverter> (*makeAudioConverter)();
     std::unique_ptr<MediaConverter> (*makeVideoConverter)();
+    // A frame of the video at `path` (raw bytes), upright, scaled down to fit maxSide.
+    bool (*videoThumbnail)(const QByteArray &path, int maxSide, ThumbnailPixels *out, QString *error);
 };
 
 struct ImageBackend {
@@ -35,9 +45,12 @@ struct ImageBackend {
     bool (*backgroundRemovalAvailable)();
     QString (*backgroundRemovalUnavailableHint)();
     void (*warmUpBackgroundRemoval)(); // blocking: loads the network and runs it once
+    // The image at `path` (raw bytes; any format libvips reads, HEIC included), upright,
+    // scaled down to fit maxSide.
+    bool (*imageThumbnail)(const QByteArray &path, int maxSide, ThumbnailPixels *out, QString *error);
 };
 
-inline constexpr int kMediaBackendAbi = 3;
+inline constexpr int kMediaBackendAbi = 4;
 
 enum class MediaModule { av, image };
 

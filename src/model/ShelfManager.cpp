@@ -171,10 +171,15 @@ const Shelf *ShelfManager::shelf(const QUuid &id) const
 
 int ShelfManager::indexOfShelf(const QUuid &id) const
 {
-    for (int i = 0; i < m_shelves.size(); ++i)
-        if (m_shelves[i].id == id)
-            return i;
-    return -1;
+    if (m_indexStale) {
+        m_indexOf.clear();
+        m_indexOf.reserve(m_shelves.size());
+        // The first of equal ids wins, as a walk from the front would find it.
+        for (int i = int(m_shelves.size()) - 1; i >= 0; --i)
+            m_indexOf.insert(m_shelves[i].id, i);
+        m_indexStale = false;
+    }
+    return m_indexOf.value(id, -1);
 }
 
 QString ShelfManager::shelvesFilePath() const { return m_dataDir + QLatin1Char('/') + kShelvesFile; }
@@ -186,6 +191,7 @@ QString ShelfManager::hiddenShelvesFilePath() const { return m_dataDir + QLatin1
 void ShelfManager::loadAll()
 {
     m_shelves.clear();
+    m_indexStale = true;
     m_openShelfIDs.clear();
     m_userHiddenShelfIDs.clear();
     m_windowVisibilityVersion = 0;
@@ -232,10 +238,21 @@ void ShelfManager::loadAll()
     });
 }
 
+void ShelfManager::touchAllShelves()
+{
+    for (const Shelf &s : std::as_const(m_shelves))
+        m_revisions.insert(s.id, ++m_lastRevision);
+}
+
 // ---- saving ----
 
-void ShelfManager::shelvesDidChange()
+void ShelfManager::shelvesDidChange(std::initializer_list<QUuid> touched)
 {
+    // Edits of records keep every position; a change of order or membership may move them.
+    if (touched.size() == 0)
+        m_indexStale = true;
+    for (const QUuid &id : touched)
+        m_revisions.insert(id, ++m_lastRevision);
     ++m_generation;
     emit shelvesChanged();
     // One write 300 ms after the last change of a burst, but a steady stream of changes is
@@ -494,6 +511,7 @@ void ShelfManager::deleteShelf(const QUuid &id)
         const int index = indexOfShelf(id);
         if (index >= 0) {
             const Shelf removed = m_shelves.takeAt(index);
+            m_revisions.remove(id);
             shelvesDidChange();
             removeShelfFolder(removed);
         }
@@ -512,6 +530,7 @@ void ShelfManager::deleteAllShelves()
         const QList<Shelf> removed = std::exchange(m_shelves, {});
         for (const Shelf &s : removed)
             removeShelfFolder(s);
+        m_revisions.clear();
         shelvesDidChange();
         if (!m_openShelfIDs.isEmpty()) {
             m_openShelfIDs.clear();
@@ -634,7 +653,7 @@ void ShelfManager::deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, c
         if (added > 0) {
             for (qsizetype i = target.files.size() - added; i < target.files.size(); ++i)
                 job.shelfUrls.insert(target.files[i].url);
-            shelvesDidChange();
+            shelvesDidChange({shelfID});
             job.generation = m_generation;
         }
     }
@@ -685,7 +704,7 @@ void ShelfManager::moveFiles(const QList<ShelfFile> &files, const QUuid &fromShe
         targetUrls.insert(f.url);
         target.files.append(f);
     }
-    shelvesDidChange();
+    shelvesDidChange({fromShelfID, toShelfID});
     saveShelves();
 }
 
@@ -737,7 +756,7 @@ void ShelfManager::removeFiles(const QUuid &shelfID, const QSet<QUuid> &fileIDs,
     });
     if (removed.isEmpty())
         return;
-    shelvesDidChange();
+    shelvesDidChange({shelfID});
     bool deleted = false;
     if (deleteOwnedFiles)
         for (const ShelfFile &f : std::as_const(removed))
@@ -756,13 +775,14 @@ bool ShelfManager::updateShelf(const QUuid &id, const std::function<void(Shelf &
     Shelf &s = m_shelves[index];
     edit(s);
     s.id = id;
-    shelvesDidChange();
+    shelvesDidChange({id});
     return true;
 }
 
 void ShelfManager::setShelves(const QList<Shelf> &shelves)
 {
     m_shelves = shelves;
+    touchAllShelves();
     shelvesDidChange();
 }
 

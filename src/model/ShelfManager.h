@@ -78,9 +78,13 @@ public:
     const QSet<QUuid> &userHiddenShelfIDs() const { return m_userHiddenShelfIDs; }
     qint64 windowVisibilityVersion() const { return m_windowVisibilityVersion; }
 
-    // Lookups. The pointer stays valid until the next change of the shelf list.
+    // Lookups (constant time). The pointer stays valid until the next change of the shelf list.
     const Shelf *shelf(const QUuid &id) const;
     int indexOfShelf(const QUuid &id) const;
+    // A number that changes whenever that shelf's record changes (0 for an unknown id). A view
+    // of one shelf compares it with the one it last showed, so that a change of another shelf
+    // (shelvesChanged fires for every one) costs it nothing.
+    quint64 shelfRevision(const QUuid &id) const { return m_revisions.value(id, 0); }
     bool isShelfOpen(const QUuid &id) const { return m_openShelfIDs.contains(id); }
     bool isShelfHidden(const QUuid &id) const { return m_userHiddenShelfIDs.contains(id); }
     // Open and not hidden: the shelf's window is on screen.
@@ -184,7 +188,10 @@ private:
     };
 
     void loadAll();
-    void shelvesDidChange();
+    // After a change of the list: `touched` are the shelves whose records changed (a change of
+    // order or membership touches none).
+    void shelvesDidChange(std::initializer_list<QUuid> touched = {});
+    void touchAllShelves();
     void bumpVisibility();
     void deliverBatch(quint64 jobID, const QList<AddedEntry> &batch, const QSet<QUrl> &knownUrls, bool last);
     void removeShelfFolder(const Shelf &shelf);
@@ -202,6 +209,11 @@ private:
 
     QString m_dataDir;
     QList<Shelf> m_shelves;
+    // id → position in m_shelves, rebuilt on the first lookup after the order changed.
+    mutable QHash<QUuid, int> m_indexOf;
+    mutable bool m_indexStale = true;
+    QHash<QUuid, quint64> m_revisions;
+    quint64 m_lastRevision = 0;
     QSet<QUuid> m_openShelfIDs;
     QSet<QUuid> m_userHiddenShelfIDs;
     qint64 m_windowVisibilityVersion = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/FilePath.h"
 #include "platform/Icons.h"
+#include "platform/MimeIcons.h"
 #include "shelf/ShelfFileModel.h"
 #include "shelf/ShelfLogic.h"
 
@@ -29,7 +30,7 @@ struct Preview {
     QString text;
     QString name;
     QString details;
-    QString mimeIcon;
+    QString mimeType;
     bool exists = false;
 };
 
@@ -48,7 +49,7 @@ Preview loadPreview(const QUrl &url)
     const bool isDir = S_ISDIR(st.st_mode);
     QMimeType mt = isDir ? db.mimeTypeForName(QStringLiteral("inode/directory"))
                          : db.mimeTypeForFile(FilePath::displayPath(url));
-    p.mimeIcon = mt.iconName();
+    p.mimeType = mt.name();
     p.details = (isDir ? QString() : ShelfLogic::formatFileSize(qint64(st.st_size)) + QStringLiteral(" — "))
                 + mt.comment();
     if (isDir || !S_ISREG(st.st_mode))
@@ -176,7 +177,8 @@ void QuickLookWindow::showCurrent()
             m_stack->setCurrentIndex(1);
             break;
         case Preview::Kind::info: {
-            QIcon icon = p.exists ? QIcon::fromTheme(p.mimeIcon, symbolIcon(QStringLiteral("doc")))
+            static const QMimeDatabase db;
+            QIcon icon = p.exists ? iconForMimeType(db.mimeTypeForName(p.mimeType))
                                   : symbolIcon(QStringLiteral("exclamationmark.triangle.fill"));
             m_infoIcon->setPixmap(icon.pixmap(96, 96));
             m_info->setText(p.name + QLatin1Char('\n') + p.details);

@@ -1,7 +1,7 @@
 #include "shelf/ShelfFileModel.h"
 
 #include "platform/FilePath.h"
-#include "platform/Icons.h"
+#include "platform/MimeIcons.h"
 #include "shelf/ShelfLogic.h"
 #include "shelf/ThumbnailCache.h"
 
@@ -15,24 +15,10 @@ namespace {
 
 QIcon iconForName(const QString &fileName, bool isDir)
 {
-    static QHash<QString, QIcon> cache;
-    if (isDir) {
-        static const QIcon folder = QIcon::fromTheme(QStringLiteral("folder"), symbolIcon(QStringLiteral("folder")));
-        return folder;
-    }
+    if (isDir)
+        return folderIcon();
     static QMimeDatabase db;
-    const QMimeType mt = db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
-    const QString key = mt.name();
-    auto it = cache.constFind(key);
-    if (it != cache.constEnd())
-        return *it;
-    QIcon icon = QIcon::fromTheme(mt.iconName());
-    if (icon.isNull())
-        icon = QIcon::fromTheme(mt.genericIconName());
-    if (icon.isNull())
-        icon = symbolIcon(QStringLiteral("doc"));
-    cache.insert(key, icon);
-    return icon;
+    return iconForMimeType(db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension));
 }
 
 } // namespace
@@ -230,7 +216,8 @@ QVariant ShelfFileModel::data(const QModelIndex &index, int role) const
         return m_selected.contains(m_files.at(row).id);
     case ThumbnailRole: {
         const Info &i = info(row);
-        if (!i.exists || i.isDir || !ThumbnailCache::isPreviewable(i.name))
+        // Any file may have a preview in the desktop's thumbnail cache.
+        if (!i.exists || i.isDir)
             return QImage();
         return m_thumbs->request(i.resolved, m_thumbSize * 2);
     }

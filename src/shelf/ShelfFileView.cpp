@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "platform/FilePath.h"
+#include "platform/MimeIcons.h"
 
 namespace {
 const QString kMarkerFormat = QStringLiteral("application/x-perchbox-shelf-files");
@@ -197,9 +198,7 @@ QPixmap fannedDragPixmap(const QList<QUrl> &urls, qreal dpr)
     for (int i = n - 1; i >= 0; --i) {
         const QString path = FilePath::displayPath(urls.at(i));
         const QMimeType mt = db.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
-        QIcon ic = QIcon::fromTheme(mt.iconName(), QIcon::fromTheme(mt.genericIconName()));
-        if (ic.isNull())
-            ic = symbolIcon(QStringLiteral("doc"));
+        const QIcon ic = iconForMimeType(mt);
         const int off = DragOut::fanOffset(i);
         ic.paint(&p, QRect(off, off, icon, icon));
     }

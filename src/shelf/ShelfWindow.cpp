@@ -62,6 +62,38 @@ QList<ShelfWindow *> &registry()
     static QList<ShelfWindow *> windows;
     return windows;
 }
+
+// The application-wide key filter of every shelf window. Key events are offered to the open
+// windows' eventFilter, newest first (the order in which filters of their own would be asked),
+// until one takes the event. A filter per window would see every event of the program once per
+// window: with thousands of shelves that alone kept the event loop busy.
+class ShelfKeyDispatcher : public QObject
+{
+public:
+    using QObject::QObject;
+    static void ensureInstalled()
+    {
+        static ShelfKeyDispatcher *dispatcher = [] {
+            auto *d = new ShelfKeyDispatcher(qApp);
+            qApp->installEventFilter(d);
+            return d;
+        }();
+        (void)dispatcher;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+            return false;
+        const QList<ShelfWindow *> windows = ShelfWindow::openWindows();
+        for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+            if (static_cast<QObject *>(*it)->eventFilter(watched, event))
+                return true;
+        return false;
+    }
+};
 bool g_terminating = false;
 constexpr int kMaxListHeight = 480;
 constexpr int kEmptyHeight = 120;
@@ -237,8 +269,8 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     m_recheckTimer->start();
 
     // Keyboard shortcuts act while the pointer is over the window, whichever of our
-    // windows has the keyboard.
-    qApp->installEventFilter(this);
+    // windows has the keyboard (see ShelfKeyDispatcher).
+    ShelfKeyDispatcher::ensureInstalled();
 
     applyLayoutSettings();
     shelfChanged();
@@ -474,7 +506,8 @@ void ShelfWindow::setGeometryManaged(bool managed)
 
 void ShelfWindow::shelfChanged()
 {
-    if (m_closing)
+    // Quitting, the windows go; what changes now is saved for the next start only.
+    if (m_closing || (g_terminating && m_lastFileCount >= 0))
         return;
     const Shelf *shelf = m_manager.shelf(m_shelfId);
     if (!shelf) {
@@ -482,6 +515,11 @@ void ShelfWindow::shelfChanged()
         close();
         return;
     }
+    // Every change of any shelf arrives here: skip those of other shelves.
+    const quint64 revision = m_manager.shelfRevision(m_shelfId);
+    if (m_lastFileCount >= 0 && revision == m_shownRevision)
+        return;
+    m_shownRevision = revision;
     m_model->setFiles(shelf->files);
     if (!m_selection->selection.selected.isEmpty()) {
         ShelfLogic::prune(m_selection->selection, m_model->order());
@@ -515,7 +553,6 @@ void ShelfWindow::closeEvent(QCloseEvent *event)
 {
     if (!m_closing) {
         m_closing = true;
-        qApp->removeEventFilter(this);
         if (shelfHooks().unregisterWindow)
             shelfHooks().unregisterWindow(m_shelfId);
         if (!g_terminating && m_manager.shelf(m_shelfId))

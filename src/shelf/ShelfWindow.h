@@ -131,6 +131,7 @@ private:
     bool m_geometryManaged = false;
     QSize m_fullSize;
     int m_lastFileCount = -1;
+    quint64 m_shownRevision = 0; // the manager's revision of the shelf last shown
     QTimer *m_cornerTimer = nullptr;
     QTimer *m_recheckTimer = nullptr;
     int m_cornerTicks = 0;

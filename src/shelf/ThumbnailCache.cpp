@@ -1,12 +1,14 @@
 #include "shelf/ThumbnailCache.h"
 
+#include "conversion/MediaBackend.h"
 #include "platform/BackgroundPriority.h"
-
 #include "platform/FilePath.h"
+#include "platform/FreedesktopThumbnails.h"
 
-#include <QBuffer>
+#include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -15,7 +17,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace Thumbs = FreedesktopThumbnails;
+
 namespace {
+
+constexpr qint64 kMaxQtReadBytes = 200 * 1024 * 1024;
+
 QThreadPool &thumbnailPool()
 {
     static QThreadPool pool;
@@ -26,35 +33,31 @@ QThreadPool &thumbnailPool()
     (void)init;
     return pool;
 }
-} // namespace
 
-ThumbnailCache::ThumbnailCache(QObject *parent)
-    : QObject(parent)
+// What came of making a preview: the image, or why there is none. `unavailable` (the module
+// that reads the type is missing) leaves no failure marker: the file is not to blame.
+struct Made {
+    QImage image;
+    bool unavailable = false;
+};
+
+QImage fromPixels(const ThumbnailPixels &pixels)
 {
-    m_cache.setMaxCost(64 * 1024 * 1024); // bytes of pixel data
+    if (pixels.width <= 0 || pixels.height <= 0 || pixels.rgba.size() != qsizetype(pixels.width) * pixels.height * 4)
+        return {};
+    return QImage(reinterpret_cast<const uchar *>(pixels.rgba.constData()), pixels.width, pixels.height,
+                  pixels.width * 4, QImage::Format_RGBA8888)
+        .convertToFormat(QImage::Format_ARGB32);
 }
 
-ThumbnailCache::~ThumbnailCache()
+// Through Qt's own readers, by the raw path so that any file name works; huge files are refused.
+QImage readWithQt(const QByteArray &path, int px)
 {
-    *m_alive = false;
-}
-
-bool ThumbnailCache::isPreviewable(const QString &name)
-{
-    static const QStringList exts{"png", "jpg", "jpeg", "gif", "bmp", "webp", "tif", "tiff",
-                                  "svg", "ico", "ppm", "pgm", "pbm", "xpm", "jp2", "tga"};
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot >= 0 && exts.contains(name.mid(dot + 1).toLower());
-}
-
-QImage ThumbnailCache::makeThumbnail(const QByteArray &path, int px)
-{
-    // Read through the raw path so that any file name works; refuse huge files.
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 200 * 1024 * 1024) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxQtReadBytes) {
         ::close(fd);
         return {};
     }
@@ -76,7 +79,108 @@ QImage ThumbnailCache::makeThumbnail(const QByteArray &path, int px)
         return {};
     if (image.width() > px || image.height() > px)
         image = image.scaled(px, px, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return image;
+}
+
+bool qtReads(const QMimeType &type)
+{
+    static const QList<QByteArray> types = QImageReader::supportedMimeTypes();
+    if (types.contains(type.name().toLatin1()))
+        return true;
+    for (const QString &alias : type.aliases())
+        if (types.contains(alias.toLatin1()))
+            return true;
+    return false;
+}
+
+Made makeImage(const QByteArray &path, const QMimeType &type, int px)
+{
+    if (qtReads(type)) {
+        QImage image = readWithQt(path, px);
+        if (!image.isNull())
+            return {image};
+    }
+    // What Qt cannot read (HEIC, AVIF, JPEG XL, …), or failed to: libvips.
+    const ImageBackend *backend = imageBackend();
+    if (!backend)
+        return {{}, true};
+    ThumbnailPixels pixels;
+    if (!backend->imageThumbnail(path, px, &pixels, nullptr))
+        return {};
+    return {fromPixels(pixels)};
+}
+
+Made makeVideoFrame(const QByteArray &path, int px)
+{
+    const AvBackend *backend = avBackend();
+    if (!backend)
+        return {{}, true};
+    ThumbnailPixels pixels;
+    if (!backend->videoThumbnail(path, px, &pixels, nullptr))
+        return {};
+    return {fromPixels(pixels)};
+}
+
+QImage fitted(const QImage &image, int px)
+{
+    QImage out = image;
+    if (out.width() > px || out.height() > px)
+        out = out.scaled(px, px, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return out.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+ThumbnailCache::ThumbnailCache(QObject *parent)
+    : QObject(parent)
+{
+    m_cache.setMaxCost(64 * 1024 * 1024); // bytes of pixel data
+}
+
+ThumbnailCache::~ThumbnailCache()
+{
+    *m_alive = false;
+}
+
+ThumbnailCache::Kind ThumbnailCache::kindOf(const QMimeType &type)
+{
+    const QString name = type.name();
+    if (name.startsWith(QLatin1String("image/")))
+        return Kind::image;
+    if (name.startsWith(QLatin1String("video/")))
+        return Kind::video;
+    return Kind::other;
+}
+
+QImage ThumbnailCache::thumbnail(const QByteArray &path, int px)
+{
+    if (px < 1)
+        return {};
+    static const QMimeDatabase db; // thread-safe
+    const QMimeType type = db.mimeTypeForFile(QFile::decodeName(path));
+    const Kind kind = kindOf(type);
+    const auto source = Thumbs::describe(path, type.name());
+    if (!source)
+        return {};
+    const Thumbs::Flavor flavor = Thumbs::flavorFor(px);
+    if (Thumbs::isInsideCache(path)) {
+        // A thumbnail itself: shown as it is, never thumbnailed.
+        return kind == Kind::image ? fitted(makeImage(path, type, px).image, px) : QImage();
+    }
+    const QImage cached = Thumbs::find(*source, px);
+    if (!cached.isNull())
+        return fitted(cached, px);
+    if (kind == Kind::other || Thumbs::hasFailed(*source))
+        return {};
+    const int side = Thumbs::edge(flavor);
+    const Made made = kind == Kind::image ? makeImage(path, type, side) : makeVideoFrame(path, side);
+    if (made.image.isNull()) {
+        if (!made.unavailable)
+            Thumbs::storeFailure(*source);
+        return {};
+    }
+    Thumbs::store(*source, made.image, flavor);
+    return fitted(made.image, px);
 }
 
 QImage ThumbnailCache::request(const QUrl &url, int px)
@@ -94,7 +198,7 @@ QImage ThumbnailCache::request(const QUrl &url, int px)
         if (!*alive)
             return;
         const BackgroundPriority background;
-        const QImage image = makeThumbnail(path, px);
+        const QImage image = thumbnail(path, px);
         QMetaObject::invokeMethod(
             qApp,
             [self, key, url, image] {

@@ -2,14 +2,23 @@
 
 #include <QCache>
 #include <QImage>
+#include <QMimeType>
 #include <QObject>
 #include <QSet>
 #include <QUrl>
 
-// Small previews of image files, made on the thread pool and kept in a bounded cache.
-// request() returns the image when it is ready and otherwise starts making it (once);
-// `ready` tells when it arrived. Files that are not images (or fail to decode) are
-// remembered as such and never tried again.
+#include <memory>
+
+// Previews of the files on a shelf, made on a thread pool and kept in a bounded memory cache.
+// request() returns the image when it is ready and otherwise starts making it (once); `ready`
+// tells when it arrived. A file without a preview is remembered as such and not tried again
+// (until clear()).
+//
+// A preview comes from the desktop's thumbnail cache when a good one is there (any file type:
+// a file manager may have left one for a PDF). Otherwise images (read by Qt, or by the image
+// module: HEIC, AVIF, …) and videos (a frame through the audio/video module) get one made
+// here, which is written back into that cache; where that fails, the cache gets our failure
+// marker and the file is not tried again until it changes. Other types show their icon.
 class ThumbnailCache : public QObject
 {
     Q_OBJECT
@@ -19,10 +28,13 @@ public:
 
     QImage request(const QUrl &url, int px);
     void clear();
-    // Whether a file looks like something we can preview, by its name alone.
-    static bool isPreviewable(const QString &fileName);
-    // The preview itself (runs on any thread).
-    static QImage makeThumbnail(const QByteArray &path, int px);
+
+    // What is made here for a type; `other` is only looked up in the desktop's cache.
+    enum class Kind { image, video, other };
+    static Kind kindOf(const QMimeType &type);
+    // The preview of the file at `path` (raw bytes), at most px × px: looked up, else made and
+    // stored as above. Blocking; runs on any thread. Null when there is none.
+    static QImage thumbnail(const QByteArray &path, int px);
 
 signals:
     void ready(const QUrl &url);

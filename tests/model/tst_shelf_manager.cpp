@@ -645,6 +645,56 @@ private slots:
         for (const char *name : {"/shelves.json", "/openShelves.json", "/hidden-shelf-ids.json"})
             QCOMPARE(mode(dataDir() + name), 0600);
     }
+
+    // Lookups by id stay right through every change of order and membership, and a shelf's
+    // revision changes with its own record only (windows skip the changes of other shelves).
+    void lookupsAndRevisions()
+    {
+        ShelfManager m;
+        const QUuid a = newShelf(m, "A"), b = newShelf(m, "B"), c = newShelf(m, "C");
+        const auto positionsAgree = [&m] {
+            for (int i = 0; i < m.shelves().size(); ++i)
+                if (m.indexOfShelf(m.shelves().at(i).id) != i || m.shelf(m.shelves().at(i).id) != &m.shelves().at(i))
+                    return false;
+            return true;
+        };
+        QVERIFY(positionsAgree());
+        QVERIFY(m.moveShelf(0, 2));
+        QVERIFY(positionsAgree());
+        QCOMPARE(m.indexOfShelf(a), 2);
+
+        const quint64 ra = m.shelfRevision(a), rb = m.shelfRevision(b), rc = m.shelfRevision(c);
+        QVERIFY(m.renameShelf(b, "B2"));
+        QVERIFY(m.shelfRevision(b) != rb);
+        QCOMPARE(m.shelfRevision(a), ra);
+        QCOMPARE(m.shelfRevision(c), rc);
+        addAndWait(m, makeFiles(2, "rev"), c);
+        QVERIFY(m.shelfRevision(c) != rc);
+        QCOMPARE(m.shelfRevision(a), ra);
+        const quint64 rc2 = m.shelfRevision(c);
+        m.moveFiles(m.shelf(c)->files.mid(0, 1), c, a);
+        QVERIFY(m.shelfRevision(a) != ra && m.shelfRevision(c) != rc2);
+        const quint64 rb2 = m.shelfRevision(b);
+        m.removeFiles(c, {m.shelf(c)->files.first().id}, false);
+        QCOMPARE(m.shelfRevision(b), rb2);
+
+        // Replacing the list touches every shelf.
+        const quint64 before = m.shelfRevision(b);
+        QList<Shelf> list = m.shelves();
+        std::reverse(list.begin(), list.end());
+        m.setShelves(list);
+        QVERIFY(positionsAgree());
+        QVERIFY(m.shelfRevision(b) != before);
+
+        const QUuid d = newShelf(m, "D");
+        QVERIFY(positionsAgree());
+        QCOMPARE(m.indexOfShelf(d), 3);
+        m.deleteShelf(b);
+        QTRY_VERIFY(!m.shelf(b));
+        QVERIFY(positionsAgree());
+        QCOMPARE(m.shelfRevision(b), quint64(0));
+        QCOMPARE(m.indexOfShelf(QUuid::createUuid()), -1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestShelfManager)

@@ -5,6 +5,7 @@
 #include "conversion/image/BackgroundRemover.h"
 #include "conversion/image/ImageConverter.h"
 #include "conversion/image/ImageProbe.h"
+#include "conversion/image/ImageThumbnail.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ const ImageBackend g_imageBackend{
     &BackgroundRemover::isAvailable,
     &BackgroundRemover::unavailableHint,
     &BackgroundRemover::warmUp,
+    &imageThumbnail,
 };
 
 } // namespace
