@@ -1,5 +1,6 @@
 #include "shelf/ShelfWindow.h"
 
+#include "conversion/MediaBackend.h"
 #include "input/drag/DragOutLogic.h"
 #include "model/ShelfManager.h"
 #include "platform/DesktopNotifications.h"
@@ -37,6 +38,7 @@
 #include <QPainter>
 #include <QPaintEvent>
 
+#include <algorithm>
 #include <optional>
 #include <QPainterPath>
 #include <QScreen>
@@ -446,10 +448,33 @@ void ShelfWindow::present()
         if (screen)
             move(WindowPlacement::centeredIn(screen->availableGeometry(), size()));
     }
+    if (!testAttribute(Qt::WA_Moved))
+        placeWhereNothingElseDid();
     if (!m_manager.isShelfHidden(m_shelfId)) {
         show();
         raise();
     }
+}
+
+void ShelfWindow::placeWhereNothingElseDid()
+{
+    // A window shown without a position is placed by the window manager, which measures it
+    // against every window already there (openbox's placement): with thousands of shelves each
+    // new one took seconds. So it always gets one: centred on the main screen, each further
+    // shelf a little lower and to the right.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen && !QGuiApplication::screens().isEmpty())
+        screen = QGuiApplication::screens().first();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    constexpr int kStep = 24;
+    constexpr int kSteps = 10;
+    const int n = int(openWindows().size() - 1) % kSteps;
+    QPoint at = WindowPlacement::centeredIn(area, size()) + QPoint(n * kStep, n * kStep);
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
+    move(at);
 }
 
 void ShelfWindow::applyLayoutSettings()
@@ -586,6 +611,28 @@ void ShelfWindow::selectAll()
 void ShelfWindow::syncSelection()
 {
     m_model->setSelection(m_selection->selection.selected);
+    warmUpForSelection();
+}
+
+void ShelfWindow::warmUpForSelection()
+{
+    // Converting selected pictures with "Remove background" on (the Convert default) needs the
+    // segmentation network, which takes seconds to load: start now, while the user reaches for
+    // the menu.
+    const AppSettings &settings = AppSettings::instance();
+    if (m_selection->selection.selected.isEmpty() || !settings.showConvertFeature()
+        || !settings.convDefaultRemoveImageBackground())
+        return;
+    static const QMimeDatabase db;
+    for (const QUuid &id : std::as_const(m_selection->selection.selected)) {
+        const ShelfFile *f = m_model->fileAt(m_model->rowOf(id));
+        if (f && db.mimeTypeForFile(FilePath::displayPath(f->url), QMimeDatabase::MatchExtension)
+                     .name()
+                     .startsWith(QLatin1String("image/"))) {
+            warmUpBackgroundRemoval();
+            return;
+        }
+    }
 }
 
 QList<ShelfFile> ShelfWindow::filesWithIds(const QList<QUuid> &ids) const

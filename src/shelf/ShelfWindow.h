@@ -110,6 +110,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void placeWhereNothingElseDid();
     void applyCornerRadius();
     void startCornerTimer();
     void updateMask();
@@ -117,6 +118,7 @@ private:
     void applyLayoutSettings();
     void updateSize();
     void syncSelection();
+    void warmUpForSelection();
     void showFileMenu(const QUuid &fileId, const QPoint &globalPos);
     void showRowMenu(const QUuid &fileId, const QPoint &globalPos);
     void openCustomizer();

@@ -24,6 +24,11 @@ bool isAvailable();
 // A short explanation for the options window when isAvailable() is false.
 QString unavailableHint();
 
+// Starts loading the network on a thread of its own and returns at once (nothing when it is
+// loaded or loading already). A removal about to run calls it before decoding its image, so that
+// the two overlap; removeBackground() then waits for the load to finish.
+void startLoading();
+
 // Loads the network and runs it once on an empty frame, so that the next removeBackground()
 // starts at once. Blocking; does nothing when unavailable or already warm.
 void warmUp();

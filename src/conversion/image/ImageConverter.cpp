@@ -271,6 +271,10 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
         return std::nullopt;
     }
 
+    // The network loads while the image is decoded.
+    if (removeBackground)
+        BackgroundRemover::startLoading();
+
     // 1–3. Open (random access: the rotation below reads out of order), single image only.
     VipsImage *t = vips_image_new_from_file(inPath.constData(), "access", VIPS_ACCESS_RANDOM, nullptr);
     if (!t) {
