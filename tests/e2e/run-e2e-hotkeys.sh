@@ -144,7 +144,10 @@ geometry_is "$C" "x == $cx && y == $cy" && pass "Gamma did not move (its hot key
 # --- tuck right: a 24 px strip; hover peeks; leaving retucks ---------------------------------
 alpha=$(shelf_visible "$A")
 read -r ax ay aw ah < <(geometry "$A")
-xdotool mousemove --window "$alpha" 60 40   # hovered: the active shelf
+# The shelves open in a cascade, each a little below and to the right of the one before, so
+# Alpha is made the active shelf and hovered at its top left corner, which nothing covers.
+xdotool windowactivate "$alpha" 2>/dev/null || true
+xdotool mousemove --window "$alpha" 8 8   # hovered: the active shelf
 sleep 0.3
 xdotool mousemove 700 450
 if timeout 10 "$perchbox" tuck right >>"$work/perchbox.log" 2>&1; then pass "perchbox tuck right returns 0"; else fail "perchbox tuck right failed"; fi
