@@ -15,10 +15,12 @@ PACKAGES=(
   libicu-dev libopencv-dev
   # outside programs the tools run
   zip unzip tar 7zip lame
+  # the Retro theme's font, copied into the build and install trees
+  fonts-dotgothic16
   # reference tools for tests and benchmarks
   ffmpeg python3 python3-onnx
   # desktop end-to-end tests
-  xvfb xauth xdotool xclip openbox xcompmgr trayer dunst dbus-x11 x11-utils
+  xvfb xauth xdotool xclip openbox xcompmgr trayer dunst dbus-x11 x11-utils imagemagick
   thunar
   hicolor-icon-theme adwaita-icon-theme
 )

@@ -12,6 +12,7 @@
 #include "platform/TrayHost.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsStore.h"
+#include "shelf/WindowRules.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -53,6 +54,9 @@ PerchboxApp::PerchboxApp(ShelfManager &manager, AppSettings &settings, Options o
     hooks.removeShelfHotkeys = [&settings](const QUuid &id) { settings.removeShelfHotkeys(id); };
     hooks.registerHotkeys = [&settings] { emit settings.hotkeysRegistrationRequested(); };
     m_manager.setHooks(hooks);
+
+    // Dialogs above shelves, windows inside their screen, no wheel changes to unfocused boxes.
+    WindowRules::install();
 
     m_delegate = std::make_unique<AppDelegate>(m_manager, m_settings);
     m_delegate->setWindowFactory(m_options.windowFactory);
@@ -206,7 +210,7 @@ void PerchboxApp::checkForUpdates()
         window->showPage(QStringLiteral("Updates"));
         return;
     }
-    QMessageBox::information(nullptr, QStringLiteral("Check for Updates"),
+    QMessageBox::information(WindowRules::currentOwner(), QStringLiteral("Check for Updates"),
                              QStringLiteral("Updates are not available yet in this version of Perchbox."));
 }
 

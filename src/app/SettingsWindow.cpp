@@ -8,7 +8,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +18,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -101,6 +104,7 @@ SettingsWindow::SettingsWindow(AppSettings &settings, QWidget *parent) : QWidget
     auto *layout = new QHBoxLayout(this);
     m_list = new QListWidget(this);
     m_list->setFixedWidth(170);
+    m_list->setAccessibleName(QStringLiteral("Settings pages"));
     m_list->setIconSize(QSize(18, 18));
     m_stack = new QStackedWidget(this);
     layout->addWidget(m_list);
@@ -297,40 +301,7 @@ QWidget *SettingsWindow::buildGeneralPage()
                           [&s](bool on) { s.setShowConvertFeature(on); }));
     v->addWidget(features);
 
-    // Conversion
-    auto *conversion = new QGroupBox(QStringLiteral("Conversion"), page);
-    auto *cv = new QVBoxLayout(conversion);
-    cv->addWidget(boolBox(QStringLiteral("Clear source shelf after conversion"), s.clearShelfAfterConversion(), page,
-                          [&s](bool on) { s.setClearShelfAfterConversion(on); }));
-    cv->addWidget(note(QStringLiteral("Removes the original files from the shelf once conversion completes. "
-                                      "Files on disk are not deleted."), conversion));
-    cv->addWidget(boolBox(QStringLiteral("Create converted shelf"), s.createConvertedShelf(), page,
-                          [&s](bool on) { s.setCreateConvertedShelf(on); }));
-    cv->addWidget(note(QStringLiteral("After conversion, opens a new shelf with the converted files. "
-                                      "Turn off to convert silently to the output folder only."), conversion));
-    auto *dest = new QHBoxLayout;
-    dest->addWidget(new QLabel(QStringLiteral("Default destination:"), conversion));
-    auto *destLabel = new QLabel(conversion);
-    auto showDest = [destLabel, &s] {
-        destLabel->setText(s.convDefaultOutputFolder().isEmpty() ? QStringLiteral("None — choose each time")
-                                                                 : s.convDefaultOutputFolder().toLocalFile());
-    };
-    showDest();
-    connect(&s, &AppSettings::convDefaultOutputFolderChanged, destLabel, showDest);
-    dest->addWidget(destLabel, 1);
-    auto *choose = new QPushButton(QStringLiteral("Choose…"), conversion);
-    connect(choose, &QPushButton::clicked, page, [this] {
-        const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Default destination"));
-        if (!dir.isEmpty())
-            m_settings.setConvDefaultOutputFolder(QUrl::fromLocalFile(dir));
-    });
-    auto *clear = new QPushButton(QStringLiteral("Clear"), conversion);
-    connect(clear, &QPushButton::clicked, page, [&s] { s.setConvDefaultOutputFolder(QUrl()); });
-    dest->addWidget(choose);
-    dest->addWidget(clear);
-    cv->addLayout(dest);
-    v->addWidget(conversion);
-
+    // The conversion settings live in the Convert section of the Tools page.
     v->addStretch(1);
     return page;
 }
@@ -367,6 +338,8 @@ QList<SettingsWindow::Attribution> SettingsWindow::attributions()
          QStringLiteral("\"Remove background\" for images — IMG.LY GmbH; ISNet by Xuebin Qin et al.")},
         {QStringLiteral("zip, tar"), QStringLiteral("Info-ZIP licence; GPL-3.0-or-later"),
          QStringLiteral("ZIP and TAR+GZ archives (outside programs)")},
+        {QStringLiteral("DotGothic16"), QStringLiteral("SIL Open Font License 1.1 (OFL-1.1)"),
+         QStringLiteral("The Retro theme's font, shipped with Perchbox — the DotGothic16 Project Authors (Fontworks Inc.)")},
     };
 }
 
@@ -398,6 +371,32 @@ QWidget *SettingsWindow::buildAboutPage()
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         nv->addWidget(label);
     }
+    // The font ships with the program, so its licence travels with it.
+    auto *fontLicence = new QPushButton(QStringLiteral("Retro Font Licence…"), notices);
+    fontLicence->setObjectName(QStringLiteral("fontLicence"));
+    const QString licencePath = Theme::retroFontLicencePath();
+    fontLicence->setEnabled(!licencePath.isEmpty());
+    connect(fontLicence, &QPushButton::clicked, this, [this, licencePath] {
+        QFile file(licencePath);
+        const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        auto *dialog = new QDialog(this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setWindowTitle(QStringLiteral("DotGothic16 — SIL Open Font License 1.1"));
+        auto *layout = new QVBoxLayout(dialog);
+        auto *view = new QPlainTextEdit(text, dialog);
+        view->setReadOnly(true);
+        view->setAccessibleName(QStringLiteral("Licence text"));
+        layout->addWidget(view);
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+        connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+        layout->addWidget(buttons);
+        dialog->resize(640, 520);
+        dialog->open();
+    });
+    auto *fontRow = new QHBoxLayout;
+    fontRow->addWidget(fontLicence);
+    fontRow->addStretch(1);
+    nv->addLayout(fontRow);
     v->addWidget(notices);
     v->addStretch(1);
     return page;

@@ -8,6 +8,7 @@
 #include "settings/AppSettings.h"
 #include "settings/password/PasswordGeneratorPage.h"
 #include "shelf/ShelfHooks.h"
+#include "shelf/WindowRules.h"
 #include "tools/archive/ArchiveSettingsSection.h"
 #include "tools/archive/ZipWindow.h"
 #include "tools/flatten/FlattenWindow.h"
@@ -71,16 +72,21 @@ void ToolIntegration::installShelfHooks()
     ShelfHooks &hooks = shelfHooks();
     ShelfManager &manager = m_app.manager();
 
+    // The tool windows (and their alerts) stay with the shelf they were opened from.
     hooks.openZip = [this, &manager](QWidget *window, const QUuid &shelfId, const QList<QUrl> &files) {
+        WindowRules::noteOwnerUsed(window);
         openZipWindow(manager, shelfId, files, progressFor(shelfId), window);
     };
-    hooks.openBatchRename = [&manager](QWidget *, const QUuid &shelfId, const QList<QUrl> &files) {
+    hooks.openBatchRename = [&manager](QWidget *window, const QUuid &shelfId, const QList<QUrl> &files) {
+        WindowRules::noteOwnerUsed(window);
         openBatchRename(manager, shelfId, fileIdsFor(manager, shelfId, files));
     };
-    hooks.openFlatten = [&manager](QWidget *, const QUuid &shelfId, const QList<QUrl> &files) {
+    hooks.openFlatten = [&manager](QWidget *window, const QUuid &shelfId, const QList<QUrl> &files) {
+        WindowRules::noteOwnerUsed(window);
         openFlatten(manager, shelfId, fileIdsFor(manager, shelfId, files));
     };
-    hooks.openConvert = [this, &manager](QWidget *, const QUuid &shelfId, const QList<QUrl> &files) {
+    hooks.openConvert = [this, &manager](QWidget *window, const QUuid &shelfId, const QList<QUrl> &files) {
+        WindowRules::noteOwnerUsed(window);
         openConvertPanel(manager, shelfId, files, progressFor(shelfId));
     };
     hooks.isToolRunning = [this](const QUuid &shelfId) {

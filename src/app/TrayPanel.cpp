@@ -15,6 +15,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -72,8 +73,15 @@ void ShelfRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     initStyleOption(&opt, index);
     painter->save();
     const QRect r = option.rect;
-    if (option.state & QStyle::State_MouseOver)
+    // The row under the pointer, and the keyboard's current row while the list has focus.
+    const bool keyboardCurrent = (option.state & QStyle::State_HasFocus) != 0;
+    if ((option.state & QStyle::State_MouseOver) || keyboardCurrent)
         painter->fillRect(r, option.palette.color(QPalette::Highlight).lighter(option.palette.color(QPalette::Window).lightness() > 128 ? 170 : 60));
+    if (keyboardCurrent) {
+        painter->setPen(QPen(option.palette.color(QPalette::Highlight), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(r.adjusted(0, 0, -1, -1));
+    }
     const QColor text = option.palette.color(QPalette::WindowText);
     QColor faint = text;
     faint.setAlphaF(0.45f);
@@ -151,6 +159,8 @@ ShelfListView::ShelfListView(QWidget *parent) : QListView(parent)
     setFrameShape(QFrame::NoFrame);
     setUniformItemSizes(true);
     viewport()->setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(QStringLiteral("Shelves"));
 }
 
 void ShelfListView::mousePressEvent(QMouseEvent *event)
@@ -214,6 +224,40 @@ void ShelfListView::mouseReleaseEvent(QMouseEvent *event)
     }
 }
 
+void ShelfListView::keyPressEvent(QKeyEvent *event)
+{
+    // Arrows, Home and End move the current row (the view's own handling); Enter or Space
+    // opens its shelf, Delete removes it, the menu key opens its menu.
+    const QModelIndex current = currentIndex();
+    const QUuid id = current.data(ShelfListModel::IdRole).toUuid();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (current.isValid() && mods == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            emit openRequested(id);
+            return;
+        case Qt::Key_Delete:
+            emit removeRequested(id);
+            return;
+        case Qt::Key_Menu:
+            emit contextMenuRequestedFor(id, viewport()->mapToGlobal(visualRect(current).bottomLeft()));
+            return;
+        default:
+            break;
+        }
+    }
+    QListView::keyPressEvent(event);
+}
+
+void ShelfListView::focusInEvent(QFocusEvent *event)
+{
+    QListView::focusInEvent(event);
+    if (!currentIndex().isValid() && model() && model()->rowCount() > 0)
+        setCurrentIndex(model()->index(0, 0));
+}
+
 void ShelfListView::contextMenuEvent(QContextMenuEvent *event)
 {
     const QModelIndex index = indexAt(event->pos());
@@ -248,6 +292,7 @@ TrayPanel::TrayPanel(AppDelegate &delegate, QWidget *parent)
     m_warning = new QPushButton(symbolIcon(QStringLiteral("exclamationmark.triangle.fill")),
                                 QStringLiteral("Global shortcuts are off. Click to enable them."), this);
     m_warning->setFlat(true);
+    m_warning->setAccessibleName(QStringLiteral("Input Monitoring is off: enable it"));
     m_warning->setStyleSheet(QStringLiteral("text-align: left; color: #d97706;"));
     connect(m_warning, &QPushButton::clicked, this, &TrayPanel::inputMonitoringRequested);
     layout->addWidget(m_warning);
@@ -325,6 +370,22 @@ TrayPanel::TrayPanel(AppDelegate &delegate, QWidget *parent)
     resize(300, 420);
 }
 
+void TrayPanel::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        if (auto *button = qobject_cast<QAbstractButton *>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+            return;
+        }
+    }
+    if (mods == Qt::NoModifier && event->key() == Qt::Key_Escape) {
+        emit dismissRequested();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void TrayPanel::updateEmptyState()
 {
     const bool empty = m_model->rowCount() == 0;
@@ -356,10 +417,10 @@ QMenu *TrayPanel::makeContextMenu(const QUuid &id, QWidget *parent)
                         [this, id] { m_settings.setShelfCombo(std::nullopt, id); });
 
     if (m_settings.defaultShelfID() == id && !id.isNull())
-        menu->addAction(symbolIcon(QStringLiteral("star.slash")), QStringLiteral("Remove as Default"), this,
+        menu->addAction(symbolIcon(QStringLiteral("star.slash")), QStringLiteral("Remove as Default for Send to Perchbox"), this,
                         [this] { m_settings.setDefaultShelfID(QUuid()); });
     else
-        menu->addAction(symbolIcon(QStringLiteral("star.fill")), QStringLiteral("Set as Default for Finder"), this,
+        menu->addAction(symbolIcon(QStringLiteral("star.fill")), QStringLiteral("Set as Default for Send to Perchbox"), this,
                         [this, id] { m_settings.setDefaultShelfID(id); });
     menu->addSeparator();
     menu->addAction(symbolIcon(QStringLiteral("trash")), QStringLiteral("Remove Shelf Permanently"), this,

@@ -54,6 +54,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     int m_dragRow = -1;
@@ -96,6 +98,9 @@ signals:
     void inputMonitoringRequested();
     // The panel should go away (after a command that opened something else).
     void dismissRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void updateEmptyState();

@@ -67,6 +67,7 @@ TutorialWindow::TutorialWindow(QWidget *parent) : QWidget(parent)
     auto *layout = new QHBoxLayout(this);
     m_list = new QListWidget(this);
     m_list->setFixedWidth(200);
+    m_list->setAccessibleName(QStringLiteral("Topics"));
     for (const Topic &topic : topics())
         m_list->addItem(new QListWidgetItem(symbolIcon(topic.symbol), topic.title));
     layout->addWidget(m_list);

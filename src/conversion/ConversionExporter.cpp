@@ -308,10 +308,15 @@ ConversionExporter *ConversionExporter::start(Job job, Completion completion, Co
     return exporter;
 }
 
-void ConversionExporter::reportProgress(double fraction, double estimateSeconds)
+void ConversionExporter::reportProgress(double fraction)
 {
-    QMetaObject::invokeMethod(this, [this, fraction, estimateSeconds] {
-        const QString text = ShelfProgressState::remainingTimeText(estimateSeconds);
+    // On the worker: the clock started with the run.
+    const double elapsed = m_clock.isValid() ? m_clock.nsecsElapsed() / 1e9 : 0.0;
+    QMetaObject::invokeMethod(this, [this, fraction, elapsed] {
+        // The time left shows only once the rate has settled (the first seconds of an
+        // encode say little about the rest).
+        const std::optional<double> left = m_estimate.update(elapsed, fraction);
+        const QString text = left ? ShelfProgressState::remainingTimeText(*left) : QString();
         if (ShelfProgressState *state = m_job.progress) {
             state->setRunning(fraction);
             state->setEtaString(text);
@@ -322,6 +327,7 @@ void ConversionExporter::reportProgress(double fraction, double estimateSeconds)
 
 void ConversionExporter::runOnWorker()
 {
+    m_clock.start();
     ConversionJobOptions options = m_job.options;
     QList<double> weights;
     double total = 0;
@@ -358,8 +364,7 @@ void ConversionExporter::runOnWorker()
         request.cancel = m_job.cancel;
         const double completedBefore = completed;
         request.progress = [this, completedBefore, total](double p, double s) {
-            const Progress pr = runningProgress(completedBefore, total, p, s);
-            reportProgress(pr.fraction, pr.estimateSeconds);
+            reportProgress(runningProgress(completedBefore, total, p, s).fraction);
         };
 
         MediaConverter *converter = type == MediaType::audio   ? m_converters.audio.get()
@@ -373,7 +378,7 @@ void ConversionExporter::runOnWorker()
             break; // the staged result goes with the staging folder
 
         completed += weights[i];
-        reportProgress(finishedFraction(completed, total), 0.0);
+        reportProgress(finishedFraction(completed, total));
         const QByteArray target = finalPath(file, name, options, true);
         const QByteArray placed = moveIntoPlace(staged, target, options.outputMode == ConversionOutputMode::overwrite);
         if (!placed.isEmpty())

@@ -4,6 +4,9 @@
 #include "conversion/MediaModel.h"
 #include "tools/flatten/FileOps.h"
 
+#include "tools/progress/RemainingTimeEstimate.h"
+
+#include <QElapsedTimer>
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -104,10 +107,12 @@ signals:
 private:
     ConversionExporter(Job job, Completion completion, ConverterSet converters);
     void runOnWorker(); // the loop, on a worker thread
-    void reportProgress(double fraction, double estimateSeconds);
+    void reportProgress(double fraction); // from the worker
     void finish(); // on the owner thread
 
     Job m_job;
+    QElapsedTimer m_clock;           // the worker's
+    RemainingTimeEstimate m_estimate; // the owner thread's
     Completion m_completion;
     ConverterSet m_converters;
     QList<QUrl> m_outputs;

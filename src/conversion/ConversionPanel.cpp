@@ -109,6 +109,15 @@ QWidget *checkRow(QCheckBox *box, const QString &help, QWidget *parent)
     return w;
 }
 
+// Which MP3 encoder runs: the lame program beside Perchbox or on the PATH, or none.
+QString mp3EncoderNote(const QString &lamePath)
+{
+    if (lamePath.isEmpty())
+        return QStringLiteral("MP3 export needs the lame encoder, which is not installed "
+                              "(on Debian and Ubuntu: the \"lame\" package).");
+    return QStringLiteral("MP3 export uses the lame encoder (%1).").arg(lamePath);
+}
+
 QString countsText(int audio, int video, int image)
 {
     QStringList parts;
@@ -243,10 +252,7 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
         refresh();
     });
 
-    // PRESETS
-    auto *presetsTitle = new QLabel(QStringLiteral("PRESETS"), this);
-    presetsTitle->setStyleSheet(QStringLiteral("font-weight: 600; color: palette(mid);"));
-    main->addWidget(presetsTitle);
+    // Presets (the section has its own heading)
     m_presets = new PresetsSection(this);
     PresetStore &store = PresetStore::shared();
     m_presets->setPresets(PresetsSection::entries(store.conversionPresets()));
@@ -285,9 +291,10 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
     main->addLayout(modeRow);
 
     QVBoxLayout *rows = nullptr;
-    // AUDIO
-    if (m_audio > 0) {
-        main->addWidget(section(QStringLiteral("AUDIO"), &rows));
+    // AUDIO (also for videos: "Extract audio only" uses these settings)
+    if (m_audio > 0 || m_video > 0) {
+        m_audioSection = section(QStringLiteral("AUDIO"), &rows);
+        main->addWidget(m_audioSection);
         rows->addWidget(row(QStringLiteral("Format"),
                             enumCombo(this, allCases<AudioOutputFormat>(), &m_options.audioFormat, changed, m_syncers), this));
         m_sampleRateRow = row(QStringLiteral("Sample Rate"),
@@ -301,7 +308,7 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
         rows->addWidget(m_channelsRow);
         m_mp3Row = row(QStringLiteral("MP3 Bitrate"), bitRateCombo(&m_options.mp3Bitrate), this);
         rows->addWidget(m_mp3Row);
-        m_mp3Note = note(QStringLiteral("MP3 export uses the bundled LAME encoder in this build."), this);
+        m_mp3Note = note(mp3EncoderNote(ConversionExporter::findLamePath()), this);
         rows->addWidget(m_mp3Note);
         m_aacRow = row(QStringLiteral("AAC Bitrate"), bitRateCombo(&m_options.aacBitrate), this);
         rows->addWidget(m_aacRow);
@@ -509,7 +516,9 @@ void ConversionOptionsView::refresh()
     m_fileList->setVisible(m_showFileList);
     m_filesToggle->setText(m_showFileList ? QStringLiteral("FILES ▾") : QStringLiteral("FILES ▸"));
 
-    if (m_audio > 0) {
+    if (m_audioSection) {
+        // Shown for audio files, and for videos once they are to become audio.
+        m_audioSection->setVisible(m_audio > 0 || (m_video > 0 && o.videoAsAudioOnly));
         const bool pcm = o.audioFormat == AudioOutputFormat::wav || o.audioFormat == AudioOutputFormat::aiff;
         const bool mp3 = o.audioFormat == AudioOutputFormat::mp3;
         const bool m4a = o.audioFormat == AudioOutputFormat::m4a;

@@ -77,6 +77,7 @@ private:
     QWidget *m_bitDepthRow = nullptr, *m_mp3Row = nullptr, *m_aacRow = nullptr, *m_mp3Note = nullptr;
     QLabel *m_noSettingsNote = nullptr;
     QWidget *m_sampleRateRow = nullptr, *m_channelsRow = nullptr;
+    QWidget *m_audioSection = nullptr;
     QWidget *m_profileRow = nullptr, *m_qualityRow = nullptr, *m_preserveDurationRow = nullptr;
     QWidget *m_frameRateRow = nullptr, *m_resolutionRow = nullptr, *m_videoChannelsRow = nullptr;
     QWidget *m_burnRow = nullptr, *m_audioOnlyRow = nullptr;

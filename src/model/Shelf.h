@@ -119,6 +119,17 @@ struct ShelfFavoriteAction {
     bool operator==(const ShelfFavoriteAction &) const = default;
 };
 
+// Where a free-floating shelf window was last: its top-left corner in the desktop's
+// logical pixels (origin top left, y downward) and the name of the screen it was on.
+// Stored under "windowPosition", a key older versions skip.
+struct ShelfWindowPosition {
+    int x = 0;
+    int y = 0;
+    QString screen;
+
+    bool operator==(const ShelfWindowPosition &) const = default;
+};
+
 struct Shelf {
     QUuid id;
     QString name;
@@ -131,6 +142,7 @@ struct Shelf {
     std::optional<TuckEdge> tuckedEdge;
     std::optional<QString> tuckedScreenID;
     std::optional<QString> tuckedScreenName;
+    std::optional<ShelfWindowPosition> windowPosition;
 
     bool operator==(const Shelf &) const = default;
 

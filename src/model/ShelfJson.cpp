@@ -490,6 +490,40 @@ bool readColor(Reader &r, ShelfColorData *out, QString *error)
     return true;
 }
 
+// A window position, or nothing when the value is not an object with numeric "x" and "y"
+// inside a sane range; only a broken document leaves the reader failed.
+std::optional<ShelfWindowPosition> readWindowPosition(Reader &r)
+{
+    if (r.peek() != '{') {
+        r.skipValue();
+        return std::nullopt;
+    }
+    r.beginObject();
+    bool first = true, hasX = false, hasY = false;
+    ShelfWindowPosition pos;
+    QByteArray key, raw;
+    while (r.nextKey(&first, &key)) {
+        const char p = r.peek();
+        if ((key == "x" || key == "y") && (p == '-' || (p >= '0' && p <= '9'))) {
+            double v = 0;
+            if (!r.readNumber(&v))
+                return std::nullopt;
+            const bool sane = std::isfinite(v) && std::abs(v) < 1e6;
+            (key == "x" ? pos.x : pos.y) = sane ? int(std::lround(v)) : 0;
+            (key == "x" ? hasX : hasY) = sane;
+        } else if (key == "screen" && p == '"') {
+            if (!r.readString(&raw))
+                return std::nullopt;
+            pos.screen = QString::fromUtf8(raw);
+        } else if (!r.skipValue()) {
+            return std::nullopt;
+        }
+    }
+    if (!r.ok() || !hasX || !hasY)
+        return std::nullopt;
+    return pos;
+}
+
 bool readFile(Reader &r, ShelfFile *out, QString *error)
 {
     if (r.peek() != '{')
@@ -721,6 +755,11 @@ bool readShelf(Reader &r, Shelf *out, QString *error)
                 return failKey(r, error, "favoriteButtonDisplayMode");
             if (g == Got::absent)
                 out->favoriteButtonDisplayMode = ShelfFavoriteButtonDisplayMode::iconAndName;
+        } else if (key == "windowPosition") {
+            // Read leniently: a position that cannot be used is no position.
+            out->windowPosition = readWindowPosition(r);
+            if (!r.ok())
+                return failKey(r, error, "windowPosition");
         } else if (key == "tuckedEdge" || key == "tuckedScreenID" || key == "tuckedScreenName") {
             // Read leniently: anything unusable means "not tucked", never a failure.
             std::optional<QString> text;
@@ -965,6 +1004,15 @@ void write(Writer &w, const Shelf &s)
     if (s.tuckedScreenName) {
         w.raw(",\"tuckedScreenName\":");
         w.string(*s.tuckedScreenName);
+    }
+    if (s.windowPosition) {
+        w.raw(",\"windowPosition\":{\"x\":");
+        w.raw(QByteArray::number(s.windowPosition->x).constData());
+        w.raw(",\"y\":");
+        w.raw(QByteArray::number(s.windowPosition->y).constData());
+        w.raw(",\"screen\":");
+        w.string(s.windowPosition->screen);
+        w.raw('}');
     }
     w.raw('}');
 }

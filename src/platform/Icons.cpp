@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QSet>
 #include <QSvgRenderer>
 
 // Outside any namespace: Q_INIT_RESOURCE declares a global function.
@@ -59,6 +60,12 @@ QColor cutoutColor(const QColor &tint)
     return tint.lightnessF() > 0.6 ? QColor(0x20, 0x20, 0x20) : QColor(Qt::white);
 }
 
+QSet<qint64> &bundledKeys()
+{
+    static QSet<qint64> keys;
+    return keys;
+}
+
 QIcon renderBundled(const QString &name, const QColor &tint)
 {
     initResources();
@@ -83,6 +90,7 @@ QIcon renderBundled(const QString &name, const QColor &tint)
         painter.end();
         icon.addPixmap(pixmap);
     }
+    bundledKeys().insert(icon.cacheKey());
     return icon;
 }
 
@@ -126,4 +134,21 @@ QIcon symbolIcon(const QString &symbolName)
     if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName))
         return QIcon::fromTheme(themeName);
     return tintedSymbolIcon(symbolName, defaultTint());
+}
+
+bool isSymbolicIcon(const QIcon &icon)
+{
+    return !icon.isNull()
+        && (bundledKeys().contains(icon.cacheKey()) || icon.name().endsWith(QLatin1String("-symbolic")));
+}
+
+QPixmap recolouredPixmap(const QIcon &icon, const QSize &size, const QColor &color, qreal dpr)
+{
+    QPixmap pixmap = icon.pixmap(size, dpr);
+    if (pixmap.isNull())
+        return pixmap;
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(QRect(QPoint(0, 0), pixmap.size()), color);
+    return pixmap;
 }

@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -25,3 +27,11 @@ QStringList bundledSymbolNames();
 
 // The freedesktop icon name used for a symbol, empty when the bundle is always used.
 QString themeNameForSymbol(const QString &symbolName);
+
+// True for one-colour icons that take the colour of the text around them: the bundled
+// symbols and icon-theme icons named "…-symbolic".
+bool isSymbolicIcon(const QIcon &icon);
+
+// `icon` at `size` with every pixel painted in `color`, keeping its coverage (a symbolic
+// icon drawn in a theme's foreground colour).
+QPixmap recolouredPixmap(const QIcon &icon, const QSize &size, const QColor &color, qreal devicePixelRatio = 1.0);

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDrag>
 #include <QFileIconProvider>
 #include <QMimeData>
@@ -15,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QTextLayout>
 #include <QTimer>
 
 #include "platform/FilePath.h"
@@ -52,7 +54,10 @@ ShelfFileDelegate::ShelfFileDelegate(QObject *parent)
 
 QSize ShelfFileDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
 {
-    return m_metrics.itemSize();
+    QSize s = m_metrics.itemSize();
+    if (m_metrics.layout == ShelfLayout::grid && m_cellWidth > 0)
+        s.setWidth(m_cellWidth);
+    return s;
 }
 
 QRect ShelfFileDelegate::removeButtonRect(const QRect &r) const
@@ -109,7 +114,7 @@ void ShelfFileDelegate::paint(QPainter *p, const QStyleOptionViewItem &option, c
 
     // Icon, thumbnail or the warning symbol.
     if (!exists) {
-        symbolIcon(QStringLiteral("exclamationmark.triangle.fill"))
+        tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), Theme::warningColor(theme, option.palette))
             .paint(p, iconRect.adjusted(iconPx / 8, iconPx / 8, -iconPx / 8, -iconPx / 8));
     } else {
         const QImage thumb = index.data(ShelfFileModel::ThumbnailRole).value<QImage>();
@@ -119,7 +124,14 @@ void ShelfFileDelegate::paint(QPainter *p, const QStyleOptionViewItem &option, c
             target.moveCenter(iconRect.center());
             p->drawImage(target, thumb);
         } else {
-            index.data(Qt::DecorationRole).value<QIcon>().paint(p, iconRect);
+            // Symbolic icons take the theme's foreground; coloured ones keep their colours.
+            const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+            if (isSymbolicIcon(icon)) {
+                const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
+                p->drawPixmap(iconRect, recolouredPixmap(icon, iconRect.size(), Theme::iconColor(theme, option.palette), dpr));
+            } else {
+                icon.paint(p, iconRect);
+            }
         }
     }
 
@@ -129,9 +141,11 @@ void ShelfFileDelegate::paint(QPainter *p, const QStyleOptionViewItem &option, c
     p->setPen(exists ? text : secondary);
     const QString name = index.data(Qt::DisplayRole).toString();
     if (m_metrics.layout == ShelfLayout::grid) {
-        const QFontMetrics fm(nameFont);
-        const QString elided = fm.elidedText(name, Qt::ElideMiddle, nameRect.width() * 2 - 8);
-        p->drawText(nameRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWrapAnywhere, elided);
+        const QStringList lines = gridNameLines(nameFont, name, nameRect.width());
+        const int lineHeight = QFontMetrics(nameFont).height();
+        for (int i = 0; i < lines.size(); ++i)
+            p->drawText(QRect(nameRect.left(), nameRect.top() + i * lineHeight, nameRect.width(), lineHeight),
+                        Qt::AlignHCenter | Qt::AlignTop, lines.at(i));
     } else {
         const QFontMetrics fm(nameFont);
         p->drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft,
@@ -164,12 +178,34 @@ void ShelfFileDelegate::paint(QPainter *p, const QStyleOptionViewItem &option, c
 
     // Hover buttons.
     if (hovered) {
-        symbolIcon(QStringLiteral("xmark.circle.fill")).paint(p, removeButtonRect(option.rect));
+        const QColor iconColor = Theme::iconColor(theme, option.palette);
+        tintedSymbolIcon(QStringLiteral("xmark.circle.fill"), iconColor).paint(p, removeButtonRect(option.rect));
         const QRect mr = menuButtonRect(option.rect);
         if (!mr.isEmpty())
-            symbolIcon(QStringLiteral("line.3.horizontal")).paint(p, mr);
+            tintedSymbolIcon(QStringLiteral("line.3.horizontal"), iconColor).paint(p, mr);
     }
     p->restore();
+}
+
+QStringList gridNameLines(const QFont &font, const QString &name, int width)
+{
+    const QFontMetrics fm(font);
+    if (fm.horizontalAdvance(name) <= width)
+        return {name};
+    // The first line ends at the last break opportunity that fits (spaces, hyphens, …);
+    // a name without one stays on one line, shortened in the middle.
+    QTextLayout layout(name, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    first.setLineWidth(width);
+    layout.endLayout();
+    const int cut = first.isValid() ? first.textLength() : 0;
+    if (cut <= 0 || cut >= name.size() || first.naturalTextWidth() > width)
+        return {fm.elidedText(name, Qt::ElideMiddle, width)};
+    return {name.left(cut).trimmed(), fm.elidedText(name.mid(cut).trimmed(), Qt::ElideMiddle, width)};
 }
 
 // ---- drag helpers -----------------------------------------------------------------------
@@ -276,7 +312,10 @@ void ShelfFileView::setMetrics(const ShelfFileMetrics &m)
         setWrapping(true);
         setResizeMode(QListView::Adjust);
         setMovement(QListView::Static);
+        setSpacing(0);
+        m_delegate->setCellWidth(0);
         setGridSize(m.itemSize());
+        fitGridToViewport();
     } else {
         setViewMode(QListView::ListMode);
         setFlow(QListView::TopToBottom);
@@ -290,6 +329,26 @@ void ShelfFileView::setMetrics(const ShelfFileMetrics &m)
     m_model->setThumbnailSize(m.iconSize());
     doItemsLayout();
     viewport()->update();
+}
+
+void ShelfFileView::resizeEvent(QResizeEvent *event)
+{
+    QListView::resizeEvent(event);
+    fitGridToViewport();
+}
+
+void ShelfFileView::fitGridToViewport()
+{
+    // Three cells across whatever width the viewport has (less when a scroll bar shows),
+    // so that no cell wraps into an extra row that the window's height does not count.
+    const ShelfFileMetrics &m = metrics();
+    if (m.layout != ShelfLayout::grid)
+        return;
+    const int cell = std::max(1, std::min(m.itemSize().width(), viewport()->width() / 3));
+    if (gridSize().width() == cell)
+        return;
+    m_delegate->setCellWidth(cell);
+    setGridSize(QSize(cell, m.itemSize().height()));
 }
 
 int ShelfFileView::contentHeight(int maxHeight) const
@@ -307,6 +366,8 @@ int ShelfFileView::contentHeight(int maxHeight) const
 void ShelfFileView::setHover(const QModelIndex &index)
 {
     const QPersistentModelIndex p(index);
+    if (p == m_delegate->hovered())
+        return;
     m_delegate->setHovered(p);
     viewport()->update();
 }
@@ -315,6 +376,23 @@ void ShelfFileView::leaveEvent(QEvent *event)
 {
     setHover({});
     QListView::leaveEvent(event);
+}
+
+bool ShelfFileView::viewportEvent(QEvent *event)
+{
+    // The rows are drawn on the viewport: it is the viewport that the pointer leaves (and a
+    // hidden window or an ended drag leaves no row under it).
+    switch (event->type()) {
+    case QEvent::Leave:
+    case QEvent::Hide:
+    case QEvent::DragEnter:
+        if (m_delegate->hovered().isValid())
+            setHover({});
+        break;
+    default:
+        break;
+    }
+    return QListView::viewportEvent(event);
 }
 
 void ShelfFileView::mousePressEvent(QMouseEvent *event)
@@ -399,6 +477,9 @@ void ShelfFileView::runRowDrag(const QList<ShelfFile> &files)
     const bool inside = drag->target() != nullptr; // a widget of ours took the drop
     m_dragActive = false;
     m_pressIndex = QPersistentModelIndex();
+    // The pointer is wherever the drop happened: the row under it now, if any, is hovered.
+    const QPoint pointer = viewport()->mapFromGlobal(QCursor::pos());
+    setHover(viewport()->rect().contains(pointer) ? indexAt(pointer) : QModelIndex());
 
     const DragOut::Operation op = result == Qt::MoveAction ? DragOut::Operation::move
                                   : (result == Qt::CopyAction || result == Qt::LinkAction)

@@ -35,6 +35,9 @@ public:
     void setMetrics(const ShelfFileMetrics &m) { m_metrics = m; }
     const ShelfFileMetrics &metrics() const { return m_metrics; }
     void setHovered(const QPersistentModelIndex &index) { m_hovered = index; }
+    const QPersistentModelIndex &hovered() const { return m_hovered; }
+    // The width of a grid cell as the view lays it out (0: the metrics' width).
+    void setCellWidth(int width) { m_cellWidth = width; }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
@@ -46,6 +49,7 @@ public:
 private:
     ShelfFileMetrics m_metrics;
     QPersistentModelIndex m_hovered;
+    int m_cellWidth = 0;
 };
 
 // The list or grid of a shelf's files. Selection is kept by the shelf (its own rules),
@@ -89,11 +93,14 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
 
 private:
     void setHover(const QModelIndex &index);
+    void fitGridToViewport();
     void runRowDrag(const QList<ShelfFile> &files);
 
     ShelfFileModel *m_model;
@@ -104,6 +111,11 @@ private:
     bool m_dragActive = false;
     enum class PressTarget { item, remove, menu, none } m_pressTarget = PressTarget::none;
 };
+
+// A file name in a grid cell `width` pixels wide: one line when it fits, else two lines
+// broken where a line may break (never inside a word), the second shortened in the middle;
+// a long name with no break opportunity is one line shortened in the middle.
+QStringList gridNameLines(const QFont &font, const QString &name, int width);
 
 // Builds the drag image of files: 32 px icons, item i offset by 2 × min(i, 3) px.
 QPixmap fannedDragPixmap(const QList<QUrl> &urls, qreal devicePixelRatio);

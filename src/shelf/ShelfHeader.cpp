@@ -95,7 +95,7 @@ void StackDragHandle::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QIcon doc = symbolIcon(QStringLiteral("doc"));
+    const QIcon doc = tintedSymbolIcon(QStringLiteral("doc"), iconColor);
     for (int i = 2; i >= 0; --i)
         doc.paint(&p, QRect(2 + 2 * i, 1 + i, 12, 14));
 }
@@ -147,15 +147,19 @@ void StackDragHandle::mouseReleaseEvent(QMouseEvent *event)
 
 // ---- header -----------------------------------------------------------------------------
 
+static const char *const kSymbolProperty = "perchboxSymbol";
+
 static QToolButton *symbolButton(const QString &symbol, const QString &help, QWidget *parent)
 {
     auto *b = new QToolButton(parent);
-    b->setIcon(symbolIcon(symbol));
     b->setIconSize(QSize(13, 13));
     b->setAutoRaise(true);
     b->setToolTip(help);
+    b->setAccessibleName(help);
     b->setFocusPolicy(Qt::NoFocus);
     b->setObjectName(symbol);
+    // Drawn in the theme's foreground by ShelfHeader::refresh().
+    b->setProperty(kSymbolProperty, symbol);
     return b;
 }
 
@@ -192,7 +196,6 @@ ShelfHeader::ShelfHeader(ShelfManager &manager, const QUuid &shelfId, QWidget *w
 
     m_star = new QLabel(this);
     m_star->setFixedSize(12, 12);
-    m_star->setPixmap(symbolIcon(QStringLiteral("star.fill")).pixmap(12, 12));
     m_star->setToolTip(QStringLiteral("Default shelf for \"Send to Perchbox\""));
     row->addWidget(m_star);
 
@@ -243,6 +246,19 @@ void ShelfHeader::refresh()
     if (iconKey != m_iconKey) {
         m_iconKey = iconKey;
         m_icon->setPixmap(tintedSymbolIcon(shelf->icon, toQColor(shelf->colorData)).pixmap(16, 16));
+    }
+    // Symbols in the theme's foreground, so that they show on dark and light alike.
+    const QColor iconColor = Theme::iconColor(theme, palette());
+    if (iconColor != m_iconColor) {
+        m_iconColor = iconColor;
+        for (QToolButton *b : findChildren<QToolButton *>()) {
+            const QString symbol = b->property(kSymbolProperty).toString();
+            if (!symbol.isEmpty())
+                b->setIcon(tintedSymbolIcon(symbol, iconColor));
+        }
+        m_star->setPixmap(tintedSymbolIcon(QStringLiteral("star.fill"), iconColor).pixmap(12, 12));
+        m_stack->iconColor = iconColor;
+        m_stack->update();
     }
     QFont f = Theme::font(theme, large ? 14 : 12, QFont::DemiBold);
     m_name->setFont(f);
@@ -296,10 +312,10 @@ void ShelfHeader::fillHeaderMenu(QMenu *menu)
     menu->addSeparator();
     AppSettings &settings = AppSettings::instance();
     if (settings.defaultShelfID() == m_shelfId)
-        menu->addAction(symbolIcon(QStringLiteral("star.slash")), QStringLiteral("Remove as Default (Finder)"), this,
+        menu->addAction(symbolIcon(QStringLiteral("star.slash")), QStringLiteral("Remove as Default for Send to Perchbox"), this,
                         [] { AppSettings::instance().setDefaultShelfID(QUuid()); });
     else
-        menu->addAction(symbolIcon(QStringLiteral("star.fill")), QStringLiteral("Set as Default (Finder Send)"), this,
+        menu->addAction(symbolIcon(QStringLiteral("star.fill")), QStringLiteral("Set as Default for Send to Perchbox"), this,
                         [this] { AppSettings::instance().setDefaultShelfID(m_shelfId); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Remove Shelf Permanently"), this, [this] { m_manager.deleteShelf(m_shelfId); });

@@ -3,6 +3,7 @@
 #include "model/Shelf.h"
 #include "settings/SettingsEnums.h"
 
+#include <QColor>
 #include <QFrame>
 #include <QPointer>
 #include <QUuid>
@@ -51,6 +52,7 @@ public:
     std::function<QList<ShelfFile>()> files;
     std::function<DragMode()> dragMode;
     QUuid shelfId; // named in the drag marker
+    QColor iconColor = Qt::black;
     QSize sizeHint() const override { return {22, 18}; }
 
 signals:
@@ -104,6 +106,7 @@ private:
     QToolButton *m_float;
     QToolButton *m_hide;
     QString m_iconKey;
+    QColor m_iconColor;
 };
 
 // The colour and icon editor opened by the header's pencil.

@@ -20,6 +20,7 @@
 #include "shelf/ShelfLogic.h"
 #include "shelf/Theme.h"
 #include "shelf/WindowPlacement.h"
+#include "shelf/WindowRules.h"
 #include "shelf/X11Desktop.h"
 
 #include <QApplication>
@@ -126,7 +127,38 @@ QList<ShelfWindow *> ShelfWindow::openWindows()
     return out;
 }
 
-void ShelfWindow::setTerminating(bool terminating) { g_terminating = terminating; }
+void ShelfWindow::setTerminating(bool terminating)
+{
+    if (terminating && !g_terminating)
+        rememberAllPositions();
+    g_terminating = terminating;
+}
+
+void ShelfWindow::rememberAllPositions()
+{
+    // One change for all windows (not one per window, each of which every other window
+    // would follow).
+    const QList<ShelfWindow *> windows = openWindows();
+    if (windows.isEmpty())
+        return;
+    ShelfManager &manager = windows.first()->m_manager;
+    QHash<QUuid, ShelfWindowPosition> positions;
+    for (ShelfWindow *w : windows)
+        if (&w->m_manager == &manager)
+            if (const auto p = w->freePosition())
+                positions.insert(w->m_shelfId, *p);
+    QList<Shelf> shelves = manager.shelves();
+    bool changed = false;
+    for (Shelf &shelf : shelves) {
+        const auto it = positions.constFind(shelf.id);
+        if (it != positions.constEnd() && shelf.windowPosition != *it) {
+            shelf.windowPosition = *it;
+            changed = true;
+        }
+    }
+    if (changed)
+        manager.setShelves(shelves);
+}
 bool ShelfWindow::isTerminating() { return g_terminating; }
 
 // ---- construction -------------------------------------------------------------------------
@@ -144,9 +176,11 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     setWindowFlags(flags);
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating, false);
-    const QString ident = identifierFor(shelfId);
-    setObjectName(ident);
-    setWindowTitle(ident);
+    // The title is the shelf's name (taskbars, window lists, screen readers); the identifier
+    // names the object and the X11 window class.
+    setObjectName(identifierFor(shelfId));
+    if (const Shelf *shelf = manager.shelf(shelfId))
+        setWindowTitle(shelf->name);
     setAcceptDrops(true);
     setMouseTracking(true);
 
@@ -168,6 +202,7 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     connect(m_header->grip(), &ShelfGrip::dragBegan, this, &ShelfWindow::gripDragBegan);
     connect(m_header->grip(), &ShelfGrip::dragEnded, this, &ShelfWindow::gripDragEnded);
     connect(m_header, &ShelfHeader::customizerRequested, this, &ShelfWindow::openCustomizer);
+    connect(this, &ShelfWindow::gripDragEnded, this, &ShelfWindow::onGripDragEnded);
 
     if (shelfHooks().makeFavoritesBar) {
         m_favoritesBar = shelfHooks().makeFavoritesBar(this, shelfId);
@@ -178,6 +213,7 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     m_model = new ShelfFileModel(this);
     m_view = new ShelfFileView(m_model, this);
     m_view->shelfId = shelfId;
+    m_view->setAccessibleName(QStringLiteral("Files"));
     m_view->dragMode = [] { return AppSettings::instance().dragMode(); };
     m_view->dragFilesForRow = [this](int row) {
         const ShelfFile *f = m_model->fileAt(row);
@@ -193,10 +229,10 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     {
         auto *el = new QVBoxLayout(m_empty);
         auto *icon = new QLabel(m_empty);
+        icon->setObjectName(QStringLiteral("emptyIcon"));
         icon->setAlignment(Qt::AlignCenter);
-        icon->setPixmap(symbolIcon(QStringLiteral("arrow.down.to.line")).pixmap(24, 24));
         auto *l1 = new QLabel(QStringLiteral("Drop files here"), m_empty);
-        auto *l2 = new QLabel(QStringLiteral("or ⌘V to paste"), m_empty);
+        auto *l2 = new QLabel(QStringLiteral("or Ctrl+V to paste"), m_empty);
         l1->setObjectName(QStringLiteral("emptyTitle"));
         l2->setObjectName(QStringLiteral("emptySubtitle"));
         l1->setAlignment(Qt::AlignCenter);
@@ -298,6 +334,9 @@ void ShelfWindow::applyTheme()
             l->setFont(Theme::font(theme, 13, QFont::DemiBold));
         else if (l->objectName() == QLatin1String("emptySubtitle"))
             l->setFont(Theme::font(theme, 11));
+        else if (l->objectName() == QLatin1String("emptyIcon"))
+            l->setPixmap(tintedSymbolIcon(QStringLiteral("arrow.down.to.line"), Theme::iconColor(theme, QApplication::palette()))
+                             .pixmap(24, 24));
     }
     ShelfFileMetrics m = m_view->metrics();
     m.theme = theme;
@@ -447,9 +486,13 @@ void ShelfWindow::present()
             screen = QGuiApplication::screens().first();
         if (screen)
             move(WindowPlacement::centeredIn(screen->availableGeometry(), size()));
+    } else if (!isTucked()) {
+        moveToRememberedPosition();
     }
     if (!testAttribute(Qt::WA_Moved))
         placeWhereNothingElseDid();
+    if (r.kind != WindowPlacement::Request::Kind::keepPosition)
+        cascadeAwayFromOtherShelves();
     if (!m_manager.isShelfHidden(m_shelfId)) {
         show();
         raise();
@@ -475,6 +518,79 @@ void ShelfWindow::placeWhereNothingElseDid()
     at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - width())));
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
     move(at);
+}
+
+bool ShelfWindow::isTucked() const
+{
+    const Shelf *shelf = m_manager.shelf(m_shelfId);
+    return shelf && shelf->tuckedEdge.has_value();
+}
+
+void ShelfWindow::moveToRememberedPosition()
+{
+    const Shelf *shelf = m_manager.shelf(m_shelfId);
+    if (!shelf || !shelf->windowPosition)
+        return;
+    QList<WindowPlacement::Screen> screens;
+    for (QScreen *s : QGuiApplication::screens())
+        screens.append({s->name(), s->availableGeometry(), s == QGuiApplication::primaryScreen()});
+    const ShelfWindowPosition &p = *shelf->windowPosition;
+    if (const auto at = WindowPlacement::restoredPosition(QPoint(p.x, p.y), p.screen, size(), screens)) {
+        move(*at);
+        m_freePosition = *at;
+    }
+}
+
+void ShelfWindow::cascadeAwayFromOtherShelves()
+{
+    QList<QPoint> taken;
+    for (ShelfWindow *other : openWindows())
+        if (other != this && other->isVisible())
+            taken.append(other->pos());
+    QRect area;
+    if (QScreen *s = QGuiApplication::screenAt(geometry().center()))
+        area = s->availableGeometry();
+    const QPoint at = WindowPlacement::cascaded(pos(), taken, m_header->sizeHint().height(), size(), area);
+    if (at != pos())
+        move(at);
+}
+
+std::optional<ShelfWindowPosition> ShelfWindow::freePosition() const
+{
+    if (isTucked() || !m_freePosition)
+        return std::nullopt;
+    const QPoint at = *m_freePosition;
+    QScreen *screen = QGuiApplication::screenAt(QRect(at, size()).center());
+    return ShelfWindowPosition{at.x(), at.y(), screen ? screen->name() : QString()};
+}
+
+void ShelfWindow::rememberPosition()
+{
+    const std::optional<ShelfWindowPosition> position = freePosition();
+    const Shelf *shelf = m_manager.shelf(m_shelfId);
+    if (!position || !shelf || shelf->windowPosition == position)
+        return;
+    m_manager.updateShelf(m_shelfId, [&position](Shelf &s) { s.windowPosition = position; });
+}
+
+void ShelfWindow::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // Where the shelf floats freely; a tucked shelf's place is the tuck's own.
+    if (!m_closing && !isTucked())
+        m_freePosition = pos();
+}
+
+void ShelfWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (m_closing || event->spontaneous())
+        return;
+    // Shown again, the window comes back where it was (not where the window manager would
+    // put a new one).
+    if (m_freePosition && !isTucked())
+        move(*m_freePosition);
+    rememberPosition();
 }
 
 void ShelfWindow::applyLayoutSettings()
@@ -551,6 +667,8 @@ void ShelfWindow::shelfChanged()
         syncSelection();
     }
     m_header->refresh();
+    if (windowTitle() != shelf->name)
+        setWindowTitle(shelf->name);
     updateSize();
     update();
     const int count = int(shelf->files.size());
@@ -577,6 +695,8 @@ void ShelfWindow::scheduleCloseWhenEmpty()
 void ShelfWindow::closeEvent(QCloseEvent *event)
 {
     if (!m_closing) {
+        if (!g_terminating) // at quit all windows were remembered at once
+            rememberPosition();
         m_closing = true;
         if (shelfHooks().unregisterWindow)
             shelfHooks().unregisterWindow(m_shelfId);
@@ -669,6 +789,8 @@ bool ShelfWindow::isHoveredForPaste() const
 
 bool ShelfWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::MouseButtonPress && watched == windowHandle())
+        WindowRules::noteOwnerUsed(this); // dialogs opened from here stay with this shelf
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return QWidget::eventFilter(watched, event);
     // Each key press reaches the filter once per receiving widget: act for the window that
@@ -678,7 +800,8 @@ bool ShelfWindow::eventFilter(QObject *watched, QEvent *event)
         return false;
     if (w != this && qobject_cast<QuickLookWindow *>(w))
         return false; // the preview handles its own keys
-    if (!isHoveredForPaste())
+    // Keys sent to this window, or to any of ours while the pointer is over this one.
+    if (w != this && !isHoveredForPaste())
         return false;
     auto *ke = static_cast<QKeyEvent *>(event);
     const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
@@ -694,7 +817,19 @@ bool ShelfWindow::eventFilter(QObject *watched, QEvent *event)
         quickLook();
         return true;
     }
+    // Escape in a dialog or tool window is theirs (it closes them).
+    if (ke->key() == Qt::Key_Escape && mods == Qt::NoModifier && !m_selection->selection.selected.isEmpty()
+        && (w == this || !WindowRules::isRuledWindow(w))) {
+        clearSelection();
+        return true;
+    }
     return false;
+}
+
+void ShelfWindow::clearSelection()
+{
+    m_selection->selection.selected.clear();
+    syncSelection();
 }
 
 // ---- intake -------------------------------------------------------------------------------
@@ -810,6 +945,11 @@ void ShelfWindow::mouseReleaseEvent(QMouseEvent *event)
     event->accept();
 }
 
+void ShelfWindow::onGripDragEnded()
+{
+    rememberPosition();
+}
+
 // ---- menus --------------------------------------------------------------------------------
 
 void ShelfWindow::openCustomizer()
@@ -882,7 +1022,7 @@ QMenu *ShelfWindow::buildFileMenu(const QUuid &fileId, QWidget *parent)
             with->addAction(QIcon::fromTheme(app.icon), app.name, this,
                             [app, url] { OpenWith::launch(app, {url}); });
         with->setEnabled(!apps.isEmpty());
-        menu->addAction(QStringLiteral("Reveal in Finder"), this, [url] { DesktopServices::reveal({url}); });
+        menu->addAction(QStringLiteral("Show in File Manager"), this, [url] { DesktopServices::reveal({url}); });
         menu->addAction(QStringLiteral("Copy File"), this, [url] {
             QGuiApplication::clipboard()->clear();
             QGuiApplication::clipboard()->setMimeData(ShelfIntake::copiedFilesMimeData({url}));

@@ -8,6 +8,7 @@
 #include "model/Shelf.h"
 
 #include <memory>
+#include <optional>
 
 class ShelfManager;
 class QTimer;
@@ -22,9 +23,15 @@ class QMimeData;
 // deleted) it tells the manager `closeShelf` unless the program is quitting, and deletes
 // itself (WA_DeleteOnClose).
 //
-// Window identity: objectName() and windowTitle() are "perchbox-shelf-" followed by the
-// shelf's upper-case UUID; the X11 WM_CLASS instance name is the same string, so
-// `xdotool search --name perchbox-shelf-` finds every shelf window.
+// Window identity: objectName() is "perchbox-shelf-" followed by the shelf's upper-case
+// UUID; the X11 WM_CLASS instance name is the same string, so
+// `xdotool search --classname perchbox-shelf-` finds every shelf window. The window title is
+// the shelf's name.
+//
+// Position: where the window floats freely is kept in the shelf record ("windowPosition")
+// when the user has moved it, when it hides and when it closes; a window that appears with
+// no placement request goes back there (kept inside a screen that exists). A tucked shelf's
+// place belongs to the tuck.
 class ShelfWindow : public QWidget
 {
     Q_OBJECT
@@ -69,6 +76,7 @@ public:
     // Content operations (also used by the menus and tests).
     void paste();
     void selectAll();
+    void clearSelection();
     void quickLook();
     // The selection and its anchor, in the rules of a shelf window.
     QList<QUuid> selectedFileIds() const;
@@ -100,6 +108,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
@@ -111,6 +121,13 @@ protected:
 
 private:
     void placeWhereNothingElseDid();
+    bool isTucked() const;
+    void moveToRememberedPosition();
+    void cascadeAwayFromOtherShelves();
+    void rememberPosition();
+    std::optional<ShelfWindowPosition> freePosition() const;
+    static void rememberAllPositions();
+    void onGripDragEnded();
     void applyCornerRadius();
     void startCornerTimer();
     void updateMask();
@@ -141,6 +158,7 @@ private:
     bool m_moving = false;
     QPoint m_movePressGlobal;
     QPoint m_moveWindowAtPress;
+    std::optional<QPoint> m_freePosition;
 
     class ShelfHeader *m_header = nullptr;
     QWidget *m_favoritesBar = nullptr;

@@ -1,9 +1,15 @@
 #include "shelf/Theme.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QHash>
 #include <QMutex>
+
+#include <algorithm>
+#include <cmath>
 
 namespace Theme {
 
@@ -66,7 +72,8 @@ QColor windowBackground(AppTheme theme, bool translucencyAvailable, const QPalet
     case AppTheme::system:
         break;
     }
-    // The "ultra-thin material": a thin tint that lets the desktop show through.
+    // The "ultra-thin material": a tint that lets the desktop show through, as thin as the
+    // texts on it allow.
     QColor base;
     if (theme == AppTheme::light)
         base = QColor(246, 246, 246);
@@ -74,8 +81,65 @@ QColor windowBackground(AppTheme theme, bool translucencyAvailable, const QPalet
         base = QColor(40, 40, 42);
     else
         base = effectivePalette(palette).color(QPalette::Window);
-    base.setAlphaF(translucencyAvailable ? 0.78f : 1.0f);
+    if (!translucencyAvailable) {
+        base.setAlpha(255);
+        return base;
+    }
+    const QColor texts[] = {textColor(theme, palette), secondaryTextColor(theme, palette)};
+    // Painting asks on every frame: the answer is kept per colour pair.
+    static QMutex mutex;
+    static QHash<QPair<QRgb, QRgb>, int> alphas;
+    QMutexLocker lock(&mutex);
+    const QPair<QRgb, QRgb> key(base.rgb(), texts[0].rgba());
+    auto it = alphas.constFind(key);
+    if (it == alphas.constEnd()) {
+        int alpha = 200;
+        for (; alpha < 255; alpha += 2) {
+            base.setAlpha(alpha);
+            bool legible = true;
+            for (const QColor &text : texts)
+                legible = legible && worstCaseContrast(text, base) >= minimumTextContrast;
+            if (legible)
+                break;
+        }
+        it = alphas.insert(key, std::min(alpha, 255));
+    }
+    base.setAlpha(*it);
     return base;
+}
+
+static double linearChannel(double c)
+{
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+static double luminance(const QColor &c)
+{
+    return 0.2126 * linearChannel(c.redF()) + 0.7152 * linearChannel(c.greenF()) + 0.0722 * linearChannel(c.blueF());
+}
+
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor composite(const QColor &top, const QColor &bottom)
+{
+    const float a = top.alphaF();
+    return QColor::fromRgbF(top.redF() * a + bottom.redF() * (1 - a), top.greenF() * a + bottom.greenF() * (1 - a),
+                            top.blueF() * a + bottom.blueF() * (1 - a), 1.0f);
+}
+
+double worstCaseContrast(const QColor &text, const QColor &background)
+{
+    double worst = 21.0;
+    for (int grey = 0; grey <= 255; ++grey) {
+        const QColor surface = composite(background, QColor(grey, grey, grey));
+        worst = std::min(worst, contrastRatio(composite(text, surface), surface));
+    }
+    return worst;
 }
 
 QColor swatchColor(AppTheme theme, const QPalette &palette)
@@ -114,11 +178,46 @@ QColor secondaryTextColor(AppTheme theme, const QPalette &palette)
     return c;
 }
 
+QColor iconColor(AppTheme theme, const QPalette &palette)
+{
+    return textColor(theme, palette);
+}
+
+QColor warningColor(AppTheme theme, const QPalette &palette)
+{
+    return isDark(theme, palette) ? QColor(255, 159, 10) : QColor(160, 82, 0);
+}
+
+QString retroFontFileName()
+{
+    return QStringLiteral("DotGothic16-Regular.ttf");
+}
+
 QStringList retroFontCandidates()
 {
-    return {QStringLiteral(":/fonts/ChicagoFLF.ttf"),
-            QStringLiteral(PERCHBOX_DATA_DIR "/fonts/ChicagoFLF.ttf"),
-            QStringLiteral(PERCHBOX_SOURCE_DIR "/resources/fonts/ChicagoFLF.ttf")};
+    // Installed beside the program (prefix/bin → prefix/share/perchbox/fonts), in the
+    // configured data folder, in the build tree, and — last — the system's copy of the font.
+    QStringList out;
+    if (QCoreApplication::instance())
+        out << QCoreApplication::applicationDirPath() + QStringLiteral("/../share/perchbox/fonts/") + retroFontFileName();
+    out << QStringLiteral(PERCHBOX_DATA_DIR "/fonts/") + retroFontFileName();
+#ifdef PERCHBOX_BUILD_FONT_DIR
+    out << QStringLiteral(PERCHBOX_BUILD_FONT_DIR "/") + retroFontFileName();
+#endif
+    out << QStringLiteral("/usr/share/fonts/truetype/dotgothic16/") + retroFontFileName();
+    return out;
+}
+
+QString retroFontLicencePath()
+{
+    for (const QString &font : retroFontCandidates()) {
+        const QString licence = QFileInfo(font).absolutePath() + QStringLiteral("/DotGothic16-LICENSE.txt");
+        if (QFile::exists(licence))
+            return QFileInfo(licence).canonicalFilePath();
+    }
+    return QFile::exists(QStringLiteral("/usr/share/doc/fonts-dotgothic16/copyright"))
+               ? QStringLiteral("/usr/share/doc/fonts-dotgothic16/copyright")
+               : QString();
 }
 
 QString retroFontFamilyFrom(const QString &registeredName, const QStringList &installed)
@@ -149,7 +248,7 @@ static QString registeredRetroName()
         if (id < 0)
             continue;
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        name = families.isEmpty() ? QStringLiteral("ChicagoFLF") : families.first();
+        name = families.isEmpty() ? QStringLiteral("DotGothic16") : families.first();
         break;
     }
     return name;

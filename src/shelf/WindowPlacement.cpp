@@ -1,6 +1,7 @@
 #include "shelf/WindowPlacement.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace WindowPlacement {
 
@@ -60,6 +61,50 @@ QPoint dragPosition(const QPoint &pressGlobal, const QPoint &windowTopLeftAtPres
                     const QPoint &currentGlobal)
 {
     return windowTopLeftAtPress + (currentGlobal - pressGlobal);
+}
+
+std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &screenName, const QSize &size,
+                                       const QList<Screen> &screens)
+{
+    if (screens.isEmpty())
+        return std::nullopt;
+    const Screen *screen = nullptr;
+    for (const Screen &s : screens)
+        if (!screenName.isEmpty() && s.name == screenName)
+            screen = &s;
+    const QPoint centre = topLeft + QPoint(size.width() / 2, size.height() / 2);
+    for (const Screen &s : screens)
+        if (!screen && s.available.contains(centre))
+            screen = &s;
+    for (const Screen &s : screens)
+        if (!screen && s.primary)
+            screen = &s;
+    if (!screen)
+        screen = &screens.first();
+    const QRect v = screen->available;
+    const int x = std::clamp(topLeft.x(), v.left(), std::max(v.left(), v.left() + v.width() - size.width()));
+    const int y = std::clamp(topLeft.y(), v.top(), std::max(v.top(), v.top() + v.height() - size.height()));
+    return QPoint(x, y);
+}
+
+QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, const QSize &size, const QRect &area)
+{
+    constexpr int near = 3;
+    const auto occupied = [&taken](const QPoint &p) {
+        for (const QPoint &t : taken)
+            if (std::abs(t.x() - p.x()) <= near && std::abs(t.y() - p.y()) <= near)
+                return true;
+        return false;
+    };
+    step = std::max(step, 8);
+    QPoint at = wanted;
+    for (int tries = 0; tries <= taken.size() && occupied(at); ++tries) {
+        at += QPoint(step, step);
+        if (!area.isEmpty()
+            && (at.x() + size.width() > area.left() + area.width() || at.y() + size.height() > area.top() + area.height()))
+            at = area.topLeft() + QPoint(screenInset, screenInset) + QPoint(step, 0) * (tries % 4);
+    }
+    return at;
 }
 
 } // namespace WindowPlacement

@@ -2,7 +2,9 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QList>
 #include <QSize>
+#include <QString>
 
 #include <optional>
 
@@ -54,5 +56,25 @@ QPoint centeredIn(const QRect &visible, const QSize &size);
 // press, so the top edge stays under the pointer whatever the height does meanwhile.
 QPoint dragPosition(const QPoint &pressGlobal, const QPoint &windowTopLeftAtPress,
                     const QPoint &currentGlobal);
+
+// A screen as placement sees it: its name, its available area, whether it is the primary.
+struct Screen {
+    QString name;
+    QRect available;
+    bool primary = false;
+};
+
+// Where a window of `size` that was last at `topLeft` on the screen named `screenName`
+// goes back to: on that screen when it still exists, else on the screen holding the point,
+// else on the primary (else the first) screen — moved inside that screen's available area
+// by as little as needed. Nothing when there is no screen.
+std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &screenName, const QSize &size,
+                                       const QList<Screen> &screens);
+
+// A new window at `wanted` must not hide a window exactly behind it: while one of `taken`
+// (top-left corners of the other windows) lies within a few pixels of the position, the
+// position moves down and right by `step`. Kept inside `area` when that is not empty (the
+// cascade starts again at the area's top-left corner when it would leave it).
+QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, const QSize &size, const QRect &area);
 
 } // namespace WindowPlacement

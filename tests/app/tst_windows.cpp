@@ -5,12 +5,14 @@
 #include "app/ShelfListModel.h"
 #include "app/TrayPanel.h"
 #include "app/TutorialWindow.h"
+#include "shelf/WindowRules.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <functional>
@@ -111,7 +113,7 @@ private slots:
         std::unique_ptr<QMenu> menu(panel.makeContextMenu(a.id, nullptr));
         QCOMPARE(menuTexts(menu.get()), (QStringList{QStringLiteral("Open Shelf"), QStringLiteral("Rename Shelf"),
                                                      QStringLiteral("Set Custom Shortcut…"),
-                                                     QStringLiteral("Set as Default for Finder"),
+                                                     QStringLiteral("Set as Default for Send to Perchbox"),
                                                      QStringLiteral("Remove Shelf Permanently")}));
         menu->actions().at(3)->trigger();
         QCOMPARE(f.settings->defaultShelfID(), a.id);
@@ -172,8 +174,81 @@ private slots:
         for (QLabel *l : window.page(QStringLiteral("About & Notices"))->findChildren<QLabel *>())
             about += l->text() + QLatin1Char('\n');
         for (const char *name : {"Qt", "FFmpeg", "x264", "x265", "LAME", "7-Zip", "libvips", "libheif", "ICU", "OpenCV",
-                                 "ISNet", "@imgly/background-removal-data", "AGPL-3.0", "GPL-3.0-or-later", PERCHBOX_VERSION})
+                                 "ISNet", "@imgly/background-removal-data", "AGPL-3.0", "GPL-3.0-or-later", PERCHBOX_VERSION,
+                                 "DotGothic16", "OFL-1.1"})
             QVERIFY2(about.contains(QLatin1String(name)), name);
+        // The shipped font's licence can be read there.
+        auto *licence = window.page(QStringLiteral("About & Notices"))->findChild<QPushButton *>(QStringLiteral("fontLicence"));
+        QVERIFY(licence);
+        QVERIFY(licence->isEnabled());
+
+        // The conversion settings live on the Tools page only.
+        for (QCheckBox *box : window.page(QStringLiteral("General"))->findChildren<QCheckBox *>())
+            QVERIFY(box->text() != QStringLiteral("Clear source shelf after conversion"));
+    }
+
+    // The shelf list and the panel work from the keyboard alone.
+    void panelFromTheKeyboard()
+    {
+        ShellFixture f;
+        TrayPanel panel(*f.delegate);
+        for (const char *name : {"One", "Two"})
+            f.manager->appendShelf(Shelf::make(QString::fromLatin1(name), ShelfColorData::systemBlue(), QStringLiteral("tray")));
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        ShelfListView *view = panel.view();
+        view->setFocus();
+        QTRY_VERIFY(view->hasFocus());
+        QCOMPARE(view->currentIndex().row(), 0); // focus lands on the first shelf
+        QSignalSpy open(view, &ShelfListView::openRequested);
+        QSignalSpy remove(view, &ShelfListView::removeRequested);
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentIndex().row(), 1);
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open.first().first().toUuid(), f.manager->shelves().at(1).id);
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(remove.size(), 1);
+        QSignalSpy dismiss(&panel, &TrayPanel::dismissRequested);
+        QTest::keyClick(view, Qt::Key_Escape);
+        QCOMPARE(dismiss.size(), 1);
+
+        // Tab reaches the footer buttons; Enter presses the focused one.
+        QSignalSpy settings(&panel, &TrayPanel::openSettingsRequested);
+        QPushButton *openSettings = nullptr;
+        for (QPushButton *b : panel.findChildren<QPushButton *>())
+            if (b->text() == QStringLiteral("Open Settings"))
+                openSettings = b;
+        QVERIFY(openSettings);
+        QVERIFY(openSettings->focusPolicy() & Qt::TabFocus);
+        openSettings->setFocus();
+        QTest::keyClick(openSettings, Qt::Key_Return);
+        QCOMPARE(settings.size(), 1);
+    }
+
+    // Every control of the panel and of every settings page has a name for assistive
+    // technology.
+    void everyControlIsNamed()
+    {
+        ShellFixture f;
+        TrayPanel panel(*f.delegate);
+        f.manager->appendShelf(Shelf::make(QStringLiteral("Named"), ShelfColorData::systemBlue(), QStringLiteral("tray")));
+        WindowRules::nameControls(&panel);
+        QStringList missing;
+        for (QWidget *w : WindowRules::unnamedControls(&panel))
+            missing << QString::fromLatin1(w->metaObject()->className());
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
+
+        SettingsWindow window(*f.settings);
+        const QStringList pages = window.pageTitles();
+        for (const QString &title : pages) {
+            window.showPage(title);
+            WindowRules::nameControls(&window);
+            for (QWidget *w : WindowRules::unnamedControls(&window))
+                missing << title + ": " + QString::fromLatin1(w->metaObject()->className()) + " " + w->objectName();
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
+        window.close();
     }
 
     void tutorialHasFourteenTopics()

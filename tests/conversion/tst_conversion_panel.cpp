@@ -1,5 +1,6 @@
 // The Convert panel: scanning, the no-media alert, the Convert button's condition, the
 // transparency warning, presets and stored defaults.
+#include "conversion/ConversionExporter.h"
 #include "MediaTestSupport.h"
 
 #include "conversion/ConversionPanel.h"
@@ -26,6 +27,7 @@ class ConversionPanelTest : public QObject
 private slots:
     void initTestCase();
     void optionsViewConditions();
+    void extractAudioShowsAudioSection();
     void noMediaAlert();
     void presetRoundTripAndLenientReading();
     void defaultsAreStored();
@@ -115,10 +117,39 @@ void ConversionPanelTest::optionsViewConditions()
     QVERIFY(visibleLabel(view, "Center-crops to a true 1:1 square."));
     o.audioFormat = AudioOutputFormat::mp3;
     view->setOptions(o);
-    QVERIFY(visibleLabel(view, "MP3 export uses the bundled LAME encoder in this build."));
+    // The note names the lame program that will run.
+    const QString lame = ConversionExporter::findLamePath();
+    QVERIFY(visibleLabel(view, lame.isEmpty() ? "MP3 export needs the lame encoder, which is not installed "
+                                                "(on Debian and Ubuntu: the \"lame\" package)."
+                                              : qPrintable(QStringLiteral("MP3 export uses the lame encoder (%1).").arg(lame))));
     o.audioFormat = AudioOutputFormat::wav;
     view->setOptions(o);
     QVERIFY(visibleLabel(view, "No additional settings for WAV."));
+    panel->close();
+}
+
+// "Extract audio only" says it uses the Audio settings: for videos alone they appear when
+// it is on, and go again when it is off.
+void ConversionPanelTest::extractAudioShowsAudioSection()
+{
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:d=0.4", "-f", "lavfi", "-i", "sine=d=0.4", "-shortest",
+                    "-c:v", "libx264", "-c:a", "aac", path("in/clip.mp4")}));
+    auto *panel = openAndWait({QUrl::fromLocalFile(path("in/clip.mp4"))});
+    QVERIFY(panel);
+    ConversionOptionsView *view = panel->optionsView();
+    QVERIFY(visibleLabel(view, "VIDEO"));
+    ConversionJobOptions o = view->options();
+    o.videoAsAudioOnly = false;
+    view->setOptions(o);
+    QVERIFY(!visibleLabel(view, "AUDIO"));
+    o.videoAsAudioOnly = true;
+    o.audioFormat = AudioOutputFormat::m4a;
+    view->setOptions(o);
+    QVERIFY(visibleLabel(view, "AUDIO"));
+    QVERIFY(visibleLabel(view, "AAC Bitrate"));
+    o.videoAsAudioOnly = false;
+    view->setOptions(o);
+    QVERIFY(!visibleLabel(view, "AUDIO"));
     panel->close();
 }
 

@@ -44,8 +44,8 @@ start_app() {
   app_pid=$!
 }
 
-shelf_window() { xdotool search --name "^perchbox-shelf-$1\$"; }
-shelf_visible() { xdotool search --onlyvisible --name "^perchbox-shelf-$1\$"; }
+shelf_window() { xdotool search --classname "^perchbox-shelf-$1\$"; }
+shelf_visible() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$"; }
 
 # --- first start ----------------------------------------------------------------------------
 t0=$(date +%s%N)

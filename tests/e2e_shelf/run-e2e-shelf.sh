@@ -108,7 +108,7 @@ sleep 1
 start_host() { # copy|move
   "$host" "$1" >"$work/host.log" 2>&1 &
   host_pid=$!
-  wait_for 10 xdotool search --name '^perchbox-shelf-' || { fail "shelf window did not appear"; cat "$work/host.log"; exit 1; }
+  wait_for 10 xdotool search --classname '^perchbox-shelf-' || { fail "shelf window did not appear"; cat "$work/host.log"; exit 1; }
   sleep 0.7
 }
 start_peer() {

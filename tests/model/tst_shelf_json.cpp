@@ -198,6 +198,41 @@ private slots:
         QCOMPARE(s->tuckedScreenName, std::optional<QString>(QString()));
     }
 
+    // Where a shelf window was: kept in an extra key that older versions skip; anything
+    // unusable in it is no position, never a failed shelf.
+    void windowPosition()
+    {
+        QJsonObject o = minimalShelf();
+        o["windowPosition"] = QJsonObject{{"x", 612}, {"y", -40}, {"screen", "HDMI-1"}};
+        auto s = decodeOne(o);
+        QVERIFY(s && s->windowPosition);
+        QCOMPARE(s->windowPosition->x, 612);
+        QCOMPARE(s->windowPosition->y, -40);
+        QCOMPARE(s->windowPosition->screen, QStringLiteral("HDMI-1"));
+
+        // Written back as it was read, beside the keys every version knows.
+        const QJsonObject written = ShelfJson::encode(*s);
+        QCOMPARE(written["windowPosition"].toObject()["x"].toInt(), 612);
+        QCOMPARE(written["windowPosition"].toObject()["screen"].toString(), QStringLiteral("HDMI-1"));
+        QCOMPARE(decodeOne(written)->windowPosition, s->windowPosition);
+        QVERIFY(!ShelfJson::encode(*decodeOne(minimalShelf())).contains("windowPosition"));
+
+        for (const QJsonValue &bad : {QJsonValue("12,40"), QJsonValue(3), QJsonValue(QJsonArray{1, 2}),
+                                      QJsonValue(QJsonObject{{"x", 5}}), QJsonValue(QJsonObject{{"x", "5"}, {"y", 5}}),
+                                      QJsonValue(QJsonObject{{"x", 1e300}, {"y", 5}}), QJsonValue(QJsonValue::Null)}) {
+            QJsonObject b = minimalShelf();
+            b["windowPosition"] = bad;
+            s = decodeOne(b);
+            QVERIFY2(s, qPrintable(QJsonDocument(QJsonArray{bad}).toJson()));
+            QVERIFY(!s->windowPosition);
+        }
+        // Extra keys inside are skipped; no screen name is fine.
+        o["windowPosition"] = QJsonObject{{"x", 1}, {"y", 2}, {"scale", 2}, {"future", QJsonObject{{"a", 1}}}};
+        s = decodeOne(o);
+        QVERIFY(s && s->windowPosition);
+        QCOMPARE(s->windowPosition->screen, QString());
+    }
+
     void strictShelfKeys_data()
     {
         QTest::addColumn<QString>("key");

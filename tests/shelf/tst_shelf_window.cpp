@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,7 +83,9 @@ private slots:
         auto *w = new ShelfWindow(*manager, id);
         const QString ident = QStringLiteral("perchbox-shelf-") + id.toString(QUuid::WithoutBraces).toUpper();
         QCOMPARE(w->objectName(), ident);
-        QCOMPARE(w->windowTitle(), ident);
+        QCOMPARE(w->windowTitle(), QStringLiteral("One")); // window lists show the shelf's name
+        manager->renameShelf(id, QStringLiteral("One renamed"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("One renamed"));
         QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(ShelfWindow::find(id), w);
@@ -152,7 +155,7 @@ private slots:
         std::unique_ptr<QMenu> one(w.buildFileMenu(order[4], nullptr));
         texts = actionTexts(one.get());
         QCOMPARE(texts.first(), QStringLiteral("m4.txt"));
-        for (const char *t : {"Quick Look", "Open", "Open With", "Reveal in Finder", "Copy File", "Copy Path",
+        for (const char *t : {"Quick Look", "Open", "Open With", "Show in File Manager", "Copy File", "Copy Path",
                               "Send to Shelf…", "Remove \"m4.txt\" from Shelf", "Move \"m4.txt\" to Trash"})
             QVERIFY2(texts.contains(QString::fromUtf8(t)), t);
 
@@ -303,6 +306,125 @@ private slots:
         manager->deleteShelf(id);
         QTRY_VERIFY_WITH_TIMEOUT(!w, 2000);
     }
+
+    // Escape clears the selection; the hover highlight goes when the pointer leaves the rows.
+    void escapeAndHover()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Keys"));
+        ShelfWindow w(*manager, id);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        addAndWait(makeFiles(QStringLiteral("k"), 3), id);
+        w.present();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.selectAll();
+        QCOMPARE(w.selectedFileIds().size(), 3);
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(w.selectedFileIds().isEmpty());
+
+        ShelfFileView *view = w.fileView();
+        const QRect row = view->visualRect(view->model()->index(1, 0));
+        QTest::mouseMove(view->viewport(), row.center());
+        auto *delegate = static_cast<ShelfFileDelegate *>(view->itemDelegate());
+        QTRY_COMPARE(delegate->hovered().row(), 1);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view->viewport(), &leave);
+        QVERIFY(!delegate->hovered().isValid());
+        w.close();
+    }
+
+    // The grid shows every item: no name broken inside a word, no last row under a scroll bar.
+    void gridShowsEveryItem()
+    {
+        QFont font;
+        font.setPixelSize(11);
+        const int cell = 60;
+        // Breaks between words only; a long single word stays on one line, shortened.
+        const QStringList two = gridNameLines(font, QStringLiteral("Holiday photos from the beach.jpg"), cell);
+        QCOMPARE(two.size(), 2);
+        QVERIFY(QStringLiteral("Holiday photos from the beach.jpg").startsWith(two.first()));
+        QVERIFY(!two.first().isEmpty() && !two.first().endsWith(QLatin1Char('-')));
+        const QString oneWord = QStringLiteral("IMG_20240101_123456789.jpg");
+        const QStringList one = gridNameLines(font, oneWord, cell);
+        QCOMPARE(one.size(), 1);
+        QVERIFY(one.first().contains(QChar(0x2026)));
+        QCOMPARE(gridNameLines(font, QStringLiteral("a.txt"), cell), QStringList{QStringLiteral("a.txt")});
+
+        AppSettings::instance().setShelfLayout(ShelfLayout::grid);
+        for (int count : {3, 7, 8}) {
+            const QUuid id = makeShelf(QStringLiteral("Grid %1").arg(count));
+            ShelfWindow w(*manager, id);
+            w.setAttribute(Qt::WA_DeleteOnClose, false);
+            addAndWait(makeFiles(QStringLiteral("g%1_").arg(count), count), id);
+            w.present();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            ShelfFileView *view = w.fileView();
+            view->doItemsLayout();
+            const QRect inside = view->viewport()->rect();
+            QSet<int> columns;
+            for (int i = 0; i < count; ++i) {
+                const QRect r = view->visualRect(view->model()->index(i, 0));
+                QVERIFY2(inside.contains(r), qPrintable(QStringLiteral("item %1 of %2 at %3,%4 %5x%6 outside %7x%8")
+                                                            .arg(i).arg(count).arg(r.x()).arg(r.y()).arg(r.width())
+                                                            .arg(r.height()).arg(inside.width()).arg(inside.height())));
+                columns.insert(r.x());
+            }
+            QCOMPARE(columns.size(), std::min(count, 3));
+            QVERIFY(!view->verticalScrollBar()->isVisible());
+            w.close();
+        }
+        AppSettings::instance().setShelfLayout(ShelfLayout::list);
+    }
+
+    // A shelf hidden and shown again comes back where it was; a new window of a shelf with a
+    // remembered position opens there (inside the screen); a second new shelf does not land
+    // exactly on the first.
+    void positionMemoryAndCascade()
+    {
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        const QUuid id = makeShelf(QStringLiteral("Placed"));
+        auto *w = new ShelfWindow(*manager, id);
+        w->present();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QPoint spot(avail.left() + 37, avail.top() + 41);
+        w->move(spot);
+        emit w->gripDragEnded(); // as after the user moved it by the grip
+        QCOMPARE(manager->shelf(id)->windowPosition->x, spot.x());
+        QCOMPARE(manager->shelf(id)->windowPosition->y, spot.y());
+        manager->hideShelf(id);
+        QVERIFY(!w->isVisible());
+        manager->unhideShelf(id);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->pos(), spot);
+        w->close();
+
+        // Reopened (as after a restart): back at the remembered spot.
+        auto *again = new ShelfWindow(*manager, id);
+        again->present();
+        QCOMPARE(again->pos(), spot);
+        again->close();
+
+        // A remembered spot off every screen comes back inside one.
+        manager->updateShelf(id, [&](Shelf &s) { s.windowPosition = ShelfWindowPosition{avail.right() + 5000, -300, "gone"}; });
+        auto *outside = new ShelfWindow(*manager, id);
+        outside->present();
+        QVERIFY(avail.contains(outside->geometry()));
+        outside->close();
+
+        // Two new shelves centred one after the other.
+        const QUuid a = makeShelf(QStringLiteral("New A"));
+        const QUuid b = makeShelf(QStringLiteral("New B"));
+        WindowPlacement::setCenterNextWindow(true);
+        auto *first = new ShelfWindow(*manager, a);
+        first->present();
+        WindowPlacement::setCenterNextWindow(true);
+        auto *second = new ShelfWindow(*manager, b);
+        second->present();
+        QVERIFY(second->pos() != first->pos());
+        QVERIFY((second->pos() - first->pos()).manhattanLength() >= 16);
+        first->close();
+        second->close();
+    }
+
 };
 
 QTEST_MAIN(TestShelfWindow)

@@ -92,6 +92,41 @@ private slots:
         QCOMPARE(takeRequest().kind, Request::Kind::centerOnMainScreen);
         QCOMPARE(takeRequest().kind, Request::Kind::keepPosition);
     }
+
+    // A shelf goes back where it was, inside a screen that still exists.
+    void restoredPositions()
+    {
+        using WindowPlacement::Screen;
+        const QList<Screen> two{{"DP-1", QRect(0, 24, 1920, 1056), true}, {"HDMI-1", QRect(1920, 0, 1280, 1024), false}};
+        const QSize size(220, 300);
+        // Where it was, untouched.
+        QCOMPARE(WindowPlacement::restoredPosition({2400, 500}, "HDMI-1", size, two), std::optional<QPoint>(QPoint(2400, 500)));
+        // Its screen is gone: the screen holding the point, else the primary, kept inside it.
+        QCOMPARE(WindowPlacement::restoredPosition({2400, 500}, "HDMI-1", size, {two[0]}),
+                 std::optional<QPoint>(QPoint(1920 - 220, 500)));
+        QCOMPARE(WindowPlacement::restoredPosition({500, 500}, "gone", size, two), std::optional<QPoint>(QPoint(500, 500)));
+        // Under the top panel or past the bottom: moved in by as little as needed.
+        QCOMPARE(WindowPlacement::restoredPosition({100, 0}, "DP-1", size, two), std::optional<QPoint>(QPoint(100, 24)));
+        QCOMPARE(WindowPlacement::restoredPosition({100, 1000}, "DP-1", size, two), std::optional<QPoint>(QPoint(100, 1080 - 300)));
+        // A screen smaller than the window: its top-left corner.
+        QCOMPARE(WindowPlacement::restoredPosition({50, 50}, "", QSize(4000, 3000), two), std::optional<QPoint>(QPoint(0, 24)));
+        QVERIFY(!WindowPlacement::restoredPosition({0, 0}, "", size, {}));
+    }
+
+    // A new shelf never lands exactly on another: it moves down and right by the header.
+    void cascade()
+    {
+        const QRect area(0, 0, 1440, 900);
+        const QSize size(220, 200);
+        QCOMPARE(WindowPlacement::cascaded({600, 350}, {}, 30, size, area), QPoint(600, 350));
+        QCOMPARE(WindowPlacement::cascaded({600, 350}, {{600, 350}}, 30, size, area), QPoint(630, 380));
+        QCOMPARE(WindowPlacement::cascaded({600, 350}, {{601, 349}, {630, 380}}, 30, size, area), QPoint(660, 410));
+        QCOMPARE(WindowPlacement::cascaded({600, 350}, {{100, 100}}, 30, size, area), QPoint(600, 350));
+        // At the bottom-right corner the cascade starts again inside the area.
+        const QPoint wrapped = WindowPlacement::cascaded({1210, 690}, {{1210, 690}}, 30, size, area);
+        QVERIFY(area.contains(QRect(wrapped, size)));
+        QVERIFY(wrapped != QPoint(1210, 690));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWindowPlacement)

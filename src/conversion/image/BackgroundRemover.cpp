@@ -74,7 +74,9 @@ bool isAvailable()
 QString unavailableHint()
 {
 #ifdef PERCHBOX_HAVE_OPENCV
-    return QStringLiteral("Unavailable: the background model is not installed (run scripts/fetch-model.sh).");
+    return QStringLiteral("Unavailable: the background-removal model (isnet-fp32.onnx) is not installed. "
+                          "Install Perchbox's background-removal data, or place the model in %1.")
+        .arg(AppPaths::dataHome() + QStringLiteral("/Perchbox/models"));
 #else
     return QStringLiteral("Unavailable: this build has no OpenCV.");
 #endif

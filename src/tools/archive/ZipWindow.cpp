@@ -147,6 +147,12 @@ QLabel *heading(const QString &text)
     return label;
 }
 
+int passwordFieldWidth(const QFontMetrics &fm)
+{
+    // Frame and text margins of a line edit, plus 16 of the widest characters.
+    return fm.horizontalAdvance(QString(16, QLatin1Char('W'))) + 16;
+}
+
 QLabel *note(const QString &text)
 {
     auto *label = new QLabel(text);
@@ -253,11 +259,17 @@ ZipWindow::ZipWindow(const QList<QUrl> &files, const QString &archiveName, Shelf
     generate->setText(QStringLiteral("Generate"));
     generate->setToolTip(QStringLiteral("Generate a new password"));
     auto *copy = new QPushButton(QStringLiteral("Copy password"));
+    m_password->setAccessibleName(QStringLiteral("Password"));
+    // Wide enough for a whole generated password (16 characters, the widest ones counted).
+    m_password->setMinimumWidth(passwordFieldWidth(m_password->fontMetrics()));
     pwRow->addWidget(m_password, 1);
     pwRow->addWidget(m_showPassword);
     pwRow->addWidget(generate);
-    pwRow->addWidget(copy);
     editor->addLayout(pwRow);
+    auto *copyRow = new QHBoxLayout;
+    copyRow->addWidget(copy);
+    copyRow->addStretch(1);
+    editor->addLayout(copyRow);
     auto *warning = new QLabel(QStringLiteral("⚠️ Save your password — encrypted archives cannot be recovered."));
     warning->setWordWrap(true);
     editor->addWidget(warning);
@@ -273,7 +285,6 @@ ZipWindow::ZipWindow(const QList<QUrl> &files, const QString &archiveName, Shelf
     adv->addWidget(m_passwordSummary);
 
     m_presets = new PresetsSection;
-    adv->addWidget(heading(QStringLiteral("PRESETS")));
     adv->addWidget(m_presets);
     layout->addWidget(m_advancedPart);
 

@@ -213,7 +213,8 @@ void FlattenWindow::syncControls()
     m_keepNewest->setChecked(m_options.duplicateMode == FlattenDuplicateMode::overwriteNewest);
     m_move->setChecked(m_options.operation == FlattenOperation::move);
     m_copy->setChecked(m_options.operation == FlattenOperation::copy);
-    m_flattenButton->setText(flattenButtonTitle());
+    // "&" would mark a mnemonic: doubled, it shows.
+    m_flattenButton->setText(QString(flattenButtonTitle()).replace(QLatin1Char('&'), QStringLiteral("&&")));
     m_flattenButton->setEnabled(!m_destination.isEmpty() && m_state != State::busy);
     m_flattenStack->setCurrentIndex(m_state == State::busy ? 1 : 0);
     m_syncing = false;

@@ -18,7 +18,7 @@ PresetsSection::PresetsSection(QWidget *parent) : QWidget(parent)
     layout->setSpacing(4);
 
     auto *header = new QHBoxLayout;
-    auto *title = new QLabel(QStringLiteral("PRESETS"), this);
+    auto *title = new QLabel(QStringLiteral("Presets"), this);
     QFont small = title->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     small.setBold(true);

@@ -127,21 +127,21 @@ QString ShelfProgressState::tooltip(Phase phase, const QString &label, const QSt
         if (!running)
             text = QStringLiteral("View favorite activity");
         else if (!label.isEmpty())
-            text = label + QStringLiteral(" · tap to view favorite activity");
+            text = label + QStringLiteral(" · click to view favorite activity");
         else if (fileCountLabel.isEmpty())
-            text = QStringLiteral("Tap to view favorite activity");
+            text = QStringLiteral("Click to view favorite activity");
         else
             text = QStringLiteral("Converting ") + fileCountLabel
-                   + QStringLiteral(" · tap to view favorite activity");
+                   + QStringLiteral(" · click to view favorite activity");
     } else {
         switch (phase) {
         case Phase::running:
             if (!label.isEmpty())
-                text = label + QStringLiteral(" — tap to cancel");
+                text = label + QStringLiteral(" — click to cancel");
             else if (fileCountLabel.isEmpty())
-                text = QStringLiteral("Tap to cancel");
+                text = QStringLiteral("Click to cancel");
             else
-                text = QStringLiteral("Converting ") + fileCountLabel + QStringLiteral(" — tap to cancel");
+                text = QStringLiteral("Converting ") + fileCountLabel + QStringLiteral(" — click to cancel");
             break;
         case Phase::idle:
             text = context.customizerOpen ? QStringLiteral("Close customizer")

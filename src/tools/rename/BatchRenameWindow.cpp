@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,7 +24,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QSplitter>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTableView>
@@ -195,10 +198,27 @@ BatchRenameWindow::BatchRenameWindow(const QList<RenameFile> &files,
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Batch Rename"));
-    setFixedSize(500, 700);
+    setMinimumSize(460, 480);
     buildUi();
     writeControls();
     refresh();
+    sizeToContent();
+}
+
+void BatchRenameWindow::sizeToContent()
+{
+    // The options at their full height and about ten preview rows, as far as the screen
+    // allows; when it does not, the options scroll and the preview keeps its rows.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const int available = screen ? screen->availableGeometry().height() - 60 : 800;
+    const int options = m_optionsScroll->widget()->sizeHint().height() + 4;
+    const int rowHeight = m_table->verticalHeader()->defaultSectionSize();
+    const int preview = rowHeight * 10 + m_table->horizontalHeader()->sizeHint().height() + 50;
+    const int chrome = sizeHint().height() - m_split->sizeHint().height();
+    const int height = std::clamp(chrome + options + preview, minimumHeight(), std::max(minimumHeight(), available));
+    const int optionsShown = std::max(120, std::min(options, height - chrome - preview));
+    resize(std::max(540, sizeHint().width()), height);
+    m_split->setSizes({optionsShown, std::max(rowHeight * 4, height - chrome - optionsShown)});
 }
 
 BatchRenameWindow::~BatchRenameWindow() = default;
@@ -351,14 +371,27 @@ void BatchRenameWindow::buildUi()
     m_presets = new PresetsSection(options);
     col->addWidget(m_presets);
     col->addStretch(1);
-    root->addWidget(scroll, 1);
+
+    // Options above, preview below, split where the user wants it; the options start at
+    // their full height (as far as the screen allows) and the preview takes the rest.
+    m_split = new QSplitter(Qt::Vertical, this);
+    m_split->setChildrenCollapsible(false);
+    m_split->addWidget(scroll);
+    m_optionsScroll = scroll;
+    auto *preview = new QWidget(m_split);
+    auto *previewLayout = new QVBoxLayout(preview);
+    previewLayout->setContentsMargins(0, 0, 0, 0);
+    m_split->addWidget(preview);
+    m_split->setStretchFactor(0, 0);
+    m_split->setStretchFactor(1, 1);
+    root->addWidget(m_split, 1);
 
     // Preview.
-    root->addWidget(sectionTitle(QStringLiteral("Preview"), this));
+    previewLayout->addWidget(sectionTitle(QStringLiteral("Preview"), this));
     m_hoverLine = new QLabel(QStringLiteral("Hover a name below to see it in full"), this);
     m_hoverLine->setForegroundRole(QPalette::PlaceholderText);
     m_hoverLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    root->addWidget(m_hoverLine);
+    previewLayout->addWidget(m_hoverLine);
     m_model = new RenamePreviewModel(this);
     m_table = new QTableView(this);
     m_table->setModel(m_model);
@@ -372,7 +405,8 @@ void BatchRenameWindow::buildUi()
     m_table->horizontalHeader()->setSectionResizeMode(RenamePreviewModel::OldName, QHeaderView::Stretch);
     m_table->horizontalHeader()->setSectionResizeMode(RenamePreviewModel::Arrow, QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setSectionResizeMode(RenamePreviewModel::NewName, QHeaderView::Stretch);
-    root->addWidget(m_table, 1);
+    m_table->setMinimumHeight(m_table->verticalHeader()->defaultSectionSize() * 4);
+    previewLayout->addWidget(m_table, 1);
     connect(m_table, &QTableView::entered, this, [this](const QModelIndex &index) {
         const QString text = index.column() == RenamePreviewModel::NewName ? m_model->newName(index.row())
                                                                            : m_model->oldName(index.row());
@@ -412,7 +446,14 @@ void BatchRenameWindow::buildUi()
         connect(s, &QSpinBox::valueChanged, this, changed);
     connect(refButton, &QPushButton::clicked, this, [this, refButton] {
         m_reference->adjustSize();
-        m_reference->move(refButton->mapToGlobal(QPoint(0, refButton->height())));
+        // Below the button, kept inside the screen (the window rules move it back in too).
+        QPoint at = refButton->mapToGlobal(QPoint(0, refButton->height()));
+        if (QScreen *screen = refButton->screen()) {
+            const QRect area = screen->availableGeometry();
+            at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - m_reference->width())));
+            at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - m_reference->height())));
+        }
+        m_reference->move(at);
         m_reference->show();
     });
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
@@ -443,7 +484,7 @@ QWidget *BatchRenameWindow::buildQuickReference()
     frame->setFrameShape(QFrame::StyledPanel);
     auto *outer = new QVBoxLayout(frame);
     outer->addWidget(sectionTitle(QStringLiteral("Regex Quick Reference"), frame));
-    auto *sub = new QLabel(QStringLiteral("Tap rows below to append to the Find field"), frame);
+    auto *sub = new QLabel(QStringLiteral("Click rows below to append to the Find field"), frame);
     sub->setForegroundRole(QPalette::PlaceholderText);
     outer->addWidget(sub);
 
@@ -484,7 +525,7 @@ QWidget *BatchRenameWindow::buildQuickReference()
     scroll->setWidget(content);
     outer->addWidget(scroll, 1);
 
-    auto *footer = new QLabel(QStringLiteral("Tap to append  ·  build up complex patterns one piece at a time"), frame);
+    auto *footer = new QLabel(QStringLiteral("Click to append  ·  build up complex patterns one piece at a time"), frame);
     footer->setForegroundRole(QPalette::PlaceholderText);
     outer->addWidget(footer);
     auto *clear = new QPushButton(QStringLiteral("Clear Find field"), frame);

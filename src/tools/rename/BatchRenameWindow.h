@@ -84,6 +84,7 @@ protected:
 
 private:
     void buildUi();
+    void sizeToContent();
     QWidget *buildQuickReference();
     void readControls();
     void writeControls();
@@ -125,6 +126,8 @@ private:
     QTableView *m_table = nullptr;
     RenamePreviewModel *m_model = nullptr;
     QFrame *m_reference = nullptr;
+    class QSplitter *m_split = nullptr;
+    class QScrollArea *m_optionsScroll = nullptr;
 };
 
 // Opens Batch Rename for files of a shelf (all of them when `fileIds` is empty). Apply

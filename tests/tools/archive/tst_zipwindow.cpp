@@ -5,12 +5,14 @@
 #include "tools/presets/PresetStore.h"
 #include "tools/progress/ProgressRingButton.h"
 #include "tools/progress/ShelfProgressState.h"
+#include "shelf/WindowRules.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QApplication>
 #include <QtTest>
 
 class TestZipWindow : public QObject
@@ -56,6 +58,22 @@ private slots:
         QCOMPARE(window.options().password, QStringLiteral("pw"));
         QVERIFY(window.createButton()->isEnabled());
         QVERIFY(!jobOptions(window.options()).usePassword);
+
+        // The field shows a whole 16-character password, even one of wide letters.
+        window.formatButton(ArchiveFormat::sevenZip)->click();
+        window.encryptSwitch()->setChecked(true);
+        QApplication::processEvents();
+        QLineEdit *field = window.passwordField();
+        field->setEchoMode(QLineEdit::Normal);
+        const int text = field->fontMetrics().horizontalAdvance(QStringLiteral("WMWMWMWMWMWMWMWM"));
+        QVERIFY2(field->width() >= text, qPrintable(QStringLiteral("%1 < %2").arg(field->width()).arg(text)));
+
+        // Every control has a name for assistive technology.
+        WindowRules::nameControls(&window);
+        QStringList missing;
+        for (QWidget *w : WindowRules::unnamedControls(&window))
+            missing << QString::fromLatin1(w->metaObject()->className()) + " " + w->objectName();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
     }
 
     void presetAppliedOnFirstShow()
@@ -94,7 +112,7 @@ private slots:
         state.setCancelHandler([&] { ++cancels; });
         state.setLabel(QStringLiteral("Zipping…"));
         state.setRunning(0.3);
-        QCOMPARE(button.toolTip(), QStringLiteral("Zipping… — tap to cancel · 2 queued"));
+        QCOMPARE(button.toolTip(), QStringLiteral("Zipping… — click to cancel · 2 queued"));
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(cancels, 1);
         QCOMPARE(idleTaps, 1);

@@ -1,3 +1,4 @@
+#include "tools/progress/RemainingTimeEstimate.h"
 #include "tools/progress/ShelfProgressState.h"
 
 #include <QtTest>
@@ -46,15 +47,15 @@ private slots:
         QTest::newRow("fav done") << done << "Zipping…" << none << true << false << 1
                                   << "View favorite activity · 1 queued";
         QTest::newRow("fav label") << run << "Zipping…" << "3" << true << false << 0
-                                   << "Zipping… · tap to view favorite activity";
-        QTest::newRow("fav bare") << run << none << none << true << false << 0 << "Tap to view favorite activity";
+                                   << "Zipping… · click to view favorite activity";
+        QTest::newRow("fav bare") << run << none << none << true << false << 0 << "Click to view favorite activity";
         QTest::newRow("fav count") << run << none << "2/5" << true << false << 3
-                                   << "Converting 2/5 · tap to view favorite activity · 3 queued";
+                                   << "Converting 2/5 · click to view favorite activity · 3 queued";
         QTest::newRow("label") << run << "Zipping 3 files" << none << false << false << 0
-                               << "Zipping 3 files — tap to cancel";
-        QTest::newRow("bare") << run << none << none << false << false << 0 << "Tap to cancel";
+                               << "Zipping 3 files — click to cancel";
+        QTest::newRow("bare") << run << none << none << false << false << 0 << "Click to cancel";
         QTest::newRow("count") << run << none << "4 files" << false << true << 0
-                               << "Converting 4 files — tap to cancel";
+                               << "Converting 4 files — click to cancel";
         QTest::newRow("idle") << idle << none << none << false << false << 0 << "Customize shelf";
         QTest::newRow("idle queued") << idle << none << none << false << false << 2
                                      << "Customize shelf · 2 queued";
@@ -117,6 +118,46 @@ private slots:
         state->markDone();
         delete state;
         QTest::qWait(ShelfProgressState::finishDelayMs + 200); // must not crash
+    }
+
+    // A ProRes-like run: the first seconds go five times faster than the rest. No figure
+    // shows while the rate swings; once it settles the figure is close to the truth.
+    void remainingTimeWaitsUntilSteady()
+    {
+        RemainingTimeEstimate estimate;
+        // 60 s of work: 20 % in the first second, then 80 % over the following 48 s.
+        const auto fractionAt = [](double t) { return t <= 1.0 ? 0.2 * t : 0.2 + 0.8 * (t - 1.0) / 48.0; };
+        std::optional<double> first;
+        double firstAt = 0;
+        for (double t = 0.25; t < 49.0; t += 0.25) {
+            const std::optional<double> left = estimate.update(t, fractionAt(t));
+            if (t < RemainingTimeEstimate::minimumElapsedSeconds)
+                QVERIFY2(!left, qPrintable(QString::number(t)));
+            if (left && !first) {
+                first = left;
+                firstAt = t;
+            }
+            if (left) {
+                // Never the wildly low figure of the fast start: within 30 % of the truth.
+                const double truth = 49.0 - t;
+                QVERIFY2(std::abs(*left - truth) <= 0.3 * truth + 1.0,
+                         qPrintable(QStringLiteral("t=%1 shown %2 truth %3").arg(t).arg(*left).arg(truth)));
+            }
+        }
+        QVERIFY(first);
+        QVERIFY(firstAt >= RemainingTimeEstimate::minimumElapsedSeconds);
+
+        // A steady run shows its figure soon after the minimum and keeps it.
+        estimate.reset();
+        int shown = 0;
+        for (double t = 0.5; t <= 20.0; t += 0.5)
+            if (const auto left = estimate.update(t, t / 40.0)) {
+                ++shown;
+                QVERIFY(std::abs(*left - (40.0 - t)) < 0.5);
+            }
+        QVERIFY(shown >= 30);
+        QVERIFY(!estimate.update(0, 0.5));
+        QVERIFY(!estimate.update(1, 0));
     }
 };
 

@@ -8,6 +8,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QHeaderView>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTableView>
+#include "shelf/WindowRules.h"
+
 #include <QtTest>
 
 class TestBatchRenameWindow : public QObject
@@ -65,6 +72,40 @@ private slots:
         window.setOptions(counter);
         QCOMPARE(window.options().counterPad, 8);
         QCOMPARE(window.options().trimHead, 99);
+    }
+
+    // The options are not squeezed into a small scroll box while the preview takes the rest:
+    // they get their whole height where the screen allows it (and never less than the
+    // preview's share), the preview keeps several rows, and the window fits the screen.
+    void optionsAndPreviewShareTheWindow()
+    {
+        BatchRenameWindow window(files(), std::nullopt, {});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *split = window.findChild<QSplitter *>();
+        QVERIFY(split);
+        auto *scroll = qobject_cast<QScrollArea *>(split->widget(0));
+        QVERIFY(scroll);
+        const QRect screen = window.screen()->availableGeometry();
+        QVERIFY(window.frameGeometry().height() <= screen.height());
+        const int wanted = scroll->widget()->sizeHint().height();
+        const int shown = split->sizes().at(0);
+        QVERIFY2(shown >= std::min(wanted, split->height() / 2),
+                 qPrintable(QStringLiteral("options %1 of %2 in %3").arg(shown).arg(wanted).arg(split->height())));
+        QVERIFY(split->sizes().at(1) >= 4 * window.findChild<QTableView *>()->verticalHeader()->defaultSectionSize());
+
+        // Every control has a name for assistive technology (both faces).
+        QStringList missing;
+        for (const bool advanced : {false, true}) {
+            RenamePreset o = window.options();
+            o.isAdvanced = advanced;
+            o.useCounter = true;
+            window.setOptions(o);
+            WindowRules::nameControls(&window);
+            for (QWidget *w : WindowRules::unnamedControls(&window))
+                missing << QString::fromLatin1(w->metaObject()->className()) + " " + w->objectName();
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
     }
 
     void regexFeedbackAndApply()

@@ -1,0 +1,382 @@
+#include "shelf/WindowRules.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFormLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QDateTime>
+#include <QMenu>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace WindowRules {
+
+namespace {
+
+QPointer<QWidget> g_lastOwner;
+// The frame of the last decorated window whose frame the window manager told us: used for
+// a window that shows before its own frame is known.
+QMargins g_lastFrame;
+// A window that just appeared is clamped again once the window manager has framed it.
+constexpr qint64 kSettleMs = 1500;
+const char *const kShownAt = "_perchbox_shownAt";
+
+bool isShelfWindow(const QWidget *w)
+{
+    return w->objectName().startsWith(QLatin1String("perchbox-shelf-"));
+}
+
+bool isOwnerCandidate(const QWidget *w)
+{
+    return w && (isShelfWindow(w) || w->objectName() == QLatin1String("PerchboxPanel"));
+}
+
+// Top-level widgets whose position we may correct: everything but shelves, menus (they
+// place themselves) and tool tips.
+bool isClampedWindow(const QWidget *w)
+{
+    if (!w->isWindow() || isShelfWindow(w) || qobject_cast<const QMenu *>(w))
+        return false;
+    // The tray icon lives inside the tray host; other bypassing windows place themselves.
+    if (w->windowFlags() & Qt::X11BypassWindowManagerHint)
+        return false;
+    switch (w->windowType()) {
+    case Qt::ToolTip:
+    case Qt::Desktop:
+    case Qt::SubWindow:
+    case Qt::ForeignWindow:
+        return false;
+    default:
+        break;
+    }
+    // A combo box's list places itself next to its box.
+    return !w->inherits("QComboBoxPrivateContainer");
+}
+
+QMargins frameOf(const QWidget *w)
+{
+    const Qt::WindowType type = w->windowType();
+    if (type == Qt::Popup || (w->windowFlags() & (Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)))
+        return {};
+    if (QWindow *handle = w->windowHandle()) {
+        const QMargins m = handle->frameMargins();
+        if (!m.isNull()) {
+            g_lastFrame = m;
+            return m;
+        }
+    }
+    return g_lastFrame;
+}
+
+QScreen *screenFor(const QWidget *w)
+{
+    if (QScreen *s = QGuiApplication::screenAt(w->geometry().center()))
+        return s;
+    if (const QWidget *parent = w->parentWidget())
+        if (QScreen *s = QGuiApplication::screenAt(parent->window()->geometry().center()))
+            return s;
+    if (QWidget *owner = currentOwner(); owner && owner != w)
+        if (QScreen *s = QGuiApplication::screenAt(owner->geometry().center()))
+            return s;
+    return QGuiApplication::primaryScreen();
+}
+
+void applyStacking(QWidget *w)
+{
+    if (!(w->windowFlags() & Qt::WindowStaysOnTopHint)) {
+        w->overrideWindowFlags(w->windowFlags() | Qt::WindowStaysOnTopHint);
+        if (QWindow *handle = w->windowHandle())
+            handle->setFlags(w->windowFlags());
+    }
+    QWindow *handle = w->windowHandle();
+    if (handle && !handle->transientParent()) {
+        QWidget *owner = currentOwner();
+        if (owner && owner != w && owner->isVisible() && owner->windowHandle() && !w->isAncestorOf(owner))
+            handle->setTransientParent(owner->windowHandle());
+    }
+    // Above the shelves that were raised before it (same layer: the last raised wins).
+    const QPointer<QWidget> guard(w);
+    QTimer::singleShot(0, w, [guard] {
+        if (guard && guard->isVisible())
+            guard->raise();
+    });
+}
+
+// The label a layout puts in front of a control: its form label, or the label just before
+// it in the same row.
+QString layoutLabelFor(const QWidget *control)
+{
+    const QWidget *parent = control->parentWidget();
+    if (!parent || !parent->layout())
+        return {};
+    QList<const QLayout *> pending{parent->layout()};
+    while (!pending.isEmpty()) {
+        const QLayout *layout = pending.takeFirst();
+        if (const auto *form = qobject_cast<const QFormLayout *>(layout))
+            if (const auto *label = qobject_cast<const QLabel *>(form->labelForField(const_cast<QWidget *>(control))))
+                return label->text();
+        for (int i = 0; i < layout->count(); ++i) {
+            QLayoutItem *item = layout->itemAt(i);
+            if (item->widget() == control && i > 0)
+                if (const auto *label = qobject_cast<const QLabel *>(layout->itemAt(i - 1)->widget()))
+                    return label->text();
+            if (item->layout())
+                pending.append(item->layout());
+        }
+    }
+    return {};
+}
+
+QString plainName(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
+bool isControl(const QWidget *w)
+{
+    return qobject_cast<const QAbstractButton *>(w) || qobject_cast<const QLineEdit *>(w)
+        || qobject_cast<const QComboBox *>(w) || qobject_cast<const QAbstractSpinBox *>(w)
+        || (qobject_cast<const QAbstractItemView *>(w) && !w->inherits("QComboBoxListView"));
+}
+
+// Enter and Escape in windows that are not dialogs (dialogs have their own): Escape closes
+// the window, Enter presses the focused button, else the default button.
+bool handleWindowKey(QWidget *window, QKeyEvent *key)
+{
+    if (qobject_cast<QDialog *>(window) || window->objectName() == QLatin1String("PerchboxPanel"))
+        return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    if (key->key() == Qt::Key_Escape) {
+        window->close();
+        return true;
+    }
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    if (auto *focused = qobject_cast<QAbstractButton *>(QApplication::focusWidget());
+        focused && focused->window() == window && focused->isEnabled()) {
+        focused->click();
+        return true;
+    }
+    for (QPushButton *button : window->findChildren<QPushButton *>())
+        if (button->isDefault() && button->isVisibleTo(window) && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    return false;
+}
+
+class RulesFilter : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Polish:
+            // Wheel focus would let the wheel focus the box and then change it.
+            if (auto *w = qobject_cast<QWidget *>(watched);
+                w && (qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractSpinBox *>(w))
+                && w->focusPolicy() == Qt::WheelFocus)
+                w->setFocusPolicy(Qt::StrongFocus);
+            break;
+        case QEvent::Wheel:
+            if (wheelPassesThrough(watched)) {
+                // Ignored but handled: the application hands the event on to the parent.
+                event->ignore();
+                return true;
+            }
+            break;
+        case QEvent::KeyPress:
+            // A key nobody took reaches the window last.
+            if (auto *w = qobject_cast<QWidget *>(watched); w && w->isWindow() && isRuledWindow(w))
+                return handleWindowKey(w, static_cast<QKeyEvent *>(event));
+            break;
+        case QEvent::Show:
+            if (auto *w = qobject_cast<QWidget *>(watched); w && w->isWindow()) {
+                if (isRuledWindow(w)) {
+                    applyStacking(w);
+                    nameControls(w);
+                }
+                if (isClampedWindow(w)) {
+                    w->setProperty(kShownAt, QDateTime::currentMSecsSinceEpoch());
+                    clampToScreen(w);
+                }
+            }
+            break;
+        case QEvent::Resize:
+        case QEvent::Move:
+            if (auto *w = qobject_cast<QWidget *>(watched); w && w->isWindow() && w->isVisible() && isClampedWindow(w)) {
+                // Growing is always corrected; a move only while the window manager is still
+                // framing a new window (the user may put a window partly off screen later).
+                const qint64 shownAt = w->property(kShownAt).toLongLong();
+                if (event->type() == QEvent::Resize || QDateTime::currentMSecsSinceEpoch() - shownAt < kSettleMs)
+                    clampToScreen(w);
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+QPointer<RulesFilter> g_filter;
+
+} // namespace
+
+void install()
+{
+    if (g_filter || !qApp)
+        return;
+    g_filter = new RulesFilter(qApp);
+    qApp->installEventFilter(g_filter);
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, g_filter, [](QWindow *window) {
+        if (!window)
+            return;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->windowHandle() == window && isOwnerCandidate(w))
+                g_lastOwner = w;
+    });
+}
+
+bool isInstalled()
+{
+    return bool(g_filter);
+}
+
+QRect clampedInto(const QRect &frame, const QRect &available)
+{
+    if (available.isEmpty())
+        return frame;
+    const int w = std::min(frame.width(), available.width());
+    const int h = std::min(frame.height(), available.height());
+    const int x = std::clamp(frame.x(), available.left(), available.left() + available.width() - w);
+    const int y = std::clamp(frame.y(), available.top(), available.top() + available.height() - h);
+    return {x, y, w, h};
+}
+
+void clampToScreen(QWidget *window)
+{
+    if (!window)
+        return;
+    QScreen *screen = screenFor(window);
+    if (!screen)
+        return;
+    const QMargins m = frameOf(window);
+    const QRect frame = window->geometry().marginsAdded(m);
+    const QRect fitted = clampedInto(frame, screen->availableGeometry());
+    if (fitted == frame)
+        return;
+    if (fitted.size() != frame.size())
+        window->resize(fitted.marginsRemoved(m).size());
+    // For a window, move() places the top-left corner of its frame.
+    if (fitted.topLeft() != frame.topLeft())
+        window->move(fitted.topLeft());
+}
+
+QWidget *currentOwner()
+{
+    QWidget *active = QApplication::activeWindow();
+    if (active && active->isVisible() && !qobject_cast<QMenu *>(active) && active->windowType() != Qt::Popup)
+        return active;
+    if (g_lastOwner && g_lastOwner->isVisible())
+        return g_lastOwner;
+    return nullptr;
+}
+
+void noteOwnerUsed(QWidget *window)
+{
+    if (isOwnerCandidate(window))
+        g_lastOwner = window;
+}
+
+bool isRuledWindow(const QWidget *window)
+{
+    if (!window || !window->isWindow() || !isClampedWindow(window))
+        return false;
+    if (window->windowType() == Qt::Popup || window->windowType() == Qt::SplashScreen)
+        return false;
+    return !(window->windowFlags() & Qt::X11BypassWindowManagerHint);
+}
+
+void nameControls(QWidget *root)
+{
+    if (!root)
+        return;
+    const auto name = [](QWidget *w) -> QString {
+        if (!w->accessibleName().isEmpty())
+            return {};
+        if (QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w))
+            if (!iface->text(QAccessible::Name).trimmed().isEmpty())
+                return {};
+        QString text = plainName(layoutLabelFor(w));
+        if (text.isEmpty())
+            text = plainName(w->toolTip());
+        if (text.isEmpty())
+            if (const auto *edit = qobject_cast<const QLineEdit *>(w))
+                text = plainName(edit->placeholderText());
+        return text;
+    };
+    for (QWidget *w : root->findChildren<QWidget *>()) {
+        if (!isControl(w))
+            continue;
+        const QString text = name(w);
+        if (!text.isEmpty())
+            w->setAccessibleName(text);
+    }
+}
+
+QString accessibleNameOf(QWidget *control)
+{
+    if (!control->accessibleName().isEmpty())
+        return control->accessibleName();
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(control);
+    return iface ? iface->text(QAccessible::Name).trimmed() : QString();
+}
+
+QList<QWidget *> unnamedControls(QWidget *root)
+{
+    QList<QWidget *> out;
+    for (QWidget *w : root->findChildren<QWidget *>())
+        if (isControl(w) && w->isVisibleTo(root) && accessibleNameOf(w).isEmpty())
+            out.append(w);
+    return out;
+}
+
+bool wheelPassesThrough(const QObject *receiver)
+{
+    for (const QObject *o = receiver; o && o->isWidgetType(); o = o->parent()) {
+        const auto *w = static_cast<const QWidget *>(o);
+        if (qobject_cast<const QComboBox *>(w) || qobject_cast<const QAbstractSpinBox *>(w))
+            return !w->hasFocus();
+        if (w->isWindow())
+            break;
+    }
+    return false;
+}
+
+} // namespace WindowRules
