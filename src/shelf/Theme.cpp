@@ -93,16 +93,28 @@ QColor windowBackground(AppTheme theme, bool translucencyAvailable, const QPalet
     const QPair<QRgb, QRgb> key(base.rgb(), texts[0].rgba());
     auto it = alphas.constFind(key);
     if (it == alphas.constEnd()) {
-        int alpha = 200;
-        for (; alpha < 255; alpha += 2) {
-            base.setAlpha(alpha);
-            bool legible = true;
+        // The thinnest tint that keeps every text legible (legibility only grows with
+        // opacity, so a bisection finds it), never thinner than the material's own.
+        const auto legible = [&](int alpha) {
+            QColor c = base;
+            c.setAlpha(alpha);
+            // What lies behind shows through only as a faint shade, never as readable text…
+            if (contrastRatio(composite(c, Qt::black), composite(c, Qt::white)) > maximumShowThrough)
+                return false;
+            // …and our texts keep their contrast over anything.
             for (const QColor &text : texts)
-                legible = legible && worstCaseContrast(text, base) >= minimumTextContrast;
-            if (legible)
-                break;
+                if (worstCaseContrast(text, c) < minimumTextContrast)
+                    return false;
+            return true;
+        };
+        int low = 199, high = 255; // low: not known legible; high: legible (opaque)
+        if (legible(200))
+            high = 200;
+        while (high - low > 1) {
+            const int mid = (low + high) / 2;
+            (legible(mid) ? high : low) = mid;
         }
-        it = alphas.insert(key, std::min(alpha, 255));
+        it = alphas.insert(key, high);
     }
     base.setAlpha(*it);
     return base;

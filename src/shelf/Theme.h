@@ -37,6 +37,9 @@ QColor composite(const QColor &top, const QColor &bottom);
 double worstCaseContrast(const QColor &text, const QColor &background);
 // The contrast the shelf's texts keep over anything behind; icons need at least 3:1.
 inline constexpr double minimumTextContrast = 4.5;
+// How much of what lies behind may show through a translucent shelf: black behind and white
+// behind differ by at most this contrast, too little to read a text through.
+inline constexpr double maximumShowThrough = 1.25;
 inline constexpr double minimumIconContrast = 3.0;
 
 // The fixed solid colours.
