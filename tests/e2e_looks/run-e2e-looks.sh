@@ -18,72 +18,14 @@ set -uo pipefail
 perchbox="${1:?usage: run-e2e-looks.sh PATH/TO/perchbox}"
 perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
 
-for tool in Xvfb openbox xcompmgr trayer xdotool xprop import compare convert dbus-run-session python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "e2e-looks: SKIP: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
+source "$(dirname "$0")/../e2e/desktop-lib.sh" e2e-looks
+require_tools Xvfb openbox xcompmgr trayer xdotool xprop import compare convert dbus-run-session python3
 
 if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
+  trap - EXIT; rm -rf "$work"
   exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
 fi
-
-work="$(mktemp -d /tmp/perchbox-e2e-looks.XXXXXX)"
-pids=()
-app_pid=""
-failures=0
-checks=0
-
-cleanup() {
-  local pid
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { checks=$((checks+1)); echo "e2e-looks: ok   $*"; }
-fail() { checks=$((checks+1)); failures=$((failures+1)); echo "e2e-looks: FAIL $*"; }
-
-# wait_for SECONDS COMMAND… : polls every 100 ms until COMMAND succeeds.
-wait_for() {
-  local limit="$1"; shift
-  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%d", s * 1000000000 }') ))
-  while true; do
-    if "$@" >/dev/null 2>&1; then return 0; fi
-    [ "$(date +%s%N)" -gt "$end" ] && return 1
-    sleep 0.1
-  done
-}
-
-# --- the desktop -----------------------------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-if ! wait_for 10 test -s "$work/display"; then
-  echo "e2e-looks: Xvfb did not start"; cat "$work/xvfb.log"; exit 1
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
-echo "e2e-looks: display $DISPLAY"
-
-mkdir -p "$work/home" "$work/data" "$work/config" "$work/cache" "$work/runtime"
-chmod 700 "$work/runtime"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_DIRS="$work/etc"
-export QT_QPA_PLATFORM=xcb
-unset QT_QPA_PLATFORMTHEME
-
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-xcompmgr >"$work/xcompmgr.log" 2>&1 &
-pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true --SetPartialStrut true \
-  >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --classname trayer || echo "e2e-looks: note: trayer window not found by class"
+start_desktop
 
 # --- state: a shelf remembered in the middle of the screen, one near the left, one off screen --
 C=11111111-1111-4111-8111-111111111111
@@ -111,6 +53,12 @@ echo '{"format": 1, "values": {"hasSeenTutorial": {"type": "bool", "value": true
 start_app() {
   "$perchbox" >>"$work/perchbox.log" 2>&1 &
   app_pid=$!
+}
+quit_app() {
+  timeout 10 "$perchbox" --quit
+  wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || kill "$app_pid"
+  wait "$app_pid" 2>/dev/null
+  app_pid=""
 }
 shelf_visible() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$" | head -n1; }
 geometry_of() { xdotool getwindowgeometry --shell "$1"; } # X Y WIDTH HEIGHT
@@ -224,34 +172,24 @@ for w in "$centre" "$left" "$lost"; do
 done
 hidden() { ! xdotool search --onlyvisible --classname "^perchbox-shelf-$L\$" | grep -q .; }
 if wait_for 5 hidden; then pass "hide button hid the shelf"; else fail "shelf still visible after hide"; fi
+# left_back_at_moved SECONDS WHEN : the moved shelf shows up within SECONDS where it was moved to.
+left_back_at_moved() {
+  if wait_for "$1" shelf_visible "$L"; then
+    sleep 0.3
+    local at; at="$(position_of "$(shelf_visible "$L")")"
+    near "$at" "$moved" && pass "$2 the shelf is where it was moved to" || fail "$2 the shelf is at $at, was $moved"
+  else
+    fail "$2 the shelf is not shown"
+  fi
+}
 timeout 10 "$perchbox" >>"$work/perchbox.log" 2>&1
-if wait_for 5 shelf_visible "$L"; then
-  sleep 0.3
-  near "$(position_of "$(shelf_visible "$L")")" "$moved" && pass "shown again where it was" \
-    || fail "shown again at $(position_of "$(shelf_visible "$L")"), was $moved"
-else
-  fail "hidden shelf not shown again"
-fi
-
-timeout 10 "$perchbox" --quit
-wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || kill "$app_pid"
-wait "$app_pid" 2>/dev/null
-app_pid=""
+left_back_at_moved 5 "shown again,"
+quit_app
 start_app
-if wait_for 15 shelf_visible "$L"; then
-  sleep 0.3
-  near "$(position_of "$(shelf_visible "$L")")" "$moved" && pass "after a restart the shelf is where it was moved to" \
-    || fail "after a restart at $(position_of "$(shelf_visible "$L")"), was $moved"
-else
-  fail "shelf not back after a restart"
-fi
-timeout 10 "$perchbox" --quit
-wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" || kill "$app_pid"
-wait "$app_pid" 2>/dev/null
-app_pid=""
+left_back_at_moved 15 "after a restart"
+quit_app
 
 if [ $failures -ne 0 ]; then
   echo "---- perchbox log"; cat "$work/perchbox.log"
 fi
-echo "e2e-looks: $((checks-failures)) passed, $failures failed"
-[ $failures -eq 0 ]
+e2e_summary

@@ -12,15 +12,6 @@
 #include <QToolButton>
 #include <QtTest>
 
-// Every run gets its own data and config homes.
-static QTemporaryDir *g_home = [] {
-    auto *dir = new QTemporaryDir;
-    qputenv("XDG_DATA_HOME", (dir->path() + "/data").toUtf8());
-    qputenv("XDG_CONFIG_HOME", (dir->path() + "/config").toUtf8());
-    qputenv("HOME", dir->path().toUtf8());
-    return dir;
-}();
-
 // Renders real shelf windows in every theme over a black and a white desktop (the extremes
 // of whatever lies behind a translucent window without blur) and measures what a reader
 // gets: the contrast of the file name and of the icons against the shelf's background.
@@ -28,6 +19,7 @@ class TestThemeContrast : public QObject
 {
     Q_OBJECT
     ShelfManager *manager = nullptr;
+    QTemporaryDir home; // this run's data and settings
     QTemporaryDir files;
 
     // The window as the screen shows it over a plain `behind`.
@@ -55,7 +47,9 @@ class TestThemeContrast : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(g_home->isValid());
+        QVERIFY(home.isValid());
+        for (const char *var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            qputenv(var, QFile::encodeName(home.filePath(QString::fromLatin1(var))));
         manager = new ShelfManager(this);
     }
 
