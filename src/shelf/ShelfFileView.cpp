@@ -344,7 +344,8 @@ void ShelfFileView::fitGridToViewport()
     const ShelfFileMetrics &m = metrics();
     if (m.layout != ShelfLayout::grid)
         return;
-    const int cell = std::max(1, std::min(m.itemSize().width(), viewport()->width() / 3));
+    // (The list view wraps a cell that would end exactly at the right edge.)
+    const int cell = std::max(1, std::min(m.itemSize().width(), (viewport()->width() - 1) / 3));
     if (gridSize().width() == cell)
         return;
     m_delegate->setCellWidth(cell);

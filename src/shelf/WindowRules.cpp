@@ -155,6 +155,10 @@ QString plainName(QString text)
 
 bool isControl(const QWidget *w)
 {
+    // The text field inside a spin box or an editable combo box is part of that control.
+    if (qobject_cast<const QLineEdit *>(w) && w->parentWidget()
+        && (qobject_cast<const QAbstractSpinBox *>(w->parentWidget()) || qobject_cast<const QComboBox *>(w->parentWidget())))
+        return false;
     return qobject_cast<const QAbstractButton *>(w) || qobject_cast<const QLineEdit *>(w)
         || qobject_cast<const QComboBox *>(w) || qobject_cast<const QAbstractSpinBox *>(w)
         || (qobject_cast<const QAbstractItemView *>(w) && !w->inherits("QComboBoxListView"));

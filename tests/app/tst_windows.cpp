@@ -127,7 +127,7 @@ private slots:
         const QStringList texts = menuTexts(menu.get());
         QCOMPARE(texts.at(2), QStringLiteral("Change Custom Shortcut…"));
         QCOMPARE(texts.at(3), QStringLiteral("Clear Shortcut (") + combo.displayText() + QStringLiteral(")"));
-        QCOMPARE(texts.at(4), QStringLiteral("Remove as Default"));
+        QCOMPARE(texts.at(4), QStringLiteral("Remove as Default for Send to Perchbox"));
         QVERIFY(menu->actions().at(2)->isEnabled());
 
         menu->actions().at(3)->trigger(); // clear the shortcut
