@@ -114,7 +114,7 @@ inbox_id=$(python3 -c "import json,sys; print(next((s['id'] for s in json.load(o
 if [ -n "$inbox_id" ] && wait_for 5 shelf_visible "$inbox_id"; then pass "Inbox shelf shown"; else fail "Inbox shelf not shown"; fi
 
 # Only missing files: one line each, exit 1, nothing handed to the running instance.
-visible_before=$(xdotool search --onlyvisible --name '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
+visible_before=$(xdotool search --onlyvisible --classname '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
 (cd "$work/files" && timeout 10 "$perchbox" --send gone.txt "also gone.png") 2>"$work/send-missing.err"
 missing_rc=$?
 if [ $missing_rc -eq 1 ] && [ "$(grep -c 'gone' "$work/send-missing.err")" -eq 2 ]; then
@@ -123,7 +123,7 @@ else
   fail "--send with only missing files returned $missing_rc: $(cat "$work/send-missing.err")"
 fi
 sleep 0.5
-visible_after=$(xdotool search --onlyvisible --name '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
+visible_after=$(xdotool search --onlyvisible --classname '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
 [ "$visible_before" = "$visible_after" ] && pass "nothing shown for missing files" || fail "windows changed: '$visible_before' -> '$visible_after'"
 
 # --- quit with Ctrl+Alt+Q, keeping the open shelves --------------------------------------------
