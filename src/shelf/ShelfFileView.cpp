@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTextLayout>
 #include <QTimer>
 
@@ -283,6 +284,10 @@ ShelfFileView::ShelfFileView(ShelfFileModel *model, QWidget *parent)
 {
     setModel(model);
     setItemDelegate(m_delegate);
+    // Rows coming and going decide whether the grid needs room for a scroll bar.
+    connect(model, &QAbstractItemModel::rowsInserted, this, &ShelfFileView::fitGridToViewport);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &ShelfFileView::fitGridToViewport);
+    connect(model, &QAbstractItemModel::modelReset, this, &ShelfFileView::fitGridToViewport);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDragEnabled(false); // drags are started by hand below
@@ -318,6 +323,7 @@ void ShelfFileView::setMetrics(const ShelfFileMetrics &m)
         fitGridToViewport();
     } else {
         setViewMode(QListView::ListMode);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setFlow(QListView::TopToBottom);
         setWrapping(false);
         setGridSize(QSize());
@@ -339,13 +345,18 @@ void ShelfFileView::resizeEvent(QResizeEvent *event)
 
 void ShelfFileView::fitGridToViewport()
 {
-    // Three cells across whatever width the viewport has (less when a scroll bar shows),
-    // so that no cell wraps into an extra row that the window's height does not count.
+    // Three cells across the width the list view lays out in, so that no cell wraps into an
+    // extra row that the window's height does not count. The list view keeps room for a
+    // scroll bar it may need; when every row fits, it needs none.
     const ShelfFileMetrics &m = metrics();
     if (m.layout != ShelfLayout::grid)
         return;
-    // (The list view wraps a cell that would end exactly at the right edge.)
-    const int cell = std::max(1, std::min(m.itemSize().width(), (viewport()->width() - 1) / 3));
+    const int rows = (m_model->rowCount() + 2) / 3;
+    const bool fits = rows * m.itemSize().height() + 2 <= height();
+    setVerticalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    const int scrollBar = fits ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    // (It also wraps a cell that would end exactly at the right edge.)
+    const int cell = std::max(1, std::min(m.itemSize().width(), (maximumViewportSize().width() - scrollBar - 1) / 3));
     if (gridSize().width() == cell)
         return;
     m_delegate->setCellWidth(cell);

@@ -161,7 +161,8 @@ bool isControl(const QWidget *w)
         return false;
     return qobject_cast<const QAbstractButton *>(w) || qobject_cast<const QLineEdit *>(w)
         || qobject_cast<const QComboBox *>(w) || qobject_cast<const QAbstractSpinBox *>(w)
-        || (qobject_cast<const QAbstractItemView *>(w) && !w->inherits("QComboBoxListView"));
+        || (qobject_cast<const QAbstractItemView *>(w) && !w->inherits("QComboBoxListView")
+            && !w->inherits("QHeaderView")); // a table's header is part of the table
 }
 
 // Enter and Escape in windows that are not dialogs (dialogs have their own): Escape closes

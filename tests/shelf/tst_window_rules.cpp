@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 #include <QtTest>
+#include <QtTest/qtestspontaneevent.h>
 
 class TestWindowRules : public QObject
 {
@@ -30,7 +31,9 @@ class TestWindowRules : public QObject
         const QPointF at(target->width() / 2.0, target->height() / 2.0);
         QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
-        QApplication::sendEvent(target, &event);
+        // As from the mouse: only such wheel events travel on to the parent when ignored.
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        qApp->notify(target, &event);
     }
 
 private slots:
