@@ -31,7 +31,7 @@ QPointer<QWidget> g_lastOwner;
 // The frame of the last decorated window whose frame the window manager told us: used for
 // a window that shows before its own frame is known.
 QMargins g_lastFrame;
-// A window that just appeared is clamped again once the window manager has framed it.
+// How long the window manager may take to frame a window that just appeared.
 constexpr qint64 kSettleMs = 1500;
 const char *const kShownAt = "_perchbox_shownAt";
 
@@ -72,9 +72,11 @@ QMargins frameOf(const QWidget *w)
     const Qt::WindowType type = w->windowType();
     if (type == Qt::Popup || (w->windowFlags() & (Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)))
         return {};
+    // A frame that cannot be a window manager's (a window not framed yet) is not trusted.
     if (QWindow *handle = w->windowHandle()) {
         const QMargins m = handle->frameMargins();
-        if (!m.isNull()) {
+        const auto sane = [](int v) { return v >= 0 && v <= 64; };
+        if (!m.isNull() && sane(m.left()) && sane(m.top()) && sane(m.right()) && sane(m.bottom())) {
             g_lastFrame = m;
             return m;
         }
@@ -233,12 +235,12 @@ protected:
             }
             break;
         case QEvent::Resize:
-        case QEvent::Move:
             if (auto *w = qobject_cast<QWidget *>(watched); w && w->isWindow() && w->isVisible() && isClampedWindow(w)) {
-                // Growing is always corrected; a move only while the window manager is still
-                // framing a new window (the user may put a window partly off screen later).
+                // A window that grows while shown is brought back in — once the window manager
+                // has framed it (while it does, the reported position is the frame's inside).
+                // Moves are the user's: a window may be put partly off screen on purpose.
                 const qint64 shownAt = w->property(kShownAt).toLongLong();
-                if (event->type() == QEvent::Resize || QDateTime::currentMSecsSinceEpoch() - shownAt < kSettleMs)
+                if (QDateTime::currentMSecsSinceEpoch() - shownAt >= kSettleMs)
                     clampToScreen(w);
             }
             break;

@@ -19,7 +19,7 @@ perchbox="${1:?usage: run-e2e-looks.sh PATH/TO/perchbox}"
 perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
 
 source "$(dirname "$0")/../e2e/desktop-lib.sh" e2e-looks
-require_tools Xvfb openbox xcompmgr trayer xdotool xprop import compare convert dbus-run-session python3
+require_tools Xvfb openbox xcompmgr trayer xdotool xprop xwininfo import compare convert dbus-run-session python3
 
 if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
   trap - EXIT; rm -rf "$work"
@@ -61,7 +61,11 @@ quit_app() {
   app_pid=""
 }
 shelf_visible() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$" | head -n1; }
-geometry_of() { xdotool getwindowgeometry --shell "$1"; } # X Y WIDTH HEIGHT
+# X Y WIDTH HEIGHT of a window's inside, on the screen (xdotool's position is off for framed windows).
+geometry_of() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {print "X=" $4} /Absolute upper-left Y/ {print "Y=" $4}
+                           /Width:/ {print "WIDTH=" $2} /Height:/ {print "HEIGHT=" $2}'
+}
 position_of() { local X Y; eval "$(geometry_of "$1")"; echo "$X $Y"; }
 near() { # near "x y" "x y" [tolerance]
   python3 - "$1" "$2" "${3:-3}" <<'PY'

@@ -79,7 +79,8 @@ private slots:
         QVERIFY(area.contains(popup.geometry()));
         popup.hide();
 
-        // Growing taller than the screen: shrunk to fit.
+        // Growing taller than the screen (once it has settled): shrunk to fit.
+        QTest::qWait(1600);
         dialog.resize(300, area.height() + 400);
         QTRY_VERIFY(area.contains(dialog.frameGeometry()));
         QVERIFY(dialog.height() <= area.height());
