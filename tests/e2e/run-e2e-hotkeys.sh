@@ -52,7 +52,7 @@ stop_app() {
   wait "$app_pid" 2>/dev/null
   app_pid=""
 }
-shelf_visible() { xdotool search --onlyvisible --name "^perchbox-shelf-$1\$" | head -n1; }
+shelf_visible() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$" | head -n1; }
 # "X Y WIDTH HEIGHT" of a shelf's window.
 geometry() {
   local w; w=$(shelf_visible "$1") || return 1
@@ -199,6 +199,6 @@ if wait_for 15 centred_on "$B" 500 300; then pass "summon with no Perchbox runni
 stop_app
 timeout 10 "$perchbox" summon "No Such Shelf" 2>"$work/verb.err"
 [ $? -eq 2 ] && pass "an unknown shelf with no Perchbox running: status 2, nothing started" || fail "unknown shelf started Perchbox"
-if xdotool search --name "^perchbox-shelf-" >/dev/null 2>&1; then fail "windows left"; fi
+if xdotool search --classname "^perchbox-shelf-" >/dev/null 2>&1; then fail "windows left"; fi
 
 e2e_finish

@@ -91,7 +91,7 @@ json.dump({"format": 1, "values": {"dragMode": {"type": "string", "value": mode}
 PY
 }
 shelf_has() { grep -q "$1" "$shelves" 2>/dev/null; }
-shelf_window() { xdotool search --onlyvisible --name "^perchbox-shelf-$SHELF\$" 2>/dev/null | head -n1; }
+shelf_window() { xdotool search --onlyvisible --classname "^perchbox-shelf-$SHELF\$" 2>/dev/null | head -n1; }
 fm_window() { xdotool search --onlyvisible --class Thunar 2>/dev/null | tail -n1; }
 
 # run MODE: the shelf at (100, 100), the folder window at (700, 100), one drag of the first row
