@@ -1,5 +1,6 @@
 #include "conversion/AvProbe.h"
 
+#include "conversion/audio/AvCommon.h"
 #include "platform/FilePath.h"
 
 #include <cmath>
@@ -92,26 +93,21 @@ static std::optional<MediaInfo> probeAudioVideo(const QUrl &url, MediaType type)
     const QByteArray path = FilePath::bytes(url);
     if (path.isEmpty())
         return std::nullopt;
-    AVFormatContext *fmt = nullptr;
-    if (avformat_open_input(&fmt, path.constData(), nullptr, nullptr) < 0)
+    // The same opening and the same track choice as the converters: what the options
+    // window shows is what gets converted.
+    av::Input input;
+    if (!input.open(path, nullptr))
         return std::nullopt;
-    struct Closer {
-        AVFormatContext **f;
-        ~Closer() { avformat_close_input(f); }
-    } closer{&fmt};
-    if (avformat_find_stream_info(fmt, nullptr) < 0)
-        return std::nullopt;
+    AVFormatContext *fmt = input.ctx();
 
     MediaInfo info;
     double seconds = -1;
     if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
         seconds = double(fmt->duration) / AV_TIME_BASE;
-    int audioIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    int audioIndex = input.firstStream(AVMEDIA_TYPE_AUDIO);
     if (audioIndex >= 0 && fmt->streams[audioIndex]->codecpar->sample_rate <= 0)
         audioIndex = -1; // a stream nothing could be decoded from (a text file called .mp3)
-    const int videoIndex = type == MediaType::video
-                               ? av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
-                               : -1;
+    const int videoIndex = type == MediaType::video ? input.firstStream(AVMEDIA_TYPE_VIDEO) : -1;
     if (audioIndex < 0 && (type == MediaType::audio || videoIndex < 0))
         return std::nullopt; // not a media file we can read, whatever its name says
     if (seconds < 0) {

@@ -235,10 +235,17 @@ QString ConversionExporter::makeStagingFolder()
 
 namespace {
 
-// Jobs run on a pool of their own, not on the global one that every quit waits for.
+// Jobs run on a pool of their own, not on the global one that every quit waits for, and
+// where they would queue behind the background model's warm-up, probes and bookmark work
+// with nothing showing that a conversion waits. Nor does one job wait for another.
 QThreadPool &jobPool()
 {
     static QThreadPool pool;
+    static const bool sized = [] {
+        pool.setMaxThreadCount(64);
+        return true;
+    }();
+    Q_UNUSED(sized);
     return pool;
 }
 
@@ -276,7 +283,15 @@ QString ConversionExporter::findLamePath()
 
 // ---------------------------------------------------------------------------------------
 
-ConversionExporter::ConversionExporter(Job job, Completion completion, ConverterSet converters)
+QStringList ConversionReport::failureLines() const
+{
+    QStringList lines;
+    for (const Failure &f : failures)
+        lines << QFileInfo(FilePath::displayPath(f.source)).fileName() + QStringLiteral(": ") + f.reason;
+    return lines;
+}
+
+ConversionExporter::ConversionExporter(Job job, ReportCompletion completion, ConverterSet converters)
     : m_job(std::move(job)), m_completion(std::move(completion)), m_converters(std::move(converters))
 {
     if (!m_job.cancel)
@@ -284,6 +299,16 @@ ConversionExporter::ConversionExporter(Job job, Completion completion, Converter
 }
 
 ConversionExporter *ConversionExporter::start(Job job, Completion completion, ConverterSet converters)
+{
+    return start(std::move(job),
+                 ReportCompletion([completion = std::move(completion)](const ConversionReport &report) {
+                     if (completion)
+                         completion(report.outputs);
+                 }),
+                 std::move(converters));
+}
+
+ConversionExporter *ConversionExporter::start(Job job, ReportCompletion completion, ConverterSet converters)
 {
     auto *exporter = new ConversionExporter(std::move(job), std::move(completion), std::move(converters));
     if (ShelfProgressState *state = exporter->m_job.progress) {
@@ -341,8 +366,13 @@ void ConversionExporter::runOnWorker()
         options.imageFormat = writableImageFormat(options.imageFormat);
     double completed = 0;
     const QByteArray staging = QFile::encodeName(m_job.stagingFolder);
-    if (staging.isEmpty() || !QFileInfo(m_job.stagingFolder).isDir())
-        return; // no staging folder: nothing can be converted safely
+    if (staging.isEmpty() || !QFileInfo(m_job.stagingFolder).isDir()) {
+        // No staging folder: nothing can be converted safely, and every file says so.
+        for (const ResolvedMediaFile &file : m_job.files)
+            m_report.failures.append({file.url, QStringLiteral("The temporary folder for the conversion could not be made")});
+        return;
+    }
+    const FileOps::StopRequest stop = [flag = m_job.cancel] { return flag->value(); };
 
     for (qsizetype i = 0; i < m_job.files.size(); ++i) {
         if (m_job.cancel->value())
@@ -350,40 +380,59 @@ void ConversionExporter::runOnWorker()
         const ResolvedMediaFile &file = m_job.files[i];
         const MediaType type = effectiveType(file.type, options);
         const QString extension = outputExtension(type, options);
-        const QByteArray sourceName = lastComponent(FilePath::bytes(file.url));
+        const QByteArray sourcePath = FilePath::bytes(file.url);
+        const QByteArray sourceName = lastComponent(sourcePath);
         const QByteArray name = outputName(sourceName, extension);
         const QByteArray staged = joinPath(joinPath(staging, directoryPart(file.relativePathBytes)), name);
         makePath(parentOf(staged)); // a failure surfaces as a converter failure
 
-        ConversionRequest request;
-        request.source = file.url;
-        request.stagedOutput = FilePath::urlFromBytes(staged);
-        request.info = file.info;
-        request.options = options;
-        request.lamePath = m_job.lamePath;
-        request.cancel = m_job.cancel;
-        const double completedBefore = completed;
-        request.progress = [this, completedBefore, total](double p, double s) {
-            reportProgress(runningProgress(completedBefore, total, p, s).fraction);
-        };
-
-        MediaConverter *converter = type == MediaType::audio   ? m_converters.audio.get()
-                                    : type == MediaType::video ? m_converters.video.get()
-                                                               : m_converters.image.get();
-        ConversionResult result = converter ? converter->convert(request)
-                                            : ConversionResult::failure(QStringLiteral("No converter"));
-        Q_UNUSED(result); // a failed conversion leaves no staged file; the move below then fails
+        ConversionResult result;
+        if (!isRegularMediaFile(sourcePath)) {
+            // A pipe named like media would block the converter in open() for ever.
+            result = ConversionResult::failure(::access(sourcePath.constData(), F_OK) == 0
+                                                   ? kNotRegularFileMessage
+                                                   : QStringLiteral("The file no longer exists"));
+        } else {
+            ConversionRequest request;
+            request.source = file.url;
+            request.stagedOutput = FilePath::urlFromBytes(staged);
+            request.info = file.info;
+            request.options = options;
+            request.lamePath = m_job.lamePath;
+            request.cancel = m_job.cancel;
+            const double completedBefore = completed;
+            request.progress = [this, completedBefore, total](double p, double s) {
+                reportProgress(runningProgress(completedBefore, total, p, s).fraction);
+            };
+            MediaConverter *converter = type == MediaType::audio   ? m_converters.audio.get()
+                                        : type == MediaType::video ? m_converters.video.get()
+                                                                   : m_converters.image.get();
+            result = converter ? converter->convert(request) : ConversionResult::failure(QStringLiteral("No converter"));
+        }
 
         if (m_job.cancel->value())
             break; // the staged result goes with the staging folder
 
         completed += weights[i];
         reportProgress(finishedFraction(completed, total));
+        if (!result.ok) {
+            ::unlink(staged.constData()); // a converter that failed leaves nothing to place
+            m_report.failures.append({file.url, result.error.isEmpty() ? QStringLiteral("The conversion failed")
+                                                                      : result.error});
+            continue;
+        }
         const QByteArray target = finalPath(file, name, options, true);
-        const QByteArray placed = moveIntoPlace(staged, target, options.outputMode == ConversionOutputMode::overwrite);
-        if (!placed.isEmpty())
-            m_outputs.append(FilePath::urlFromBytes(placed));
+        QString error;
+        const QByteArray placed = moveIntoPlace(staged, target, options.outputMode == ConversionOutputMode::overwrite,
+                                                &error, stop);
+        if (!placed.isEmpty()) {
+            m_report.outputs.append(FilePath::urlFromBytes(placed));
+            m_report.convertedSources.append(file.url);
+        } else if (!m_job.cancel->value()) {
+            m_report.failures.append({file.url, QStringLiteral("The converted file could not be put in place: ") + error});
+        }
     }
+    m_report.cancelled = m_job.cancel->value();
     StagingFolder::remove(m_job.stagingFolder);
 }
 
@@ -394,11 +443,11 @@ void ConversionExporter::finish()
         state->setEtaString(QString());
         state->markDone();
     }
-    if (!m_outputs.isEmpty() && m_job.postNotification)
+    if (!m_report.outputs.isEmpty() && m_job.postNotification)
         CompletionNotifier::post(QStringLiteral("Conversion Complete"),
-                                 notificationBody(int(m_outputs.size()), m_job.sourceShelfName));
-    emit finished(m_outputs);
+                                 notificationBody(int(m_report.outputs.size()), m_job.sourceShelfName));
+    emit finished(m_report.outputs);
     if (m_completion)
-        m_completion(m_outputs);
+        m_completion(m_report);
     deleteLater();
 }

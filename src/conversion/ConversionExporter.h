@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -27,6 +28,22 @@ struct ConverterSet {
 
     // The real converters (FFmpeg for audio and video, libvips for images).
     static ConverterSet standard();
+};
+
+// What a finished job did: the files it produced and, for every file that produced nothing,
+// why (a file not reached because the job was cancelled is not a failure).
+struct ConversionReport {
+    struct Failure {
+        QUrl source;
+        QString reason;
+    };
+    QList<QUrl> outputs;          // produced files, in order
+    QList<QUrl> convertedSources; // the media files whose output was put in place
+    QList<Failure> failures;
+    bool cancelled = false;
+
+    // "name: reason", one per failure.
+    QStringList failureLines() const;
 };
 
 // The conversion job: converts the files one after the other on a worker thread, each into
@@ -50,9 +67,13 @@ public:
         bool postNotification = true;
     };
     using Completion = std::function<void(const QList<QUrl> &outputs)>;
+    using ReportCompletion = std::function<void(const ConversionReport &report)>;
 
     // Starts the job and returns at once. The exporter deletes itself after `completion`
     // has run (on the thread that called start, which must run an event loop).
+    static ConversionExporter *start(Job job, ReportCompletion completion,
+                                     ConverterSet converters = ConverterSet::standard());
+    // The same, for callers that need only the produced files.
     static ConversionExporter *start(Job job, Completion completion,
                                      ConverterSet converters = ConverterSet::standard());
 
@@ -105,7 +126,7 @@ signals:
     void finished(const QList<QUrl> &outputs);
 
 private:
-    ConversionExporter(Job job, Completion completion, ConverterSet converters);
+    ConversionExporter(Job job, ReportCompletion completion, ConverterSet converters);
     void runOnWorker(); // the loop, on a worker thread
     void reportProgress(double fraction); // from the worker
     void finish(); // on the owner thread
@@ -113,9 +134,9 @@ private:
     Job m_job;
     QElapsedTimer m_clock;           // the worker's
     RemainingTimeEstimate m_estimate; // the owner thread's
-    Completion m_completion;
+    ReportCompletion m_completion;
     ConverterSet m_converters;
-    QList<QUrl> m_outputs;
+    ConversionReport m_report;
 };
 
 // The text after a shelf's name for the shelf that receives converted files.

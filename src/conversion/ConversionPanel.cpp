@@ -1,6 +1,7 @@
 #include "conversion/ConversionPanel.h"
 #include "conversion/ConversionPresetOptions.h"
 
+#include "conversion/CompletionNotifier.h"
 #include "conversion/ConversionExporter.h"
 #include "conversion/ConvertedShelf.h"
 #include "conversion/MediaBackend.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
@@ -696,22 +698,46 @@ void ConversionOptionsWindowController::startConversion()
     job.cancel = std::make_shared<LockedFlag>(false);
     job.progress = m_progress;
     job.sourceShelfName = m_shelfName;
+    job.postNotification = false; // announced below, with what stayed on the shelf
 
     QPointer<ShelfManager> manager(&m_manager);
     const QUuid shelfId = m_shelfId;
     const QString shelfName = m_shelfName;
     const QList<QUrl> items = m_items;
+    const QList<ResolvedMediaFile> media = m_files;
     auto onComplete = m_onComplete;
-    ConversionExporter::start(job, [manager, shelfId, shelfName, items, onComplete](const QList<QUrl> &outputs) {
-        if (manager) {
+    ConversionExporter::start(
+        job, ConversionExporter::ReportCompletion([manager, shelfId, shelfName, items, media,
+                                                   onComplete](const ConversionReport &report) {
             const AppSettings &s = AppSettings::instance();
-            applyConversionOutputs(*manager, shelfId, shelfName, items, outputs, s.createConvertedShelf(),
-                                   s.clearShelfAfterConversion());
-        }
-        if (onComplete)
-            onComplete(outputs);
-    });
+            const QList<QUrl> cleared = fullyConvertedItems(items, media, report.convertedSources);
+            QStringList left;
+            if (s.clearShelfAfterConversion() && !report.outputs.isEmpty() && !report.cancelled)
+                for (const QUrl &item : items)
+                    if (!cleared.contains(item))
+                        left << QFileInfo(FilePath::displayPath(item)).fileName();
+            if (manager)
+                applyConversionOutputs(*manager, shelfId, shelfName, cleared, report.outputs, s.createConvertedShelf(),
+                                       s.clearShelfAfterConversion());
+            announceConversion(report, shelfName, left);
+            if (onComplete)
+                onComplete(report.outputs);
+        }));
     close();
+}
+
+void announceConversion(const ConversionReport &report, const QString &sourceShelfName,
+                        const QStringList &leftOnShelf)
+{
+    const ConversionAnnouncement a = conversionAnnouncement(report, sourceShelfName, leftOnShelf);
+    if (a.notificationBody)
+        CompletionNotifier::post(QStringLiteral("Conversion Complete"), *a.notificationBody);
+    if (!a.alertTitle)
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, *a.alertTitle, *a.alertTitle, QMessageBox::Ok);
+    box->setInformativeText(a.alertText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void openConvertPanel(ShelfManager &manager, const QUuid &shelfId, const QList<QUrl> &files,

@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QStringList>
 #include <QUrl>
 #include <QUuid>
 #include <QWidget>
@@ -36,6 +37,13 @@ class PresetsSection;
 void openConvertPanel(ShelfManager &manager, const QUuid &shelfId, const QList<QUrl> &files,
                       ShelfProgressState *progress, std::optional<ConversionPreset> initialPreset = std::nullopt,
                       std::function<void(const QList<QUrl> &)> onComplete = {});
+
+// How a Convert run ended, for the user: the "Conversion Complete" notification when files
+// were produced (with the items that stayed on the source shelf), and an alert naming every
+// file that produced nothing and why. A run never ends without a word. Main thread.
+struct ConversionReport;
+void announceConversion(const ConversionReport &report, const QString &sourceShelfName,
+                        const QStringList &leftOnShelf);
 
 // Writes the "Save as default" subset of the options to the settings.
 void saveConversionDefaults(const ConversionJobOptions &options);

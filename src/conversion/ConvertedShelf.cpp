@@ -1,6 +1,7 @@
 #include "conversion/ConvertedShelf.h"
 
 #include "conversion/ConversionExporter.h"
+#include "conversion/MediaModel.h"
 #include "model/Shelf.h"
 #include "model/ShelfManager.h"
 #include "platform/NotificationCenter.h"
@@ -11,6 +12,52 @@
 ShelfColorData convertedShelfColor()
 {
     return {175.0 / 255.0, 82.0 / 255.0, 222.0 / 255.0, 1.0};
+}
+
+ConversionAnnouncement conversionAnnouncement(const ConversionReport &report, const QString &sourceShelfName,
+                                              const QStringList &leftOnShelf)
+{
+    ConversionAnnouncement a;
+    const QString leftLine = leftOnShelf.isEmpty() ? QString()
+                                                   : QStringLiteral("Not converted, so left on the shelf: ")
+                                                         + leftOnShelf.join(QStringLiteral(", "));
+    if (!report.outputs.isEmpty()) {
+        QString body = ConversionExporter::notificationBody(int(report.outputs.size()), sourceShelfName);
+        if (!leftLine.isEmpty())
+            body += QLatin1Char('\n') + leftLine;
+        a.notificationBody = body;
+    }
+    if (report.failures.isEmpty() && (report.cancelled || !report.outputs.isEmpty()))
+        return a;
+    a.alertTitle = report.outputs.isEmpty() ? QStringLiteral("Nothing Was Converted")
+                                            : QStringLiteral("Some Files Could Not Be Converted");
+    QStringList lines = report.failureLines();
+    if (lines.isEmpty())
+        lines << QStringLiteral("No file produced an output.");
+    if (!leftLine.isEmpty())
+        lines << QString() << leftLine;
+    a.alertText = lines.join(QLatin1Char('\n'));
+    return a;
+}
+
+QList<QUrl> fullyConvertedItems(const QList<QUrl> &items, const QList<ResolvedMediaFile> &media,
+                                const QList<QUrl> &convertedSources)
+{
+    const QSet<QUrl> converted(convertedSources.begin(), convertedSources.end());
+    QList<QUrl> out;
+    for (const QUrl &item : items) {
+        bool any = false;
+        bool all = true;
+        for (const ResolvedMediaFile &file : media) {
+            if (file.sourceItem != item)
+                continue;
+            any = true;
+            all = all && converted.contains(file.url);
+        }
+        if (any && all)
+            out << item;
+    }
+    return out;
 }
 
 QUuid applyConversionOutputs(ShelfManager &manager, const QUuid &sourceShelfId, const QString &sourceShelfName,

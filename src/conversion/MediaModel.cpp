@@ -172,6 +172,12 @@ QString colorModelText(const QString &model)
     return model.toUpper();
 }
 
+bool isRegularMediaFile(const QByteArray &path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::optional<MediaInfo> probeMedia(const QUrl &url, MediaType type)
 {
     if (type == MediaType::image) {
@@ -226,6 +232,7 @@ namespace {
 struct RawFile {
     QByteArray path;       // standardized
     QByteArray itemParent; // folder holding the shelf item this file came from
+    QUrl item;             // that shelf item
 };
 
 QByteArray parentOf(const QByteArray &path)
@@ -238,7 +245,7 @@ QByteArray parentOf(const QByteArray &path)
 
 // Depth-first walk, entries of a folder in name order; hidden entries are skipped and
 // hidden folders never entered; unreadable folders are passed over.
-void walkFolder(const QByteArray &folder, const QByteArray &itemParent, QList<RawFile> &out)
+void walkFolder(const QByteArray &folder, const QByteArray &itemParent, const QUrl &item, QList<RawFile> &out)
 {
     DIR *dir = ::opendir(folder.constData());
     if (!dir)
@@ -257,9 +264,9 @@ void walkFolder(const QByteArray &folder, const QByteArray &itemParent, QList<Ra
         if (::lstat(child.constData(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
-            walkFolder(child, itemParent, out);
+            walkFolder(child, itemParent, item, out);
         else
-            out.append({child, itemParent});
+            out.append({child, itemParent, item});
     }
 }
 
@@ -279,9 +286,9 @@ QList<ResolvedMediaFile> gatherMediaFiles(const QList<MediaSourceItem> &items, b
         if (::stat(path.constData(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
-            walkFolder(path, parentOf(path), raw);
+            walkFolder(path, parentOf(path), item.url, raw);
         else
-            raw.append({path, parentOf(path)});
+            raw.append({path, parentOf(path), item.url});
     }
 
     QList<QByteArray> parents;
@@ -301,12 +308,14 @@ QList<ResolvedMediaFile> gatherMediaFiles(const QList<MediaSourceItem> &items, b
         file.type = *type;
         file.relativePathBytes = relativePathFor(f.path, base);
         file.relativePath = QFile::decodeName(file.relativePathBytes);
+        file.sourceItem = f.item;
         files.append(file);
     }
     if (probe && !files.isEmpty()) {
         // Probes are independent; run them on the pool, keeping the order.
         QtConcurrent::blockingMap(files, [](ResolvedMediaFile &file) {
-            file.info = probeMedia(file.url, file.type);
+            if (isRegularMediaFile(FilePath::bytes(file.url)))
+                file.info = probeMedia(file.url, file.type);
         });
     }
     return files;

@@ -49,6 +49,9 @@ struct ResolvedMediaFile {
     // The same path as raw bytes (names need not be valid UTF-8); used to build output paths.
     QByteArray relativePathBytes;
     std::optional<MediaInfo> info; // absent when the probe could not read the file
+    // The selection item the file came from (the item's URL as given to gatherMediaFiles):
+    // the file itself, or the folder that holds it.
+    QUrl sourceItem;
 };
 
 // One item of a shelf selection: its stored URL and its bookmark (may be empty).
@@ -59,8 +62,16 @@ struct MediaSourceItem {
 
 // Expands files and folders (recursively, hidden entries skipped) into classified media
 // files with relative paths and probe results. Blocking: call it off the main thread.
-// `probe` = false skips probing (info stays absent).
+// `probe` = false skips probing (info stays absent). Only regular files are probed: a pipe
+// or device named like media is listed but never opened (the job refuses it).
 QList<ResolvedMediaFile> gatherMediaFiles(const QList<MediaSourceItem> &items, bool probe = true);
+
+// True for a regular file (links followed): the only kind a probe or a converter opens.
+// A pipe would block the reader for ever; sockets and devices are not media.
+bool isRegularMediaFile(const QByteArray &path);
+// What a file that is not a regular file fails with.
+inline const QString kNotRegularFileMessage =
+    QStringLiteral("Not a regular file (a pipe, socket or device), so it was not opened");
 
 // Synchronous probe. Audio and video through FFmpeg, images through libvips.
 std::optional<MediaInfo> probeMedia(const QUrl &url, MediaType type);

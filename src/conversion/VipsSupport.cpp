@@ -2,7 +2,22 @@
 
 #include "conversion/VipsSupport.h"
 
+#include <QLoggingCategory>
+
 #include <mutex>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcMediaLibraries, "perchbox.media", QtInfoMsg)
+
+// libvips' own warnings ("rounding up IPTC data length", loader complaints) go to our log at
+// debug level instead of standard error.
+void logToCategory(const gchar *domain, GLogLevelFlags, const gchar *message, gpointer)
+{
+    qCDebug(lcMediaLibraries, "%s: %s", domain ? domain : "vips", message ? message : "");
+}
+
+} // namespace
 
 namespace VipsSupport {
 
@@ -11,6 +26,8 @@ bool ensureStarted()
     static std::once_flag once;
     static bool ok = false;
     std::call_once(once, [] {
+        for (const char *domain : {"VIPS", "GLib-GObject"})
+            g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_MASK & ~G_LOG_LEVEL_ERROR), &logToCategory, nullptr);
         ok = VIPS_INIT("perchbox") == 0;
         if (ok) {
             // Keep the operation cache small: conversions touch each image once.

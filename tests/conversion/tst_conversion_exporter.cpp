@@ -5,15 +5,21 @@
 #include "MediaTestSupport.h"
 
 #include "conversion/ConversionExporter.h"
+#include "conversion/ConvertedShelf.h"
 #include "platform/FilePath.h"
 #include "FileSystemFaults.h"
 #include "tools/progress/ShelfProgressState.h"
 
 #include <QEventLoop>
 #include <QMutex>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThreadPool>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace MediaTestSupport;
 
@@ -70,6 +76,10 @@ private slots:
     void overwriteKeepsSourceWhenConversionFails();
     void unwritableOutputFolderFailsEachFile();
     void outputsSurviveFileSystemsWithoutRenameAt2();
+    void everyFileThatProducesNothingSaysWhy();
+    void specialFilesAreRefusedUnopened();
+    void jobRunsWhileThePoolIsBusy();
+    void clearingKeepsWhatWasNotConverted();
     void cancelDuringSecondOfFive();
     void missingStagingFolderConvertsNothing();
     void progressStateAndWeights();
@@ -79,6 +89,8 @@ private:
     struct Run {
         QList<QUrl> outputs;
         QString staging;
+        ConversionReport report;
+        bool finished = false;
     };
     Run runJob(const QList<ResolvedMediaFile> &files, ConversionJobOptions options,
                std::shared_ptr<RecordingConverter> converter, ShelfProgressState *progress = nullptr,
@@ -117,14 +129,18 @@ ConversionExporterTest::Run ConversionExporterTest::runJob(const QList<ResolvedM
     Run run;
     run.staging = job.stagingFolder;
     QEventLoop loop;
-    bool done = false;
-    ConversionExporter::start(job, [&](const QList<QUrl> &outputs) {
-        run.outputs = outputs;
-        done = true;
+    auto done = std::make_shared<bool>(false);
+    ConversionExporter::start(job, ConversionExporter::ReportCompletion([&run, &loop, done](const ConversionReport &report) {
+        run.outputs = report.outputs;
+        run.report = report;
+        run.finished = true;
+        *done = true;
         loop.quit();
-    }, ConverterSet{converter, converter, converter});
-    if (!done)
+    }), ConverterSet{converter, converter, converter});
+    if (!*done) {
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit); // a job that never ends fails the test
         loop.exec();
+    }
     return run;
 }
 
@@ -319,6 +335,125 @@ void ConversionExporterTest::outputsSurviveFileSystemsWithoutRenameAt2()
     QCOMPARE(readFile(path("nfsOut/b.wav")), QByteArray("c:b.wav"));
     QCOMPARE(readFile(path("nfsOut/a.wav")), QByteArray("already here"));
     QVERIFY(!QFileInfo::exists(run.staging));
+}
+
+// A conversion that produces nothing for a file always says why, in the report the panel,
+// the favorites and the command line show: the converter's reason, or a job without its
+// staging folder.
+void ConversionExporterTest::everyFileThatProducesNothingSaysWhy()
+{
+    QVERIFY(writeFile(path("why/good.wav"), "g"));
+    QVERIFY(writeFile(path("why/fail.wav"), "f"));
+    ConversionJobOptions o;
+    o.outputMode = ConversionOutputMode::mirrorTree;
+    o.outputFolder = QUrl::fromLocalFile(path("whyOut"));
+    const Run run = runJob(gather({"why/good.wav", "why/fail.wav"}), o, std::make_shared<RecordingConverter>("c"));
+    QVERIFY(run.finished);
+    QCOMPARE(run.report.outputs.size(), 1);
+    QCOMPARE(run.report.convertedSources, QList<QUrl>{QUrl::fromLocalFile(path("why/good.wav"))});
+    QCOMPARE(run.report.failureLines(), QStringList{"fail.wav: asked to fail"});
+    QVERIFY(!run.report.cancelled);
+
+    // No staging folder: nothing converted, and each file says so.
+    ConversionExporter::Job job;
+    job.files = gather({"why/good.wav"});
+    job.stagingFolder = path("no-such-staging");
+    job.postNotification = false;
+    QEventLoop loop;
+    ConversionReport report;
+    ConversionExporter::start(job, ConversionExporter::ReportCompletion([&](const ConversionReport &r) {
+        report = r;
+        loop.quit();
+    }), ConverterSet{std::make_shared<RecordingConverter>("c"), nullptr, nullptr});
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QCOMPARE(report.failures.size(), 1);
+    QVERIFY(report.failures.first().reason.contains("temporary folder"));
+}
+
+// A pipe named like media is never opened (a converter or probe would block in open() for
+// ever): gathering lists it without probing, the job refuses it with a reason, and the
+// files beside it are converted.
+void ConversionExporterTest::specialFilesAreRefusedUnopened()
+{
+    QVERIFY(writeFile(path("fifo/a.wav"), "a"));
+    QCOMPARE(::mkfifo(QFile::encodeName(path("fifo/pipe.mp4")).constData(), 0600), 0);
+    QList<MediaSourceItem> items{{QUrl::fromLocalFile(path("fifo")), {}}};
+    const QList<ResolvedMediaFile> files = gatherMediaFiles(items, true); // with probes
+    QCOMPARE(files.size(), 2);
+    auto conv = std::make_shared<RecordingConverter>("c");
+    ConversionJobOptions o;
+    o.outputFolder = QUrl::fromLocalFile(path("fifoOut"));
+    const Run run = runJob(files, o, conv);
+    QVERIFY(run.finished);
+    QCOMPARE(conv->calls, QStringList{"a.wav"});
+    QCOMPARE(run.outputs.size(), 1);
+    QCOMPARE(run.report.failures.size(), 1);
+    QCOMPARE(run.report.failures.first().reason, kNotRegularFileMessage);
+}
+
+// The job does not queue behind other work on the shared thread pool (the background
+// model's warm-up, probes, bookmark work): with every pool thread busy it still runs.
+void ConversionExporterTest::jobRunsWhileThePoolIsBusy()
+{
+    QVERIFY(writeFile(path("busy/a.wav"), "a"));
+    QThreadPool *pool = QThreadPool::globalInstance();
+    QSemaphore started, release;
+    const int threads = pool->maxThreadCount();
+    for (int i = 0; i < threads; ++i)
+        pool->start([&] {
+            started.release();
+            release.acquire();
+        });
+    QVERIFY(started.tryAcquire(threads, 30000));
+    ConversionJobOptions o;
+    o.outputFolder = QUrl::fromLocalFile(path("busyOut"));
+    const Run run = runJob(gather({"busy/a.wav"}), o, std::make_shared<RecordingConverter>("c"));
+    release.release(threads);
+    pool->waitForDone();
+    QVERIFY(run.finished);
+    QCOMPARE(run.outputs.size(), 1);
+}
+
+// "Clear source shelf after conversion" takes off only the items all of whose media became
+// outputs; the others are named in what the user is told, with every failure's reason.
+void ConversionExporterTest::clearingKeepsWhatWasNotConverted()
+{
+    for (const char *f : {"clr/a.wav", "clr/fail.wav", "clr/folder/b.wav", "clr/folder/fail2.wav", "clr/folder2/c.wav",
+                          "clr/notes.txt"})
+        QVERIFY(writeFile(path(f), "x"));
+    const QList<QUrl> items{QUrl::fromLocalFile(path("clr/a.wav")), QUrl::fromLocalFile(path("clr/fail.wav")),
+                            QUrl::fromLocalFile(path("clr/folder")), QUrl::fromLocalFile(path("clr/folder2")),
+                            QUrl::fromLocalFile(path("clr/notes.txt"))};
+    QList<MediaSourceItem> sources;
+    for (const QUrl &item : items)
+        sources.append({item, {}});
+    const QList<ResolvedMediaFile> media = gatherMediaFiles(sources, false);
+    QCOMPARE(media.size(), 5);
+    ConversionJobOptions o;
+    o.outputFolder = QUrl::fromLocalFile(path("clrOut"));
+    const Run run = runJob(media, o, std::make_shared<RecordingConverter>("c"));
+    QCOMPARE(run.outputs.size(), 3);
+    const QList<QUrl> cleared = fullyConvertedItems(items, media, run.report.convertedSources);
+    QCOMPARE(cleared, (QList<QUrl>{items[0], items[3]})); // a.wav and folder2; not the half-done folder
+
+    const ConversionAnnouncement a =
+        conversionAnnouncement(run.report, QStringLiteral("Music"), {"fail.wav", "folder", "notes.txt"});
+    QCOMPARE(*a.notificationBody, QString::fromUtf8("3 files ready on \"Music \u2014 Converted\"\n"
+                                                    "Not converted, so left on the shelf: fail.wav, folder, notes.txt"));
+    QCOMPARE(*a.alertTitle, QStringLiteral("Some Files Could Not Be Converted"));
+    QVERIFY(a.alertText.startsWith("fail.wav: asked to fail\nfail2.wav: asked to fail\n"));
+    QVERIFY(a.alertText.endsWith("left on the shelf: fail.wav, folder, notes.txt"));
+
+    // Nothing produced is never silent; a cancelled run without failures says nothing more.
+    ConversionReport none;
+    none.failures.append({QUrl::fromLocalFile(path("x.png")), QStringLiteral("The file ends early")});
+    QCOMPARE(*conversionAnnouncement(none, "S", {}).alertTitle, QStringLiteral("Nothing Was Converted"));
+    QVERIFY(!conversionAnnouncement(none, "S", {}).notificationBody);
+    ConversionReport cancelled;
+    cancelled.cancelled = true;
+    QVERIFY(!conversionAnnouncement(cancelled, "S", {}).alertTitle);
+    QVERIFY(conversionAnnouncement(ConversionReport{}, "S", {}).alertTitle); // no output, no reason: still said
 }
 
 void ConversionExporterTest::cancelDuringSecondOfFive()

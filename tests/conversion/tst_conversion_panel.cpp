@@ -32,6 +32,7 @@ private slots:
     void presetRoundTripAndLenientReading();
     void defaultsAreStored();
     void convertMakesConvertedShelfAndClearsSource();
+    void filesThatFailStayAndAreNamed();
 
 private:
     ConversionOptionsWindowController *openAndWait(const QList<QUrl> &files);
@@ -227,6 +228,82 @@ void ConversionPanelTest::defaultsAreStored()
     QCOMPARE(read.outputFolder.value_or(QUrl()).toLocalFile(), path("out"));
 }
 
+// With "Clear source shelf after conversion" on, only items that produced an output leave the
+// source shelf; one that failed (a broken picture, a picture whose background removal has no
+// model) or had nothing to convert stays, and the run ends with an alert that names each
+// failure and why, never silently.
+void ConversionPanelTest::filesThatFailStayAndAreNamed()
+{
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(path("no-data-dirs")));
+    qunsetenv("PERCHBOX_MODEL_DIR");
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", path("keep/good.png")}));
+    QFile broken(path("keep/broken.png"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(300, '\x42'));
+    broken.close();
+    QFile text(path("keep/notes.txt"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.close();
+    const QList<QUrl> items{QUrl::fromLocalFile(path("keep/good.png")), QUrl::fromLocalFile(path("keep/broken.png")),
+                            QUrl::fromLocalFile(path("keep/notes.txt"))};
+    Shelf shelf = Shelf::make("Pictures", ShelfColorData::systemBlue(), "tray");
+    m_manager->appendShelf(shelf);
+    m_manager->addFiles(items, shelf.id);
+    QTRY_COMPARE(m_manager->shelf(shelf.id)->files.size(), 3);
+    AppSettings &s = AppSettings::instance();
+    s.setCreateConvertedShelf(false);
+    s.setClearShelfAfterConversion(true);
+
+    auto runPanel = [&](bool removeBackground) -> QMessageBox * {
+        bool done = false;
+        auto *panel = new ConversionOptionsWindowController(*m_manager, shelf.id, items, nullptr, std::nullopt,
+                                                            [&](const QList<QUrl> &) { done = true; });
+        QSignalSpy scanned(panel, &ConversionOptionsWindowController::scanningFinished);
+        panel->show();
+        if (!scanned.wait(60000) || !panel->optionsView())
+            return nullptr;
+        ConversionJobOptions o = panel->optionsView()->options();
+        o.imageFormat = ImageOutputFormat::png;
+        o.imageDimensions = ImageDimensionsPreset::original;
+        o.removeImageBackground = removeBackground;
+        o.outputMode = ConversionOutputMode::flatFolder;
+        o.outputFolder = QUrl::fromLocalFile(path(removeBackground ? "keep-out2" : "keep-out"));
+        panel->optionsView()->setOptions(o);
+        emit panel->optionsView()->convertRequested();
+        if (!QTest::qWaitFor([&] { return done; }, 60000))
+            return nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                return box;
+        return nullptr;
+    };
+
+    // Without a model, removal asked for fails every picture, and says how to get the model.
+    QMessageBox *box = runPanel(true);
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Nothing Was Converted"));
+    QVERIFY2(box->informativeText().contains("good.png: Background removal is not possible: The background-removal "
+                                             "model is not installed"),
+             qPrintable(box->informativeText()));
+    box->close();
+    QCOMPARE(m_manager->shelf(shelf.id)->files.size(), 3);
+
+    box = runPanel(false);
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Some Files Could Not Be Converted"));
+    QVERIFY2(box->informativeText().startsWith("broken.png: "), qPrintable(box->informativeText()));
+    QVERIFY(box->informativeText().endsWith("Not converted, so left on the shelf: broken.png, notes.txt"));
+    box->close();
+    QStringList left;
+    for (const ShelfFile &f : m_manager->shelf(shelf.id)->files)
+        left << f.url.fileName();
+    left.sort();
+    QCOMPARE(left, (QStringList{"broken.png", "notes.txt"}));
+    QVERIFY(QFile::exists(path("keep-out/good.png")));
+    s.setClearShelfAfterConversion(false);
+    s.setCreateConvertedShelf(true);
+}
+
 QTEST_MAIN(ConversionPanelTest)
 #include "tst_conversion_panel.moc"
 
@@ -268,6 +345,7 @@ void ConversionPanelTest::convertMakesConvertedShelfAndClearsSource()
     QVERIFY(view);
     ConversionJobOptions o = view->options();
     o.imageFormat = ImageOutputFormat::jpeg;
+    o.removeImageBackground = false; // the defaults saved above ask for it, and there is no model here
     o.outputMode = ConversionOutputMode::flatFolder;
     o.outputFolder = QUrl::fromLocalFile(path("run-out"));
     view->setOptions(o);

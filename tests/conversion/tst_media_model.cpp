@@ -26,6 +26,7 @@ private slots:
     void probeVideo();
     void probeImages();
     void probeRejectsLyingFiles();
+    void probeDescribesTheTrackThatIsConverted();
 
 private:
     QTemporaryDir m_dir;
@@ -276,6 +277,24 @@ void MediaModelTest::probeRejectsLyingFiles()
     QCOMPARE(files.size(), 3);
     for (const auto &f : files)
         QVERIFY(!f.info);
+}
+
+// With several tracks the probe describes the first audio and the first video track, the
+// ones the converters take, not the one FFmpeg would rate "best" (here the second, with
+// more channels, a higher rate and a bigger picture).
+void MediaModelTest::probeDescribesTheTrackThatIsConverted()
+{
+    if (!haveTool("ffmpeg"))
+        QSKIP("ffmpeg is not installed");
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:r=10:d=1", "-f", "lavfi", "-i", "testsrc=s=640x480:r=10:d=1",
+                    "-f", "lavfi", "-i", "sine=r=8000:d=1", "-f", "lavfi", "-i", "sine=r=48000:d=1",
+                    "-map", "0", "-map", "1", "-map", "2", "-map", "3", "-ac:a:1", "6", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+                    path("tracks/two.mkv")}));
+    const auto v = probeMedia(QUrl::fromLocalFile(path("tracks/two.mkv")), MediaType::video);
+    QVERIFY(v);
+    QCOMPARE(*v->resolution, QString::fromUtf8("64\u00d748"));
+    QCOMPARE(*v->sampleRate, QStringLiteral("8 kHz"));
+    QCOMPARE(*v->channels, QStringLiteral("Mono"));
 }
 
 QTEST_GUILESS_MAIN(MediaModelTest)

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -20,11 +21,14 @@ namespace {
 
 int g_interruptPipe[2] = {-1, -1};
 
-void onInterrupt(int)
+void onInterrupt(int signal)
 {
-    const char byte = 1;
+    const char byte = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
 }
+
+// How long a SIGTERM gives the tool to stop by itself before the process ends anyway.
+constexpr int kTermGraceMs = 700;
 
 void writeAll(FILE *stream, const QByteArray &data)
 {
@@ -72,6 +76,11 @@ int runTool(const Cli::RunArguments &args, QCoreApplication &app)
             if (!runner.interrupt())
                 std::fprintf(stderr, "\nperchbox: this tool cannot be stopped safely midway; it finishes the "
                                      "files it has begun (press Ctrl+C again to stop at once)\n");
+            // A SIGTERM (a session ending, a service manager) ends us within a second, however
+            // long the current file would take: a converter busy with a large file or a slow
+            // disk does not keep the process alive.
+            if (byte == SIGTERM)
+                QTimer::singleShot(kTermGraceMs, &runner, [&runner] { runner.stopNow(); });
         });
         struct sigaction action = {};
         action.sa_handler = onInterrupt;

@@ -15,9 +15,9 @@
 #include "tools/progress/ShelfProgressState.h"
 #include "tools/rename/RenameEngine.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFutureWatcher>
-#include <QMutex>
 #include <QSet>
 #include <QTimer>
 #include <QUuid>
@@ -74,33 +74,6 @@ public:
     }
 };
 
-// Passes every file to the real converter and keeps a line for each one that fails, so
-// that the run can say which files produced nothing and why.
-class RecordingConverter : public MediaConverter
-{
-public:
-    RecordingConverter(std::shared_ptr<MediaConverter> inner, std::shared_ptr<QStringList> failures,
-                       std::shared_ptr<QMutex> lock)
-        : m_inner(std::move(inner)), m_failures(std::move(failures)), m_lock(std::move(lock))
-    {
-    }
-    ConversionResult convert(const ConversionRequest &request) override
-    {
-        ConversionResult result = m_inner->convert(request);
-        if (!result.ok && !(request.cancel && request.cancel->value())) {
-            QMutexLocker locker(m_lock.get());
-            m_failures->append(FilePath::displayPath(request.source) + QStringLiteral(": ")
-                               + (result.error.isEmpty() ? QStringLiteral("conversion failed") : result.error));
-        }
-        return result;
-    }
-
-private:
-    std::shared_ptr<MediaConverter> m_inner;
-    std::shared_ptr<QStringList> m_failures;
-    std::shared_ptr<QMutex> m_lock;
-};
-
 } // namespace
 
 ConversionJobOptions conversionOptionsForPreset(const ConversionPreset &p)
@@ -155,6 +128,18 @@ bool CliRunner::interrupt()
         return true;
     }
     return false;
+}
+
+void CliRunner::stopNow()
+{
+    if (m_done || m_args.tool == Cli::Tool::rename || m_args.tool == Cli::Tool::flatten)
+        return;
+    if (!m_stagingFolder.isEmpty())
+        QDir(m_stagingFolder).removeRecursively();
+    m_progress.clear();
+    err(QStringLiteral("stopped"));
+    std::fflush(nullptr);
+    ::_exit(Cli::exitInterrupted);
 }
 
 bool CliRunner::resolveFiles()
@@ -485,6 +470,7 @@ void CliRunner::convertGathered(const ConversionPreset &preset, const QList<Reso
     job.stagingFolder = ConversionExporter::makeStagingFolder();
     if (job.stagingFolder.isEmpty())
         return fail(QStringLiteral("cannot create a staging folder for the conversion"), Cli::exitFailure);
+    m_stagingFolder = job.stagingFolder;
     job.lamePath = ConversionExporter::findLamePath();
     job.cancel = std::make_shared<LockedFlag>(false);
     m_state = new ShelfProgressState(this);
@@ -495,43 +481,32 @@ void CliRunner::convertGathered(const ConversionPreset &preset, const QList<Reso
     for (const ResolvedMediaFile &f : media)
         m_weights << ConversionExporter::weight(f);
 
-    auto failures = std::make_shared<QStringList>();
-    auto lock = std::make_shared<QMutex>();
-    const ConverterSet standard = ConverterSet::standard();
-    ConverterSet recorded;
-    recorded.audio = std::make_shared<RecordingConverter>(standard.audio, failures, lock);
-    recorded.video = std::make_shared<RecordingConverter>(standard.video, failures, lock);
-    recorded.image = std::make_shared<RecordingConverter>(standard.image, failures, lock);
-
     const int total = int(media.size());
     QPointer<CliRunner> self(this);
     watchProgress();
     LockedFlagPtr flag = job.cancel;
     m_cancel = [flag] { flag->set(true); };
     ConversionExporter::start(
-        job,
-        [self, failures, lock, total, flag](const QList<QUrl> &outputs) {
+        job, ConversionExporter::ReportCompletion([self, total](const ConversionReport &report) {
             if (!self)
                 return;
             self->m_progress.clear();
-            for (const QUrl &url : outputs)
+            for (const QUrl &url : report.outputs)
                 out(FilePath::displayPath(url));
-            {
-                QMutexLocker locker(lock.get());
-                for (const QString &line : std::as_const(*failures))
-                    err(line);
-            }
-            if (flag->value()) {
-                err(QStringLiteral("cancelled after %1 of %2 files; no partial output was left").arg(outputs.size()).arg(total));
+            for (const ConversionReport::Failure &failure : report.failures)
+                err(FilePath::displayPath(failure.source) + QStringLiteral(": ") + failure.reason);
+            if (report.cancelled) {
+                err(QStringLiteral("cancelled after %1 of %2 files; no partial output was left")
+                        .arg(report.outputs.size())
+                        .arg(total));
                 return self->finish(self->m_interrupted ? Cli::exitInterrupted : Cli::exitFailure);
             }
-            if (outputs.size() < total) {
-                err(QStringLiteral("%1 of %2 files converted").arg(outputs.size()).arg(total));
+            if (report.outputs.size() < total) {
+                err(QStringLiteral("%1 of %2 files converted").arg(report.outputs.size()).arg(total));
                 return self->finish(Cli::exitFailure);
             }
             self->finish(Cli::exitSuccess);
-        },
-        recorded);
+        }));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -31,6 +31,12 @@ public:
     // Ctrl+C: cancels the tool where it can be cancelled (temporary files are removed by the
     // tool). Returns false when the running tool cannot be stopped safely midway.
     bool interrupt();
+    // After a SIGTERM the tool had its moment to stop and has not: ends the process now.
+    // A conversion's staging folder is removed first (an archiver ends with us by itself,
+    // and what it leaves in its private folder is cleared by the next run). Rename and
+    // flatten, which write straight into the user's folders, are left to stop on their own
+    // (flatten between two chunks of a copy, with the partial copy removed).
+    void stopNow();
 
 signals:
     void finished(int exitStatus);
@@ -62,6 +68,7 @@ private:
     ShelfProgressState *m_state = nullptr;
     QList<double> m_weights; // conversion: per-file weights, for the file count
     std::function<void()> m_cancel;
+    QString m_stagingFolder; // conversion: removed by stopNow()
     bool m_interrupted = false;
     bool m_done = false;
 };

@@ -58,6 +58,13 @@ ConversionResult writeAudio(const QByteArray &sourcePath, const QByteArray &outp
     const int streamIndex = input.firstStream(AVMEDIA_TYPE_AUDIO);
     if (streamIndex < 0)
         return ConversionResult::failure(QStringLiteral("The file has no audio track"));
+    double promised = 0;
+    const double missing = av::missingPcmSeconds(sourcePath, &promised);
+    if (av::endsEarly(promised, promised - missing))
+        return ConversionResult::failure(av::kEndsEarlyMessage
+                                         + QStringLiteral(" (%1 of %2 seconds)")
+                                               .arg(promised - missing, 0, 'f', 2)
+                                               .arg(promised, 0, 'f', 2));
     const double duration = input.durationSeconds();
     // Only the audio stream is demuxed.
     for (unsigned i = 0; i < input.ctx()->nb_streams; ++i)
@@ -88,9 +95,9 @@ ConversionResult writeAudio(const QByteArray &sourcePath, const QByteArray &outp
         if (ret < 0) {
             if (ret == AVERROR(EAGAIN))
                 continue;
-            if (input.ctx()->pb && input.ctx()->pb->eof_reached)
-                break; // a truncated file ends here
-            return ConversionResult::failure(QStringLiteral("Cannot read the file: %1").arg(av::errorText(ret)));
+            // A read that ends in an error: what follows is missing (a cut-off file says
+            // "end of file" in the middle of a packet).
+            return ConversionResult::failure(av::kEndsEarlyMessage + QStringLiteral(" (%1)").arg(av::errorText(ret)));
         }
         if (packet->stream_index == streamIndex) {
             ret = chain.sendPacket(packet.get());
@@ -105,6 +112,13 @@ ConversionResult writeAudio(const QByteArray &sourcePath, const QByteArray &outp
     }
     if (chain.finish() < 0)
         return ConversionResult::failure(chain.lastError());
+    // A file cut short reads to its (early) end without an error: what was decoded must
+    // cover what the header promised.
+    if (av::endsEarly(input.expectedStreamSeconds(streamIndex), chain.decodedSeconds()))
+        return ConversionResult::failure(av::kEndsEarlyMessage
+                                         + QStringLiteral(" (%1 of %2 seconds)")
+                                               .arg(chain.decodedSeconds(), 0, 'f', 2)
+                                               .arg(input.expectedStreamSeconds(streamIndex), 0, 'f', 2));
     if (!output.finish(&error))
         return ConversionResult::failure(error);
     if (!fileExists(outputPath))

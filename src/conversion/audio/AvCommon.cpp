@@ -1,11 +1,17 @@
 #include "conversion/audio/AvCommon.h"
 
+#include <QFile>
+#include <QLoggingCategory>
 #include <QtGlobal>
 
 #include <chrono>
 #include <cmath>
 #include <mutex>
 
+#include <cstdarg>
+#include <cstdlib>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -39,18 +45,133 @@ Input::~Input()
         avformat_close_input(&m_ctx);
 }
 
-void quietLibraryLogs()
+namespace {
+
+Q_LOGGING_CATEGORY(lcMediaLibraries, "perchbox.media", QtInfoMsg)
+
+// FFmpeg hands a line over in pieces; each thread gathers its own until the line ends.
+void logToCategory(void *avcl, int level, const char *format, va_list args)
+{
+    if (level > AV_LOG_VERBOSE || !lcMediaLibraries().isDebugEnabled())
+        return;
+    thread_local QByteArray pending;
+    thread_local int printPrefix = 1;
+    char piece[1024];
+    av_log_format_line2(avcl, level, format, args, piece, sizeof piece, &printPrefix);
+    pending += piece;
+    while (true) {
+        const qsizetype end = pending.indexOf('\n');
+        if (end < 0)
+            break;
+        qCDebug(lcMediaLibraries, "ffmpeg: %s", pending.left(end).constData());
+        pending.remove(0, end + 1);
+    }
+}
+
+} // namespace
+
+void routeLibraryLogs()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        // FFmpeg's own chatter stays off unless asked for while debugging.
-        av_log_set_level(qEnvironmentVariableIsSet("PERCHBOX_FFMPEG_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
+        // Nothing of FFmpeg's reaches standard error; its lines are formatted at all only
+        // while our debug log is on.
+        av_log_set_level(lcMediaLibraries().isDebugEnabled() ? AV_LOG_VERBOSE : AV_LOG_QUIET);
+        av_log_set_callback(&logToCategory);
     });
+}
+
+bool endsEarly(double expected, double reached)
+{
+    if (!(expected > 0) || !std::isfinite(expected))
+        return false;
+    const double missing = expected - std::max(reached, 0.0);
+    return missing > 0.5 && missing > 0.02 * expected;
+}
+
+double missingPcmSeconds(const QByteArray &path, double *promised)
+{
+    *promised = 0;
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 size = file.size();
+    const QByteArray head = file.read(12);
+    if (head.size() < 12)
+        return 0;
+    const bool wave = head.startsWith("RIFF") && head.mid(8, 4) == "WAVE";
+    const bool aiff = head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC");
+    if (!wave && !aiff)
+        return 0;
+    auto u16 = [wave](const QByteArray &b, int at) {
+        const auto *d = reinterpret_cast<const uchar *>(b.constData()) + at;
+        return wave ? quint32(d[0] | d[1] << 8) : quint32(d[0] << 8 | d[1]);
+    };
+    auto u32 = [wave](const QByteArray &b, int at) {
+        const auto *d = reinterpret_cast<const uchar *>(b.constData()) + at;
+        return wave ? quint32(d[0]) | quint32(d[1]) << 8 | quint32(d[2]) << 16 | quint32(d[3]) << 24
+                    : quint32(d[0]) << 24 | quint32(d[1]) << 16 | quint32(d[2]) << 8 | quint32(d[3]);
+    };
+    double bytesPerSecond = 0;
+    qint64 at = 12;
+    for (int chunks = 0; chunks < 64 && at + 8 <= size; ++chunks) {
+        if (!file.seek(at))
+            return 0;
+        const QByteArray header = file.read(8);
+        if (header.size() < 8)
+            return 0;
+        const QByteArray id = header.left(4);
+        const quint32 length = u32(header, 4);
+        if (wave && id == "fmt ") {
+            const QByteArray fmt = file.read(16);
+            if (fmt.size() == 16)
+                bytesPerSecond = u32(fmt, 8);
+        } else if (aiff && id == "COMM") {
+            const QByteArray comm = file.read(18);
+            if (comm.size() == 18) {
+                // Channels, frames, bits, then the rate as an 80-bit extended float.
+                const int exponent = int(u16(comm, 8) & 0x7FFF) - 16383;
+                const quint64 mantissa = quint64(u32(comm, 10)) << 32 | u32(comm, 14);
+                const double rate = std::ldexp(double(mantissa), exponent - 63);
+                bytesPerSecond = rate * u16(comm, 0) * ((u16(comm, 6) + 7) / 8);
+            }
+        } else if ((wave && id == "data") || (aiff && id == "SSND")) {
+            const qint64 body = at + 8 + (aiff ? 8 : 0);
+            const qint64 declared = qint64(length) - (aiff ? 8 : 0);
+            if (length == 0 || length == 0xFFFFFFFFu || declared <= 0 || !(bytesPerSecond > 0))
+                return 0; // a length left open: written while streaming
+            *promised = declared / bytesPerSecond;
+            const qint64 held = std::max<qint64>(size - body, 0);
+            return declared > held ? (declared - held) / bytesPerSecond : 0;
+        }
+        at += 8 + qint64(length) + (length & 1);
+    }
+    return 0;
+}
+
+int nearestSupportedSampleRate(const AVCodec *encoder, int wanted)
+{
+    if (!encoder || !encoder->supported_samplerates)
+        return wanted;
+    int best = 0;
+    for (const int *rate = encoder->supported_samplerates; *rate; ++rate) {
+        const int distance = std::abs(*rate - wanted), bestDistance = std::abs(best - wanted);
+        if (best == 0 || distance < bestDistance || (distance == bestDistance && *rate > best))
+            best = *rate;
+    }
+    return best > 0 ? best : wanted;
 }
 
 bool Input::open(const QByteArray &path, QString *error)
 {
-    quietLibraryLogs();
+    routeLibraryLogs();
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error)
+            *error = ::access(path.constData(), F_OK) == 0 ? kNotRegularFileMessage
+                                                            : QStringLiteral("The file no longer exists");
+        return false;
+    }
     int ret = avformat_open_input(&m_ctx, fileUrl(path).constData(), nullptr, nullptr);
     if (ret < 0) {
         m_ctx = nullptr;
@@ -103,6 +224,38 @@ double Input::startSeconds() const
     if (!m_ctx || m_ctx->start_time == AV_NOPTS_VALUE)
         return 0;
     return double(m_ctx->start_time) / AV_TIME_BASE;
+}
+
+double Input::expectedStreamSeconds(int index) const
+{
+    if (!m_ctx || index < 0 || unsigned(index) >= m_ctx->nb_streams)
+        return 0;
+    // A length guessed from the bit rate (a VBR MP3 without its header) proves nothing.
+    if (m_ctx->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+        return 0;
+    const AVStream *st = m_ctx->streams[index];
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        return st->duration * av_q2d(st->time_base);
+    // The container's length is the longest track's: it speaks for this one only when it
+    // is the only track (sound may rightly end before the picture).
+    for (unsigned i = 0; i < m_ctx->nb_streams; ++i) {
+        const AVStream *other = m_ctx->streams[i];
+        const AVMediaType type = other->codecpar->codec_type;
+        if (int(i) != index && (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_VIDEO)
+            && !(other->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return 0;
+    }
+    return durationSeconds();
+}
+
+double Input::streamStartSeconds(int index) const
+{
+    if (!m_ctx || index < 0 || unsigned(index) >= m_ctx->nb_streams)
+        return 0;
+    const AVStream *st = m_ctx->streams[index];
+    if (st->start_time != AV_NOPTS_VALUE)
+        return st->start_time * av_q2d(st->time_base);
+    return startSeconds();
 }
 
 // ---- Output -------------------------------------------------------------------------------
@@ -270,14 +423,16 @@ bool AudioChain::open(const AVStream *in, Output &out, const AudioEncodeSpec &sp
     }
     m_enc.reset(avcodec_alloc_context3(codec));
     AVCodecContext *enc = m_enc.get();
-    enc->sample_rate = spec.sampleRate;
+    // AAC stops at 96 kHz: a higher rate asked for becomes the nearest one the encoder
+    // takes (as LAME is told for MP3), instead of failing every file.
+    enc->sample_rate = nearestSupportedSampleRate(codec, spec.sampleRate);
     const AVChannelLayout &inLayout = in->codecpar->ch_layout;
     if (inLayout.nb_channels == spec.channels && inLayout.order == AV_CHANNEL_ORDER_NATIVE)
         av_channel_layout_copy(&enc->ch_layout, &inLayout);
     else
         av_channel_layout_default(&enc->ch_layout, spec.channels);
     enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
-    enc->time_base = AVRational{1, spec.sampleRate};
+    enc->time_base = AVRational{1, enc->sample_rate};
     if (spec.bitRate > 0)
         enc->bit_rate = spec.bitRate;
     if (out.globalHeader())
@@ -287,7 +442,7 @@ bool AudioChain::open(const AVStream *in, Output &out, const AudioEncodeSpec &sp
         if (error)
             *error = QStringLiteral("Cannot open the %1 encoder (%2 Hz, %3 ch): %4")
                          .arg(QString::fromLatin1(codec->name))
-                         .arg(spec.sampleRate)
+                         .arg(enc->sample_rate)
                          .arg(spec.channels)
                          .arg(errorText(ret));
         return false;

@@ -28,9 +28,27 @@ namespace av {
 
 QString errorText(int code);
 
-// Silences FFmpeg's console log (set PERCHBOX_FFMPEG_LOG to see it). Called when a converter
-// opens its input.
-void quietLibraryLogs();
+// FFmpeg's own log lines ("moov atom not found", "Packet corrupt") go to our log, category
+// "perchbox.media", at debug level (QT_LOGGING_RULES="perchbox.media.debug=true" shows
+// them), never straight to standard error. Called before any FFmpeg work.
+void routeLibraryLogs();
+
+// What a file whose media stops short of what its container promises fails with.
+inline const QString kEndsEarlyMessage = QStringLiteral("The file ends early");
+// True when `reachedSeconds` of decoded media fall short of the `expectedSeconds` the
+// container gives by more than 2 % and more than half a second (a truncated file; a few
+// frames of difference are normal).
+bool endsEarly(double expectedSeconds, double reachedSeconds);
+
+// For a WAV or AIFF file: the seconds of sound its header promises (`promised`) and how many
+// of them the file does not hold because it is cut short. FFmpeg quietly takes the length
+// from what is there, so a truncated WAV looks whole to it. 0 for other files and for
+// headers that leave the length open (streamed WAV).
+double missingPcmSeconds(const QByteArray &path, double *promised);
+
+// The sample rate an encoder takes that is nearest to `wanted` (the higher of two equally
+// near ones); `wanted` itself when the encoder takes any rate.
+int nearestSupportedSampleRate(const AVCodec *encoder, int wanted);
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
@@ -62,6 +80,7 @@ public:
     ~Input();
 
     // Opens and probes the file at `path` (raw bytes). False with `error` set on failure.
+    // Anything but a regular file is refused before it is opened (a pipe would block).
     bool open(const QByteArray &path, QString *error);
     AVFormatContext *ctx() const { return m_ctx; }
 
@@ -72,6 +91,12 @@ public:
     double durationSeconds() const;
     // The file's start time in seconds (0 when unknown).
     double startSeconds() const;
+    // How long stream `index` should last by its header (its own duration, else the
+    // container's when it is the only track); 0 when unknown or only estimated from the bit
+    // rate.
+    double expectedStreamSeconds(int index) const;
+    // Where stream `index` starts, in seconds (its own start, else the file's).
+    double streamStartSeconds(int index) const;
 
 private:
     AVFormatContext *m_ctx = nullptr;

@@ -74,11 +74,10 @@ bool isAvailable()
 QString unavailableHint()
 {
 #ifdef PERCHBOX_HAVE_OPENCV
-    return QStringLiteral("Unavailable: the background-removal model (isnet-fp32.onnx) is not installed. "
-                          "Install Perchbox's background-removal data, or place the model in %1.")
-        .arg(AppPaths::dataHome() + QStringLiteral("/Perchbox/models"));
+    return QStringLiteral("The background-removal model is not installed. It can be downloaded from the "
+                          "Convert panel, beside \"Remove background\" (the README says more).");
 #else
-    return QStringLiteral("Unavailable: this build has no OpenCV.");
+    return QStringLiteral("This copy of Perchbox was built without background removal.");
 #endif
 }
 

@@ -21,7 +21,8 @@ namespace BackgroundRemover {
 // The model file, or "" when none is installed (or the build has no OpenCV).
 QString modelPath();
 bool isAvailable();
-// A short explanation for the options window when isAvailable() is false.
+// Why "Remove background" cannot run and how to get it, in the user's terms, when
+// isAvailable() is false (shown in the options window and in each file's failure).
 QString unavailableHint();
 
 // Starts loading the network on a thread of its own and returns at once (nothing when it is

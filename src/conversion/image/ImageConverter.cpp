@@ -270,13 +270,19 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
         *error = QStringLiteral("Not a local file");
         return std::nullopt;
     }
+    if (!isRegularMediaFile(inPath)) { // a pipe would block the loader for ever
+        *error = kNotRegularFileMessage;
+        return std::nullopt;
+    }
 
     // The network loads while the image is decoded.
     if (removeBackground)
         BackgroundRemover::startLoading();
 
     // 1–3. Open (random access: the rotation below reads out of order), single image only.
-    VipsImage *t = vips_image_new_from_file(inPath.constData(), "access", VIPS_ACCESS_RANDOM, nullptr);
+    // A file cut short fails instead of coming out with grey where its end should be.
+    VipsImage *t = vips_image_new_from_file(inPath.constData(), "access", VIPS_ACCESS_RANDOM, "fail_on",
+                                            VIPS_FAIL_ON_TRUNCATED, nullptr);
     if (!t) {
         *error = takeVipsError("Not a readable image");
         return std::nullopt;
@@ -298,11 +304,26 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
     else
         vips_error_clear(); // keep the image as decoded
 
-    // 5. Background removal; failure or no subject leaves the image as it is.
+    // 5. Background removal. No subject leaves the image as it is; removal that was asked
+    // for and cannot run (no model) fails the file with the reason, rather than writing an
+    // unmasked picture as if all had gone well.
     if (removeBackground) {
         VipsImage *masked = nullptr;
-        if (BackgroundRemover::removeBackground(image.get(), &masked) == BackgroundRemover::Outcome::masked)
+        QString why;
+        switch (BackgroundRemover::removeBackground(image.get(), &masked, &why)) {
+        case BackgroundRemover::Outcome::masked:
             image.reset(masked);
+            break;
+        case BackgroundRemover::Outcome::noSubject:
+            break;
+        case BackgroundRemover::Outcome::unavailable:
+            *error = QStringLiteral("Background removal is not possible: ") + why;
+            return std::nullopt;
+        case BackgroundRemover::Outcome::failed:
+            *error = QStringLiteral("Background removal failed")
+                     + (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+            return std::nullopt;
+        }
     }
 
     // 6. Centre crop, source pixels only.

@@ -11,7 +11,7 @@ std::optional<MediaInfo> probeImageFile(const QUrl &url)
     if (!VipsSupport::ensureStarted())
         return std::nullopt;
     const QByteArray path = FilePath::bytes(url);
-    if (path.isEmpty())
+    if (!isRegularMediaFile(path)) // a pipe would block the loader for ever
         return std::nullopt;
     VipsImage *image = vips_image_new_from_file(path.constData(), nullptr); // header only
     if (!image) {

@@ -624,9 +624,7 @@ ConversionResult VideoTranscoder::run(const QByteArray &sourcePath, const QByteA
         if (ret < 0) {
             if (ret == AVERROR(EAGAIN))
                 continue;
-            if (in->pb && in->pb->eof_reached)
-                break;
-            return fail(QStringLiteral("Cannot read the file: %1").arg(av::errorText(ret)));
+            return fail(av::kEndsEarlyMessage + QStringLiteral(" (%1)").arg(av::errorText(ret)));
         }
         if (packet->stream_index == m_videoIndex)
             ret = decodeVideo(packet.get());
@@ -642,6 +640,20 @@ ConversionResult VideoTranscoder::run(const QByteArray &sourcePath, const QByteA
         // A damaged or empty audio track does not sink the picture: only real write errors do.
         if (m_audio->decodedFrames() > 0)
             return fail(m_audio->lastError());
+    }
+    // A file cut short reads to its (early) end without an error: the pictures (and the
+    // sound, when there is any) must cover what the header promised.
+    const double pictureSeconds = m_lastFrameEnd - (m_input.streamStartSeconds(m_videoIndex) - m_input.startSeconds());
+    const double expectedPicture = m_input.expectedStreamSeconds(m_videoIndex);
+    if (av::endsEarly(expectedPicture, pictureSeconds))
+        return fail(av::kEndsEarlyMessage
+                    + QStringLiteral(" (%1 of %2 seconds)").arg(pictureSeconds, 0, 'f', 2).arg(expectedPicture, 0, 'f', 2));
+    if (m_audio && m_audio->decodedFrames() > 0) {
+        const double expectedSound = m_input.expectedStreamSeconds(m_audioIndex);
+        if (av::endsEarly(expectedSound, m_audio->decodedSeconds()))
+            return fail(av::kEndsEarlyMessage + QStringLiteral(" (%1 of %2 seconds of sound)")
+                                                    .arg(m_audio->decodedSeconds(), 0, 'f', 2)
+                                                    .arg(expectedSound, 0, 'f', 2));
     }
     if (!m_output.finish(&error))
         return fail(error);

@@ -161,6 +161,11 @@ private slots:
         heavy.proResProfile = QStringLiteral("5");
         heavy.resolution = QStringLiteral("3840:2160");
         m_presets->saveConversion(heavy);
+        ConversionPreset cutOut;
+        cutOut.id = QUuid::createUuid();
+        cutOut.name = QStringLiteral("Cut out");
+        cutOut.removeImageBackground = true;
+        m_presets->saveConversion(cutOut);
         savePresets();
     }
 
@@ -207,7 +212,7 @@ private slots:
         QVERIFY(r.out.contains("Zip (zip):\n  Plain zip\n  Each\n"));
 
         r = perchbox({"presets", "convert"});
-        QCOMPARE(r.out, QStringLiteral("To AIFF\nHeavy video\n"));
+        QCOMPARE(r.out, QStringLiteral("To AIFF\nHeavy video\nCut out\n"));
 
         r = perchbox({"presets", "export", "rename", "Holiday"});
         QCOMPARE(r.status, 0);
@@ -451,8 +456,58 @@ private slots:
     }
 
     // Ctrl+C during a long conversion: exit 130, no partial output, no staging folder left.
+    // Every file that produces nothing says why on standard error, and the run exits 1: a
+    // file cut short, a pipe named like media (refused unopened; it used to hang the run),
+    // background removal asked for without its model. FFmpeg's own complaints stay out.
+    void convertSaysWhyFilesFail()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            QSKIP("ffmpeg is needed to make the inputs");
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=duration=3", "-ac", "2", work("whole.wav")}));
+        QVERIFY(writeFile(work("in/cut.wav"), readFile(work("whole.wav")).left(200 * 1024)));
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", work("in/fine.wav")}));
+        QCOMPARE(::mkfifo(QFile::encodeName(work("in/pipe.mp4")).constData(), 0600), 0);
+        Result r = perchbox({"run", "convert", "--preset", "To AIFF", "-o", "out", "in"});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.out.trimmed(), work("out/fine.aiff"));
+        QVERIFY2(r.err.contains(work("in/cut.wav") + ": The file ends early"), qPrintable(r.err));
+        QVERIFY2(r.err.contains(work("in/pipe.mp4") + ": Not a regular file"), qPrintable(r.err));
+        QVERIFY(r.err.contains("1 of 3 files converted"));
+        QCOMPARE(tree(work("out")), QStringList{"fine.aiff"});
+
+        // An MP4 whose index was cut off: FFmpeg's "moov atom not found" goes to our debug
+        // log, not to the terminal; the user sees one line of ours.
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1", "-c:v", "mpeg4", work("v.mp4")}));
+        QVERIFY(writeFile(work("broken/v.mp4"), readFile(work("v.mp4")).left(3000)));
+        r = perchbox({"run", "convert", "--preset", "Heavy video", "-o", "out2", "broken"});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(!r.err.contains("moov"), qPrintable(r.err));
+        QVERIFY2(r.err.contains(work("broken/v.mp4") + ": "), qPrintable(r.err));
+
+        // Background removal without its model: the file fails and says how to get it.
+        m_extraEnv.insert("XDG_DATA_DIRS", m_home.filePath("no-data-dirs"));
+        m_extraEnv.insert("PERCHBOX_MODEL_DIR", QString());
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", work("pic/p.png")}));
+        r = perchbox({"run", "convert", "--preset", "Cut out", "-o", "out3", "pic"});
+        m_extraEnv.clear();
+        if (r.status == 0)
+            QSKIP("a background model is installed system-wide here");
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("The background-removal model is not installed"), qPrintable(r.err));
+        QVERIFY(!r.err.contains("scripts/"));
+        QVERIFY(tree(work("out3")).isEmpty());
+    }
+
+    // Ctrl+C and SIGTERM stop a conversion: exit 130, nothing half-written anywhere.
+    void interruptConvert_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
     void interruptConvert()
     {
+        QFETCH(int, signal);
         if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
             QSKIP("ffmpeg is needed to make the inputs");
         QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=640x360:rate=30:duration=30", "-c:v", "mpeg4",
@@ -469,7 +524,7 @@ private slots:
             QTest::qWait(50);
         QVERIFY2(!stagedFiles().isEmpty(), "the conversion never started writing");
         QTest::qWait(300);
-        ::kill(pid_t(p.processId()), SIGINT);
+        ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(60000));
         const QString err = QString::fromUtf8(p.readAllStandardError());
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);

@@ -1,6 +1,7 @@
 #include "conversion/video/VideoConverter.h"
 
 #include "../audio/MediaTestKit.h"
+#include "../MediaTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -219,6 +220,38 @@ private slots:
         QCOMPARE(f.audio.codec, QStringLiteral("pcm_s24be"));
         QCOMPARE(f.audio.sampleRate, 44100);
         QCOMPARE(f.audio.channels, 1);
+    }
+
+    // AAC stops at 96 kHz: the audio section's 192 kHz used to make every H.264 (and HEVC,
+    // and ProRes with M4A) conversion fail; it becomes the nearest rate AAC takes.
+    void aacAudioAtRatesAacCannotTake()
+    {
+        VideoConversionSettings s;
+        s.format = VideoOutputFormat::h264;
+        s.audioSampleRate = AudioSampleRate::r192000;
+        const auto r = convert("clip.mp4", s, "hi-rate.mp4");
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const auto f = readBack(path("hi-rate.mp4"));
+        QCOMPARE(f.audio.codec, QStringLiteral("aac"));
+        QCOMPARE(f.audio.sampleRate, 96000);
+        QVERIFY(qAbs(f.duration - 2.0) < 0.1);
+    }
+
+    // An MP4 cut short (its index at the front, the pictures missing from the middle on)
+    // fails with "The file ends early" instead of becoming a shorter clip and a success.
+    void truncatedFileEndsEarly()
+    {
+        QVERIFY(ffmpeg({"-i", path("clip.mp4"), "-c", "copy", "-movflags", "+faststart", path("front-index.mp4")}));
+        QFile whole(path("front-index.mp4"));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QVERIFY(MediaTestSupport::writeFile(path("cut.mp4"), whole.read(whole.size() * 45 / 100)));
+        VideoConversionSettings s;
+        s.format = VideoOutputFormat::h264;
+        const auto r = convert("cut.mp4", s, "cut-out.mp4");
+        QVERIFY(!r.ok);
+        QVERIFY2(r.error.startsWith(QStringLiteral("The file ends early")), qPrintable(r.error));
+        QVERIFY(!QFile::exists(path("cut-out.mp4")));
+        QVERIFY(convert("front-index.mp4", s, "whole-out.mp4").ok);
     }
 
     void audioKeepsItsOffsetToThePicture()
