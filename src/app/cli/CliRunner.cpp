@@ -15,7 +15,6 @@
 #include "tools/progress/ShelfProgressState.h"
 #include "tools/rename/RenameEngine.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFutureWatcher>
 #include <QSet>
@@ -134,8 +133,8 @@ void CliRunner::stopNow()
 {
     if (m_done || m_args.tool == Cli::Tool::rename || m_args.tool == Cli::Tool::flatten)
         return;
-    if (!m_stagingFolder.isEmpty())
-        QDir(m_stagingFolder).removeRecursively();
+    if (m_args.tool == Cli::Tool::convert)
+        ConversionExporter::stopAllForQuit(0); // cancelled, staging folder removed
     m_progress.clear();
     err(QStringLiteral("stopped"));
     std::fflush(nullptr);
@@ -470,7 +469,6 @@ void CliRunner::convertGathered(const ConversionPreset &preset, const QList<Reso
     job.stagingFolder = ConversionExporter::makeStagingFolder();
     if (job.stagingFolder.isEmpty())
         return fail(QStringLiteral("cannot create a staging folder for the conversion"), Cli::exitFailure);
-    m_stagingFolder = job.stagingFolder;
     job.lamePath = ConversionExporter::findLamePath();
     job.cancel = std::make_shared<LockedFlag>(false);
     m_state = new ShelfProgressState(this);

@@ -68,7 +68,6 @@ private:
     ShelfProgressState *m_state = nullptr;
     QList<double> m_weights; // conversion: per-file weights, for the file count
     std::function<void()> m_cancel;
-    QString m_stagingFolder; // conversion: removed by stopNow()
     bool m_interrupted = false;
     bool m_done = false;
 };
