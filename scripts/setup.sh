@@ -23,6 +23,8 @@ PACKAGES=(
   xvfb xauth xdotool xclip openbox xcompmgr trayer dunst dbus-x11 x11-utils imagemagick
   thunar
   hicolor-icon-theme adwaita-icon-theme
+  # install checks and the Debian package (scripts/package.sh)
+  desktop-file-utils appstream xdg-utils dpkg-dev file fakeroot
 )
 
 missing=()

@@ -130,6 +130,7 @@ void PerchboxApp::attachBus(AppBusService *bus)
     connect(bus, &AppBusService::activateRequested, m_delegate.get(), &AppDelegate::reopen);
     connect(bus, &AppBusService::filesReceived, m_delegate.get(), &AppDelegate::sendToShelf);
     connect(bus, &AppBusService::quitRequested, this, &PerchboxApp::quit, Qt::QueuedConnection);
+    connect(bus, &AppBusService::newShelfRequested, m_delegate.get(), [this] { m_delegate->newShelfFromPanel(); });
 }
 
 bool PerchboxApp::hasSeenTutorial() const

@@ -2,6 +2,7 @@
 // perchbox --send FILE…    put files on a shelf ("Send to Perchbox"), starting Perchbox if needed
 // perchbox --quit          quit the running instance
 // perchbox VERB …          act on the running instance (app/cli/ShellVerbs.h), starting it if needed
+// perchbox --new-shelf     make a new shelf (the launcher's "New Shelf"), starting Perchbox if needed
 #include "app/HotkeyIntegration.h"
 #include "app/PerchboxApp.h"
 #include "app/StartupReport.h"
@@ -39,6 +40,7 @@ void onTerminationSignal(int)
 struct CommandLine {
     bool send = false;
     bool quit = false;
+    bool newShelf = false;
     bool help = false;
     bool version = false;
     QList<QByteArray> files;
@@ -58,6 +60,8 @@ CommandLine parse(int argc, char **argv)
             cl.send = true;
         } else if (!filesOnly && arg == "--quit") {
             cl.quit = true;
+        } else if (!filesOnly && arg == "--new-shelf") {
+            cl.newShelf = true;
         } else if (!filesOnly && (arg == "--help" || arg == "-h")) {
             cl.help = true;
         } else if (!filesOnly && arg == "--version") {
@@ -97,9 +101,10 @@ int main(int argc, char **argv)
     // --help and --version need no display.
     if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv); early.help || early.version) {
         if (early.help)
-            std::printf("Usage: perchbox [--send FILE…] [--quit]\n"
+            std::printf("Usage: perchbox [--send FILE…] [--new-shelf] [--quit]\n"
                         "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
                         "  --send FILE…     put files or folders on the default shelf (or \"Inbox\")\n"
+                        "  --new-shelf      make a new shelf and show it\n"
                         "  --quit           quit the running Perchbox\n");
         else
             std::printf("Perchbox %s\n", PERCHBOX_VERSION);
@@ -123,7 +128,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Perchbox"));
     QApplication::setApplicationVersion(QStringLiteral(PERCHBOX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("perchbox"));
+    QApplication::setDesktopFileName(AppBus::appId);
     QApplication::setQuitOnLastWindowClosed(false);
 
     const CommandLine cl = verb ? CommandLine{} : parse(argc, argv);
@@ -140,29 +145,49 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
     }
 
+    // What this start asks of the running Perchbox; the exit status once it was delivered.
+    const auto handOver = [&cl, &files, &missing, &verb](QString *error) -> std::optional<int> {
+        if (verb) {
+            VerbResult answer;
+            if (!AppBusClient::command(*verb, &answer, error))
+                return std::nullopt;
+            if (answer.status != 0)
+                std::fprintf(stderr, "perchbox: %s\n", qPrintable(answer.message));
+            return answer.status;
+        }
+        bool delivered;
+        if (cl.quit)
+            delivered = AppBusClient::quit(error);
+        else if (cl.newShelf)
+            delivered = AppBusClient::newShelf(error);
+        else if (cl.send && !files.isEmpty())
+            delivered = AppBusClient::sendFiles(files, error);
+        else
+            delivered = AppBusClient::activate(error);
+        if (!delivered)
+            return std::nullopt;
+        return missing.isEmpty() ? 0 : 1; // the files that exist were sent
+    };
+
+    // A request (files, a verb) when none runs: an installed Perchbox is started by the session
+    // bus, in the session's own environment, and this process only delivers the request.
+    const bool request = verb || cl.newShelf || (cl.send && !files.isEmpty());
+    if (request && AppBus::canActivate()) {
+        QString error;
+        if (const std::optional<int> status = handOver(&error))
+            return *status;
+        std::fprintf(stderr, "perchbox: the session bus could not start Perchbox (%s); starting here\n",
+                     qPrintable(error));
+    }
+
     // One running instance per session: hand over to it when there is one.
     AppBusService bus;
     QString busError;
     AppBusService::Claim claim = bus.claim(&busError);
     for (int attempt = 0; claim == AppBusService::Claim::alreadyRunning; ++attempt) {
         QString error;
-        bool handedOver;
-        if (verb) {
-            VerbResult answer;
-            if (AppBusClient::command(*verb, &answer, &error)) {
-                if (answer.status != 0)
-                    std::fprintf(stderr, "perchbox: %s\n", qPrintable(answer.message));
-                return answer.status;
-            }
-            handedOver = false;
-        } else if (cl.quit)
-            handedOver = AppBusClient::quit(&error);
-        else if (cl.send && !files.isEmpty())
-            handedOver = AppBusClient::sendFiles(files, &error);
-        else
-            handedOver = AppBusClient::activate(&error);
-        if (handedOver)
-            return missing.isEmpty() ? 0 : 1; // the files that exist were sent
+        if (const std::optional<int> status = handOver(&error))
+            return *status;
         // The owner went away meanwhile (or hangs): try to become the running instance.
         if (attempt >= 3) {
             std::fprintf(stderr, "perchbox: the running Perchbox does not answer (%s); starting anyway\n",
@@ -242,14 +267,18 @@ int main(int argc, char **argv)
         else
             QObject::connect(&perchbox, &PerchboxApp::launched, &perchbox, act, Qt::SingleShotConnection);
     }
-    // Files given to this start are taken once the shelves are back.
-    if (!files.isEmpty()) {
+    // Files given to this start (or a new shelf) are taken once the shelves are back.
+    if (!files.isEmpty() || cl.newShelf) {
+        const auto takeRequest = [&perchbox, files, newShelf = cl.newShelf] {
+            if (!files.isEmpty())
+                perchbox.delegate().sendToShelf(files);
+            if (newShelf)
+                perchbox.delegate().newShelfFromPanel();
+        };
         if (perchbox.hasLaunched())
-            perchbox.delegate().sendToShelf(files);
+            takeRequest();
         else
-            QObject::connect(&perchbox, &PerchboxApp::launched, &perchbox,
-                             [&perchbox, files] { perchbox.delegate().sendToShelf(files); },
-                             Qt::SingleShotConnection);
+            QObject::connect(&perchbox, &PerchboxApp::launched, &perchbox, takeRequest, Qt::SingleShotConnection);
     }
     const int status = app.exec();
     // Conversions still running stop with the program: cancelled, their staging folders

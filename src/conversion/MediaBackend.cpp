@@ -1,6 +1,9 @@
 #include "conversion/MediaBackend.h"
 
+#include "platform/AppPaths.h"
+
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -38,13 +41,6 @@ constinit ModuleSlot g_image{"libperchbox-image.so", "perchbox_image_backend", "
 ModuleSlot &slot(MediaModule module)
 {
     return module == MediaModule::av ? g_av : g_image;
-}
-
-QString executableFolder()
-{
-    const QFileInfo exe(QStringLiteral("/proc/self/exe"));
-    const QString target = exe.canonicalFilePath();
-    return target.isEmpty() ? QString() : QFileInfo(target).absolutePath();
 }
 
 // Both tables start with the ABI version and their own size.
@@ -134,9 +130,13 @@ QStringList mediaModuleCandidates(MediaModule module)
     if (!env.isEmpty())
         return {QFile::decodeName(env) + QLatin1Char('/') + name};
     QStringList out;
-    const QString exeDir = executableFolder();
-    if (!exeDir.isEmpty())
+    // Beside the executable (a build folder), then lib/perchbox of the executable's prefix (an
+    // install tree, wherever it was installed), then the configured prefix.
+    const QString exeDir = AppPaths::executableFolder();
+    if (!exeDir.isEmpty()) {
         out << exeDir + QLatin1Char('/') + name;
+        out << QDir::cleanPath(exeDir + QStringLiteral("/../lib/perchbox/") + name);
+    }
 #ifdef PERCHBOX_MODULE_DIR
     out << QStringLiteral(PERCHBOX_MODULE_DIR "/") + name;
 #endif

@@ -70,6 +70,18 @@ QList<QUrl> resolveArguments(const QList<QByteArray> &arguments, const QByteArra
     return urls;
 }
 
+bool canActivate()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    const QDBusReply<bool> owned = bus.interface()->isServiceRegistered(serviceName);
+    if (!owned.isValid() || owned.value())
+        return false;
+    const QDBusReply<QStringList> activatable = bus.interface()->activatableServiceNames();
+    return activatable.isValid() && activatable.value().contains(serviceName);
+}
+
 } // namespace AppBus
 
 AppBusService::AppBusService(QObject *parent) : QObject(parent) {}
@@ -158,6 +170,11 @@ int AppBusService::Command(const QStringList &words, QString &message)
     return result.status;
 }
 
+void AppBusService::NewShelf()
+{
+    emit newShelfRequested();
+}
+
 namespace AppBusClient {
 
 static bool call(const QString &method, const QVariantList &arguments, QString *error,
@@ -191,6 +208,11 @@ bool activate(QString *error)
 bool quit(QString *error)
 {
     return call(QStringLiteral("Quit"), {}, error);
+}
+
+bool newShelf(QString *error)
+{
+    return call(QStringLiteral("NewShelf"), {}, error);
 }
 
 bool sendFiles(const QList<QUrl> &fileUrls, QString *error)

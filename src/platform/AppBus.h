@@ -11,9 +11,10 @@
 #include <functional>
 
 // The program's presence on the session bus: one running instance owns the name
-// "org.perchbox.Perchbox" and serves the object "/Perchbox" with two methods:
+// "org.perchbox.Perchbox" (the application id) and serves the object "/Perchbox" with these methods:
 //   Activate()                 a second start: show the shelves
 //   Quit()                     quit as "Quit Perchbox" does (open shelves are kept)
+//   NewShelf()                 make a new shelf and show it ("New Shelf" of the launcher)
 //   SendFiles(as) -> i         put files on a shelf ("Send to Perchbox"); each string is a
 //                              percent-encoded file URL (lossless for any name) or an absolute
 //                              path; returns how many were taken
@@ -22,8 +23,13 @@
 //                              instance accepted the request, 2 when it cannot be done) and a
 //                              one-line reason when it is not 0
 // A second `perchbox` start hands its request to the owner through AppBusClient and exits.
+// When none runs, an installed Perchbox is started by the session bus itself (D-Bus
+// activation through share/dbus-1/services/<name>.service) for a request such as --send.
 namespace AppBus {
-inline const QString serviceName = QStringLiteral("org.perchbox.Perchbox");
+// The reverse-DNS application id (set in CMakeLists.txt): the bus name, and the name of the
+// desktop entry, icon and AppStream data of an installed Perchbox.
+inline const QString appId = QStringLiteral(PERCHBOX_APP_ID);
+inline const QString serviceName = appId;
 inline const QString objectPath = QStringLiteral("/Perchbox");
 inline const QString interfaceName = QStringLiteral("org.perchbox.Perchbox");
 
@@ -36,6 +42,9 @@ QList<QUrl> decodeFiles(const QStringList &entries);
 // against `workingDir`, "file:" URLs as they are. Names that do not exist go to `missing`.
 QList<QUrl> resolveArguments(const QList<QByteArray> &arguments, const QByteArray &workingDir,
                              QList<QByteArray> *missing = nullptr);
+
+// True when no process owns the name and the session bus can start Perchbox for it.
+bool canActivate();
 } // namespace AppBus
 
 // What a shell verb answers: the exit status for the shell and, when it is not 0, one line
@@ -76,10 +85,12 @@ public slots:
     Q_SCRIPTABLE int SendFiles(const QStringList &files);
     Q_SCRIPTABLE void Quit();
     Q_SCRIPTABLE int Command(const QStringList &words, QString &message);
+    Q_SCRIPTABLE void NewShelf();
 
 signals:
     void activateRequested();
     void quitRequested();
+    void newShelfRequested();
     void filesReceived(const QList<QUrl> &fileUrls);
 
 private:
@@ -92,6 +103,7 @@ private:
 namespace AppBusClient {
 bool activate(QString *error = nullptr);
 bool quit(QString *error = nullptr);
+bool newShelf(QString *error = nullptr);
 // Sends in chunks, so thousands of files fit the bus's message limits.
 bool sendFiles(const QList<QUrl> &fileUrls, QString *error = nullptr);
 // Hands a shell verb to the running instance. False when it could not be delivered (`error`

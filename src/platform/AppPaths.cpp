@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -37,5 +38,26 @@ QString cacheHome() { return xdgDir("XDG_CACHE_HOME", ".cache"); }
 QString appDataDir() { return ensured(dataHome() + QStringLiteral("/Perchbox")); }
 QString shelvesDir() { return ensured(appDataDir() + QStringLiteral("/Shelves")); }
 QString configDir() { return ensured(configHome() + QStringLiteral("/Perchbox")); }
+
+QString executableFolder()
+{
+    const QString target = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return target.isEmpty() ? QString() : QFileInfo(target).absolutePath();
+}
+
+QStringList installedDataDirs()
+{
+    QStringList dirs;
+    const QString exe = executableFolder();
+    if (!exe.isEmpty())
+        dirs << QDir::cleanPath(exe + QStringLiteral("/../share/perchbox"));
+    dirs << QStringLiteral(PERCHBOX_DATA_DIR);
+    dirs.removeDuplicates();
+    QStringList existing;
+    for (const QString &dir : dirs)
+        if (QFileInfo(dir).isDir())
+            existing << dir;
+    return existing;
+}
 
 } // namespace AppPaths

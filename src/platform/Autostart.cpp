@@ -49,7 +49,7 @@ QByteArray entryText(const QString &executablePath)
     text += QStringLiteral("Name=Perchbox\n");
     text += QStringLiteral("Comment=Floating file shelves\n");
     text += QStringLiteral("Exec=") + quotedExec(executablePath) + QLatin1Char('\n');
-    text += QStringLiteral("Icon=perchbox\n");
+    text += QStringLiteral("Icon=" PERCHBOX_APP_ID "\n");
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
     return text.toUtf8();

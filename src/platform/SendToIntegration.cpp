@@ -1,5 +1,6 @@
 #include "platform/SendToIntegration.h"
 
+#include "platform/AppBus.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/GeneratedFiles.h"
@@ -42,7 +43,7 @@ QByteArray dolphinMenu(const QString &executable)
            + marker + "\n\n"
            "[Desktop Action sendToPerchbox]\n"
            "Name=Send to Perchbox\n"
-           "Icon=perchbox\n"
+           "Icon=" + AppBus::appId.toUtf8() + "\n"
            "Exec=" + SendToIntegration::quoteExecArgument(executable).toUtf8() + " --send %F\n";
 }
 
@@ -52,12 +53,15 @@ QByteArray nemoAction(const QString &executable)
            "Name=Send to Perchbox\n"
            "Comment=Put the selected files on a Perchbox shelf\n"
            "Exec=" + SendToIntegration::quoteExecArgument(executable).toUtf8() + " --send %F\n"
-           "Icon-Name=perchbox\n"
+           "Icon-Name=" + AppBus::appId.toUtf8() + "\n"
            "Selection=notnone\n"
            "Extensions=any;\n"
            + marker + "\n";
 }
 
+// The launcher of a Perchbox that is not installed (run from its build folder). Without files
+// it starts Perchbox; with files it sends them. It lists no MIME types, so it never becomes
+// what opens a folder or a file.
 QByteArray desktopEntry(const QString &executable)
 {
     return "[Desktop Entry]\n"
@@ -65,13 +69,22 @@ QByteArray desktopEntry(const QString &executable)
            "Name=Perchbox\n"
            "GenericName=File Shelves\n"
            "Comment=Floating shelves for the files you are working with\n"
-           "Icon=perchbox\n"
+           "Icon=" + AppBus::appId.toUtf8() + "\n"
            "Exec=" + SendToIntegration::quoteExecArgument(executable).toUtf8() + " --send %F\n"
            "Terminal=false\n"
            "Categories=Utility;FileTools;\n"
-           "MimeType=application/octet-stream;inode/directory;\n"
            "StartupNotify=false\n"
            + marker + "\n";
+}
+
+// Writes our per-user copy of an entry, unless the installed program has a system-wide one:
+// then a copy of ours is removed.
+bool writeUnlessInstalled(const QString &path, const QByteArray &content, bool executable, const QString &systemPath,
+                          QStringList *errors)
+{
+    if (!SendToIntegration::findSystemFile(systemPath).isEmpty())
+        return removeIfOurs(path, errors);
+    return writeIfChanged(path, content, executable, errors);
 }
 
 QByteArray thunarAction(const QString &executable)
@@ -119,6 +132,25 @@ QString quoteExecArgument(const QString &argument)
     return needsQuotes ? QLatin1Char('"') + out + QLatin1Char('"') : out;
 }
 
+QString systemLauncherPath() { return QStringLiteral("applications/") + AppBus::appId + QStringLiteral(".desktop"); }
+QString systemDolphinMenuPath() { return QStringLiteral("kio/servicemenus/") + AppBus::appId + QStringLiteral(".send.desktop"); }
+QString systemNemoActionPath() { return QStringLiteral("nemo/actions/") + AppBus::appId + QStringLiteral(".send.nemo_action"); }
+
+QString findSystemFile(const QString &relativePath)
+{
+    QByteArray dirs = qgetenv("XDG_DATA_DIRS");
+    if (dirs.isEmpty())
+        dirs = "/usr/local/share:/usr/share";
+    for (const QByteArray &dir : dirs.split(':')) {
+        if (dir.isEmpty())
+            continue;
+        const QString path = QFile::decodeName(dir) + QLatin1Char('/') + relativePath;
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
 QString thunarActionsPath()
 {
     return AppPaths::configHome() + QStringLiteral("/Thunar/uca.xml");
@@ -139,11 +171,11 @@ bool mergeThunarActions(const QByteArray &existing, const QString &executable, Q
 bool install(const QString &executable, QStringList *errors)
 {
     bool ok = writeIfChanged(nautilusScriptPath(), nautilusScript(executable), true, errors);
-    // KF6 runs only service menus that are executable.
-    ok &= writeIfChanged(dolphin6Path(), dolphinMenu(executable), true, errors);
-    ok &= writeIfChanged(dolphin5Path(), dolphinMenu(executable), false, errors);
-    ok &= writeIfChanged(nemoPath(), nemoAction(executable), false, errors);
-    ok &= writeIfChanged(desktopEntryPath(), desktopEntry(executable), false, errors);
+    // KF6 runs only per-user service menus that are executable.
+    ok &= writeUnlessInstalled(dolphin6Path(), dolphinMenu(executable), true, systemDolphinMenuPath(), errors);
+    ok &= writeUnlessInstalled(dolphin5Path(), dolphinMenu(executable), false, systemDolphinMenuPath(), errors);
+    ok &= writeUnlessInstalled(nemoPath(), nemoAction(executable), false, systemNemoActionPath(), errors);
+    ok &= writeUnlessInstalled(desktopEntryPath(), desktopEntry(executable), false, systemLauncherPath(), errors);
 
     const QString thunar = thunarActionsPath();
     QByteArray existing;

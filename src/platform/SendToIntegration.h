@@ -16,11 +16,26 @@
 // Each entry runs `<executable> --send <files>`. Our files carry a marker, so removal deletes
 // exactly ours and leaves a file of the same name that the user wrote; Thunar's file keeps the
 // user's own actions.
+//
+// No entry declares MIME types an application opens: that would make Perchbox the handler of
+// folders or files on desktops without a configured default. An entry that an older version
+// wrote with such a line is rewritten.
+//
+// An installed Perchbox brings its launcher, Dolphin service menu and Nemo action in the
+// system's data folders ($XDG_DATA_DIRS): where those exist, the per-user copies are not
+// written (and ours are removed), so that no menu shows an entry twice.
 namespace SendToIntegration {
 
 inline const QString serviceTitle = QStringLiteral("Send to Perchbox");
 // The unique-id of our Thunar action.
 inline const QString thunarActionId = QStringLiteral("perchbox-send-to-perchbox");
+
+// The system-wide files of an installed Perchbox, relative to a $XDG_DATA_DIRS folder.
+QString systemLauncherPath();
+QString systemDolphinMenuPath();
+QString systemNemoActionPath();
+// The first $XDG_DATA_DIRS folder that holds `relativePath`, or "".
+QString findSystemFile(const QString &relativePath);
 
 // Writes (or refreshes) every entry for `executable` (an absolute path). Returns false when any
 // entry could not be written; `errors` then has one line per failure. Entries are rewritten

@@ -1,6 +1,7 @@
 // Trash, "Send to Perchbox" entries and the bus hand-over helpers, against temporary XDG folders.
 #include "platform/AppBus.h"
 #include "platform/AtomicFile.h"
+#include "platform/Autostart.h"
 #include "platform/FilePath.h"
 #include "platform/SendToIntegration.h"
 #include "platform/Trash.h"
@@ -8,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,6 +45,26 @@ class TestDesktopServices : public QObject
     QTemporaryDir *m_home = nullptr;
     QString data() const { return m_home->path() + QStringLiteral("/data"); }
     QString config() const { return m_home->path() + QStringLiteral("/config"); }
+    QString system() const { return m_home->path() + QStringLiteral("/usr/share"); }
+
+    // Runs a desktop tool; "" when it succeeded, else what it said. Skips when it is missing.
+    static QString run(const QString &program, const QStringList &arguments, QString *output = nullptr)
+    {
+        QProcess process;
+        // No desktop session: xdg-mime uses its freedesktop lookup, over the test's XDG folders.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+            env.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(env);
+        process.start(program, arguments);
+        if (!process.waitForFinished(60000))
+            return program + QStringLiteral(" did not run");
+        if (output)
+            *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+        return {};
+    }
 
     static QByteArray read(const QString &path)
     {
@@ -60,6 +83,8 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(data()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config()));
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_home->path() + QStringLiteral("/etc")));
+        // The system's data folders: empty, unless a test installs Perchbox there.
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(system()));
     }
     void cleanup()
     {
@@ -140,6 +165,66 @@ private slots:
         // …and install does not overwrite it either, but still writes the rest.
         QVERIFY(!SendToIntegration::install(exe, &errors));
         QVERIFY(QFileInfo::exists(script));
+    }
+
+    // The entries claim no file or folder type: an older entry that did is rewritten, the
+    // desktop's default for folders does not become Perchbox, and every application entry we
+    // write passes desktop-file-validate.
+    void entriesClaimNoTypesAndValidate()
+    {
+        for (const char *tool : {"xdg-mime", "desktop-file-validate"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/setup.sh installs it)").arg(QLatin1String(tool))));
+        const QString entry = data() + QStringLiteral("/applications/perchbox.desktop");
+        const QByteArray older = "[Desktop Entry]\nType=Application\nName=Perchbox\nExec=/usr/bin/perchbox --send %F\n"
+                                 "MimeType=application/octet-stream;inode/directory;\nX-Perchbox-Generated=true\n";
+        QVERIFY(writeFileAtomically(entry, older));
+        QString answer;
+        QCOMPARE(run(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory")}, &answer), QString());
+        QCOMPARE(answer, QStringLiteral("perchbox.desktop")); // what the older entry did
+
+        QVERIFY(SendToIntegration::install(QStringLiteral("/opt/my apps/perchbox")));
+        QVERIFY(!read(entry).contains("MimeType"));
+        for (const QString &type : {QStringLiteral("inode/directory"), QStringLiteral("application/octet-stream"),
+                                    QStringLiteral("text/plain")}) {
+            QCOMPARE(run(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), type}, &answer), QString());
+            QVERIFY2(!answer.contains(QLatin1String("perchbox")), qPrintable(type + QStringLiteral(": ") + answer));
+        }
+
+        QVERIFY(Autostart::setEnabled(true));
+        for (const QString &path : {entry, Autostart::entryPath()})
+            QCOMPARE(run(QStringLiteral("desktop-file-validate"), {path}), QString());
+        // Dolphin's service menus are KDE's own kind (Type=Service), which that validator does
+        // not know: check what Dolphin reads.
+        const QByteArray menu = read(data() + QStringLiteral("/kio/servicemenus/perchbox-send.desktop"));
+        QVERIFY(menu.startsWith("[Desktop Entry]\nType=Service\n"));
+        QVERIFY(menu.contains("Actions=sendToPerchbox;") && menu.contains("[Desktop Action sendToPerchbox]\nName="));
+    }
+
+    // With Perchbox installed system-wide, its own launcher, Dolphin menu and Nemo action are
+    // used: per-user copies would show each entry twice, and ours are removed. Nautilus and
+    // Thunar have per-user folders only.
+    void installedSystemEntriesReplacePerUserCopies()
+    {
+        const QString exe = QStringLiteral("/usr/bin/perchbox");
+        QVERIFY(SendToIntegration::install(exe));
+        const QStringList perUser{data() + QStringLiteral("/applications/perchbox.desktop"),
+                                  data() + QStringLiteral("/kio/servicemenus/perchbox-send.desktop"),
+                                  data() + QStringLiteral("/kservices5/ServiceMenus/perchbox-send.desktop"),
+                                  data() + QStringLiteral("/nemo/actions/perchbox-send.nemo_action")};
+        for (const QString &path : perUser)
+            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        for (const QString &relative : {SendToIntegration::systemLauncherPath(), SendToIntegration::systemDolphinMenuPath(),
+                                        SendToIntegration::systemNemoActionPath()})
+            QVERIFY(writeFileAtomically(system() + QLatin1Char('/') + relative, "[Desktop Entry]\n"));
+        QCOMPARE(SendToIntegration::findSystemFile(SendToIntegration::systemNemoActionPath()),
+                 system() + QLatin1Char('/') + SendToIntegration::systemNemoActionPath());
+        QStringList errors;
+        QVERIFY2(SendToIntegration::install(exe, &errors), qPrintable(errors.join('\n')));
+        for (const QString &path : perUser)
+            QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+        QVERIFY(QFileInfo::exists(data() + QStringLiteral("/nautilus/scripts/Send to Perchbox")));
+        QVERIFY(read(SendToIntegration::thunarActionsPath()).contains("perchbox-send-to-perchbox"));
     }
 
     void thunarMergeKeepsUserActions()
