@@ -5,6 +5,9 @@
 #include "conversion/ConversionExporter.h"
 #include "conversion/ConvertedShelf.h"
 #include "conversion/MediaBackend.h"
+#include "conversion/ModelDownloadRow.h"
+#include "conversion/model/BackgroundModel.h"
+#include "conversion/model/BackgroundModelDownload.h"
 #include "model/ShelfManager.h"
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
@@ -413,7 +416,23 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
             });
             keepWarm->start();
         }
-        rows->addWidget(checkRow(bg, available ? QString() : backgroundRemovalUnavailableHint(), this));
+        QWidget *bgRow = checkRow(bg, available ? QString() : backgroundRemovalUnavailableHint(), this);
+        rows->addWidget(bgRow);
+#ifdef PERCHBOX_HAVE_OPENCV
+        // Without the network: offer to download it here.
+        if (!available && BackgroundModel::installedPath().isEmpty()) {
+            auto *download = new ModelDownloadRow(BackgroundModelDownload::shared(), this);
+            rows->addWidget(download);
+            connect(download, &ModelDownloadRow::installed, this, [bg, bgRow, download] {
+                if (!backgroundRemovalAvailable())
+                    return;
+                bg->setEnabled(true);
+                for (QLabel *hint : bgRow->findChildren<QLabel *>())
+                    hint->hide();
+                download->hide();
+            });
+        }
+#endif
         m_transparencyWarning = warning(QString(), this);
         rows->addWidget(m_transparencyWarning);
     }

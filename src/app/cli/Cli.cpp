@@ -2,7 +2,10 @@
 
 #include "app/cli/CliArguments.h"
 #include "app/cli/CliPresets.h"
+#include "app/cli/CliProgress.h"
 #include "app/cli/CliRunner.h"
+#include "conversion/model/BackgroundModel.h"
+#include "conversion/model/BackgroundModelDownload.h"
 #include "platform/FilePath.h"
 #include "settings/SettingsStore.h"
 #include "tools/presets/PresetStore.h"
@@ -13,6 +16,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,6 +57,91 @@ int runPresets(const Cli::PresetsArguments &args)
     return Cli::exitSuccess;
 }
 
+// Calls `cancel` with the signal on the first Ctrl+C (or SIGTERM); a second one stops the program
+// at once.
+void onInterrupt(QCoreApplication &app, std::function<void(int)> cancel)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_interruptPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [cancel = std::move(cancel), count = 0]() mutable {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_interruptPipe[0], &byte, 1);
+        if (++count > 1) {
+            std::signal(SIGINT, SIG_DFL);
+            std::raise(SIGINT);
+            return;
+        }
+        cancel(byte);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// `perchbox model [download]`: where the background-removal model is, or its download.
+int runModel(const QList<QByteArray> &args, QCoreApplication &app)
+{
+    const QString installed = BackgroundModel::installedPath();
+    if (args.size() == 1 || (args.size() == 2 && args[1] == "status")) {
+        if (installed.isEmpty()) {
+            std::printf("not installed (\"perchbox model download\" fetches it: %lld MB, %s)\n",
+                        (long long)qRound64(double(BackgroundModel::defaultSource().size) / 1e6),
+                        qPrintable(BackgroundModel::sourceDescription()));
+            return Cli::exitFailure;
+        }
+        std::printf("%s\n", qPrintable(installed));
+        return Cli::exitSuccess;
+    }
+    if (args.size() != 2 || args[1] != "download") {
+        std::fprintf(stderr, "perchbox: usage: perchbox model [status | download]\n");
+        return Cli::exitUsage;
+    }
+    if (!installed.isEmpty()) {
+        std::printf("%s\n", qPrintable(installed));
+        return Cli::exitSuccess;
+    }
+    BackgroundModelDownload download;
+    CliProgress progress(::isatty(STDERR_FILENO));
+    using Stage = BackgroundModelDownload::Stage;
+    QObject::connect(&download, &BackgroundModelDownload::progressChanged, &app, [&] {
+        const qint64 total = download.total();
+        CliProgress::Status status;
+        status.label = QStringLiteral("Downloading the background model…");
+        if (total > 0)
+            status.fraction = double(download.received()) / double(total);
+        status.files = BackgroundModelDownload::progressText(download.received(), total, download.secondsLeft());
+        progress.update(status);
+    });
+    int result = Cli::exitFailure;
+    QObject::connect(&download, &BackgroundModelDownload::stageChanged, &app, [&](Stage stage) {
+        if (stage == Stage::preparing) {
+            progress.update({QStringLiteral("Preparing the background model…"), std::nullopt, {}, {}});
+            return;
+        }
+        if (stage == Stage::downloading)
+            return;
+        progress.clear();
+        if (stage == Stage::finished) {
+            std::printf("%s\n", qPrintable(download.modelPath()));
+            result = Cli::exitSuccess;
+        } else if (stage == Stage::cancelled) {
+            std::fprintf(stderr, "perchbox: download cancelled\n");
+            result = Cli::exitInterrupted;
+        } else {
+            std::fprintf(stderr, "perchbox: %s\n", qPrintable(download.errorText()));
+        }
+        QCoreApplication::exit(result);
+    });
+    onInterrupt(app, [&download](int) { download.cancel(); });
+    QMetaObject::invokeMethod(&download, [&download] { download.start(); }, Qt::QueuedConnection);
+    app.exec();
+    return result;
+}
+
 int runTool(const Cli::RunArguments &args, QCoreApplication &app)
 {
     CliRunner runner(args, FilePath::workingDirectory(), PresetStore::shared());
@@ -63,32 +152,16 @@ int runTool(const Cli::RunArguments &args, QCoreApplication &app)
     });
 
     // Ctrl+C cancels the tool as its window's Cancel does; a second Ctrl+C stops at once.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_interruptPipe) == 0) {
-        auto *notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner, count = 0]() mutable {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(g_interruptPipe[0], &byte, 1);
-            if (++count > 1) {
-                std::signal(SIGINT, SIG_DFL);
-                std::raise(SIGINT);
-                return;
-            }
-            if (!runner.interrupt())
-                std::fprintf(stderr, "\nperchbox: this tool cannot be stopped safely midway; it finishes the "
-                                     "files it has begun (press Ctrl+C again to stop at once)\n");
-            // A SIGTERM (a session ending, a service manager) ends us within a second, however
-            // long the current file would take: a converter busy with a large file or a slow
-            // disk does not keep the process alive.
-            if (byte == SIGTERM)
-                QTimer::singleShot(kTermGraceMs, &runner, [&runner] { runner.stopNow(); });
-        });
-        struct sigaction action = {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, nullptr);
-        ::sigaction(SIGTERM, &action, nullptr);
-    }
+    onInterrupt(app, [&runner](int signal) {
+        if (!runner.interrupt())
+            std::fprintf(stderr, "\nperchbox: this tool cannot be stopped safely midway; it finishes the "
+                                 "files it has begun (press Ctrl+C again to stop at once)\n");
+        // A SIGTERM (a session ending, a service manager) ends us within a second, however
+        // long the current file would take: a converter busy with a large file or a slow
+        // disk does not keep the process alive.
+        if (signal == SIGTERM)
+            QTimer::singleShot(kTermGraceMs, &runner, [&runner] { runner.stopNow(); });
+    });
 
     QMetaObject::invokeMethod(&runner, [&runner] { runner.start(); }, Qt::QueuedConnection);
     app.exec();
@@ -106,6 +179,7 @@ QByteArray helpText()
         "  perchbox                      start Perchbox, or show the shelves of the running one\n"
         "  perchbox [--send] FILE…       put files or folders on the default shelf (or \"Inbox\"),\n"
         "                                starting Perchbox if needed\n"
+        "  perchbox --new-shelf          make a new shelf and show it, starting Perchbox if needed\n"
         "  perchbox --quit               quit the running Perchbox\n"
         "  perchbox --version            print the version\n"
         "  perchbox --help, -h           print this help\n"
@@ -142,6 +216,9 @@ QByteArray helpText()
         "      progress line shows the percentage, the files and the time remaining.\n"
         "      Ctrl+C cancels: temporary files are removed and nothing is left half-written.\n"
         "\n"
+        "  perchbox model [download]     where the background-removal model is; download it\n"
+        "                                (as the Convert panel offers) when it is missing\n"
+        "\n"
         "  perchbox presets [TOOL]       list the saved presets (of one tool: one name a line)\n"
         "  perchbox presets export TOOL NAME\n"
         "                                print a preset in its JSON form, for --preset-file\n"
@@ -165,6 +242,12 @@ int runCli(int argc, char **argv)
     QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
         args << QByteArray(argv[i]);
+
+    if (args.value(0) == "model") {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Perchbox"));
+        return runModel(args, app);
+    }
 
     QString error;
     const std::optional<Cli::Command> command = Cli::parse(args, &error);

@@ -47,7 +47,8 @@ QString toolList()
 
 bool handles(const QByteArray &first)
 {
-    return first == "run" || first == "presets" || first == "--help" || first == "-h" || first == "help";
+    return first == "run" || first == "presets" || first == "model" || first == "--help" || first == "-h"
+        || first == "help";
 }
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include "conversion/image/BackgroundRemover.h"
 #include "conversion/VipsSupport.h"
+#include "conversion/model/BackgroundModel.h"
 
 #include "platform/AppPaths.h"
 
@@ -34,36 +35,15 @@ constexpr int kSide = 1024;               // the network's input and output size
 constexpr double kSubjectThreshold = 0.5; // mask value counted as subject
 constexpr double kMinSubjectShare = 0.001; // below this share of the frame: no subject
 
-QStringList candidateFolders()
-{
-    QStringList folders;
-    const QByteArray env = qgetenv("PERCHBOX_MODEL_DIR");
-    if (!env.isEmpty())
-        folders << QFile::decodeName(env);
-    folders << AppPaths::dataHome() + QStringLiteral("/Perchbox/models");
-    QByteArray dirs = qgetenv("XDG_DATA_DIRS");
-    if (dirs.isEmpty())
-        dirs = "/usr/local/share:/usr/share";
-    for (const QByteArray &d : dirs.split(':'))
-        if (!d.isEmpty())
-            folders << QFile::decodeName(d) + QStringLiteral("/perchbox/models");
-    folders << QStringLiteral(PERCHBOX_DATA_DIR "/models");
-    folders << QStringLiteral(PERCHBOX_SOURCE_DIR "/data/models");
-    return folders;
-}
-
 } // namespace
 
 QString modelPath()
 {
 #ifdef PERCHBOX_HAVE_OPENCV
-    for (const QString &folder : candidateFolders()) {
-        const QFileInfo file(folder + QStringLiteral("/isnet-fp32.onnx"));
-        if (file.isFile() && file.size() > 0)
-            return file.absoluteFilePath();
-    }
-#endif
+    return BackgroundModel::installedPath();
+#else
     return {};
+#endif
 }
 
 bool isAvailable()

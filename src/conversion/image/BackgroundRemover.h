@@ -10,12 +10,7 @@ typedef struct _VipsImage VipsImage;
 // to fp32 ONNX by scripts/fetch-model.sh) run through OpenCV's DNN module. The mask the
 // network produces, scaled back to the full frame, becomes the image's alpha channel.
 //
-// The model file "isnet-fp32.onnx" is looked up, first match wins, in:
-//   $PERCHBOX_MODEL_DIR
-//   $XDG_DATA_HOME/Perchbox/models   (~/.local/share/Perchbox/models)
-//   each $XDG_DATA_DIRS entry + /perchbox/models   (/usr/local/share, /usr/share)
-//   the installed data folder (PERCHBOX_DATA_DIR) + /models
-//   <source tree>/data/models
+// The model file "isnet-fp32.onnx" is looked up as BackgroundModel (conversion/model/) says.
 namespace BackgroundRemover {
 
 // The model file, or "" when none is installed (or the build has no OpenCV).
