@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,6 +34,7 @@ private slots:
     void defaultsAreStored();
     void convertMakesConvertedShelfAndClearsSource();
     void filesThatFailStayAndAreNamed();
+    void missingModelIsOfferedForDownload();
 
 private:
     ConversionOptionsWindowController *openAndWait(const QList<QUrl> &files);
@@ -304,8 +306,49 @@ void ConversionPanelTest::filesThatFailStayAndAreNamed()
     s.setCreateConvertedShelf(true);
 }
 
-QTEST_MAIN(ConversionPanelTest)
-#include "tst_conversion_panel.moc"
+// Without the background model the panel offers its download; a failed download says why and
+// offers to try again; with the model in place there is no offer.
+void ConversionPanelTest::missingModelIsOfferedForDownload()
+{
+#ifndef PERCHBOX_HAVE_OPENCV
+    QSKIP("this build cannot remove backgrounds");
+#endif
+    QVERIFY(QDir().mkpath(path("models")));
+    qputenv("PERCHBOX_MODEL_DIR", QFile::encodeName(path("models")));
+    // Nothing listens there: the download fails at once, without the network.
+    qputenv("PERCHBOX_MODEL_URL", "http://127.0.0.1:9/package.tgz");
+    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", path("model/a.png")}));
+    auto *panel = openAndWait({QUrl::fromLocalFile(path("model/a.png"))});
+    QVERIFY(panel);
+    auto *row = panel->findChild<QWidget *>(QStringLiteral("modelDownloadRow"));
+    QVERIFY(row && row->isVisibleTo(panel));
+    QCheckBox *removal = nullptr;
+    for (QCheckBox *box : panel->findChildren<QCheckBox *>())
+        if (box->text() == QLatin1String("Remove background"))
+            removal = box;
+    QVERIFY(removal && !removal->isEnabled());
+    auto *start = row->findChild<QPushButton *>(QStringLiteral("modelDownloadStart"));
+    QVERIFY(start && start->text().startsWith(QLatin1String("Download Model")));
+    auto *text = row->findChild<QLabel *>(QStringLiteral("modelDownloadText"));
+    QVERIFY(text->text().contains(QLatin1String("AGPL-3.0")));
+    start->click();
+    QTRY_VERIFY_WITH_TIMEOUT(start->text() == QLatin1String("Try Again"), 30000);
+    QVERIFY2(text->text().contains(QLatin1String("Could not reach")), qPrintable(text->text()));
+    QVERIFY(!removal->isEnabled());
+    delete panel;
+
+    QFile model(path("models/isnet-fp32.onnx"));
+    QVERIFY(model.open(QIODevice::WriteOnly));
+    model.write("placeholder");
+    model.close();
+    panel = openAndWait({QUrl::fromLocalFile(path("model/a.png"))});
+    QVERIFY(panel);
+    QVERIFY(!panel->findChild<QWidget *>(QStringLiteral("modelDownloadRow")));
+    delete panel;
+    qunsetenv("PERCHBOX_MODEL_DIR");
+    qunsetenv("PERCHBOX_MODEL_URL");
+}
+
 
 // The whole run from the panel: the converted files land on a new purple shelf
 // "<source> — Converted" (opened through the notification 0.3 s later), and the converted
@@ -376,3 +419,6 @@ void ConversionPanelTest::convertMakesConvertedShelfAndClearsSource()
     QVERIFY(QFile::exists(path("run/a.png")) && QFile::exists(path("run/b.png")));
     s.setClearShelfAfterConversion(false);
 }
+
+QTEST_MAIN(ConversionPanelTest)
+#include "tst_conversion_panel.moc"

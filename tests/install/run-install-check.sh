@@ -131,11 +131,15 @@ JSON
   else
     chmod 555 "$readonly_prefix"; as_user=()
   fi
-  "${as_user[@]}" cmake --install "$build" --prefix "$readonly_prefix/usr" >"$work/denied.log" 2>&1
-  denied_rc=$?
-  check "unwritable prefix fails" test "$denied_rc" -ne 0
-  check "…with a clear message" grep -q "is not writable by this user" "$work/denied.log"
-  check "…and installs nothing" test -z "$(ls -A "$readonly_prefix")"
+  if ! "${as_user[@]}" test -r "$build/cmake_install.cmake"; then
+    echo "install: note: the build folder is not readable by an unprivileged user; unwritable prefix not checked"
+  else
+    "${as_user[@]}" cmake --install "$build" --prefix "$readonly_prefix/usr" >"$work/denied.log" 2>&1
+    denied_rc=$?
+    check "unwritable prefix fails" test "$denied_rc" -ne 0
+    check "…with a clear message" grep -q "is not writable by this user" "$work/denied.log"
+    check "…and installs nothing" test -z "$(ls -A "$readonly_prefix")"
+  fi
   finish
   exit
 fi
