@@ -178,6 +178,7 @@ private slots:
         const QString entry = data() + QStringLiteral("/applications/perchbox.desktop");
         const QByteArray older = "[Desktop Entry]\nType=Application\nName=Perchbox\nExec=/usr/bin/perchbox --send %F\n"
                                  "MimeType=application/octet-stream;inode/directory;\nX-Perchbox-Generated=true\n";
+        QVERIFY(QDir().mkpath(QFileInfo(entry).absolutePath()));
         QVERIFY(writeFileAtomically(entry, older));
         QString answer;
         QCOMPARE(run(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory")}, &answer), QString());
@@ -215,8 +216,11 @@ private slots:
         for (const QString &path : perUser)
             QVERIFY2(QFileInfo::exists(path), qPrintable(path));
         for (const QString &relative : {SendToIntegration::systemLauncherPath(), SendToIntegration::systemDolphinMenuPath(),
-                                        SendToIntegration::systemNemoActionPath()})
-            QVERIFY(writeFileAtomically(system() + QLatin1Char('/') + relative, "[Desktop Entry]\n"));
+                                        SendToIntegration::systemNemoActionPath()}) {
+            const QString path = system() + QLatin1Char('/') + relative;
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+            QVERIFY(writeFileAtomically(path, "[Desktop Entry]\n"));
+        }
         QCOMPARE(SendToIntegration::findSystemFile(SendToIntegration::systemNemoActionPath()),
                  system() + QLatin1Char('/') + SendToIntegration::systemNemoActionPath());
         QStringList errors;

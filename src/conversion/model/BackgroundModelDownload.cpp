@@ -112,9 +112,16 @@ BackgroundModelDownload::~BackgroundModelDownload()
 BackgroundModelDownload &BackgroundModelDownload::shared()
 {
     static QPointer<BackgroundModelDownload> instance;
-    if (!instance)
+    if (!instance) {
         instance = new BackgroundModelDownload(BackgroundModel::defaultSource(), BackgroundModel::downloadFolder(),
                                                QCoreApplication::instance());
+    } else if (!instance->isRunning()) {
+        // The environment may name another copy or folder since (PERCHBOX_MODEL_URL, _DIR).
+        instance->m_source = BackgroundModel::defaultSource();
+        instance->m_folder = BackgroundModel::downloadFolder();
+        if (instance->m_stage == Stage::finished && !QFile::exists(instance->modelPath()))
+            instance->m_stage = Stage::idle; // removed since: offer it again
+    }
     return *instance;
 }
 
