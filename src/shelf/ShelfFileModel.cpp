@@ -89,15 +89,23 @@ void ShelfFileModel::setFiles(const QList<ShelfFile> &files)
             return;
     }
     beginResetModel();
+    // What is known about an entry stays only while it still points at the same file (a
+    // renamed entry keeps its id but is shown under its new name at once).
+    QHash<QUuid, QUrl> before;
+    for (const ShelfFile &f : m_files)
+        before.insert(f.id, f.url);
     m_files = files;
     m_rowOf.clear();
-    QSet<QUuid> present;
+    QHash<QUuid, QUrl> present;
     for (qsizetype i = 0; i < m_files.size(); ++i) {
         m_rowOf.insert(m_files.at(i).id, int(i));
-        present.insert(m_files.at(i).id);
+        present.insert(m_files.at(i).id, m_files.at(i).url);
     }
-    for (auto it = m_info.begin(); it != m_info.end();)
-        it = present.contains(it.key()) ? std::next(it) : m_info.erase(it);
+    for (auto it = m_info.begin(); it != m_info.end();) {
+        const auto now = present.constFind(it.key());
+        const bool keep = now != present.constEnd() && before.value(it.key()) == *now;
+        it = keep ? std::next(it) : m_info.erase(it);
+    }
     endResetModel();
 }
 
