@@ -12,11 +12,9 @@
 #include "tools/archive/ArchiveSettingsSection.h"
 #include "tools/archive/ZipWindow.h"
 #include "tools/flatten/FlattenWindow.h"
-#include "tools/progress/ProgressRingButton.h"
 #include "tools/progress/ShelfProgressState.h"
 #include "tools/rename/BatchRenameWindow.h"
 
-#include <QHBoxLayout>
 #include <QSet>
 #include <QWidget>
 
@@ -56,7 +54,7 @@ ToolIntegration::~ToolIntegration()
     hooks.openFlatten = {};
     hooks.openConvert = {};
     hooks.isToolRunning = {};
-    hooks.makeFavoritesBar = {};
+    hooks.progressState = {};
 }
 
 ShelfProgressState *ToolIntegration::progressFor(const QUuid &shelfId)
@@ -93,21 +91,7 @@ void ToolIntegration::installShelfHooks()
         const auto it = m_progress.constFind(shelfId);
         return it != m_progress.constEnd() && (*it)->isRunning();
     };
-    // The ring of the running tool, under the header while there is something to show.
-    hooks.makeFavoritesBar = [this](QWidget *window, const QUuid &shelfId) -> QWidget * {
-        ShelfProgressState *state = progressFor(shelfId);
-        auto *bar = new QWidget(window);
-        auto *layout = new QHBoxLayout(bar);
-        layout->setContentsMargins(8, 0, 8, 2);
-        layout->addStretch();
-        auto *ring = new ShelfProgressRingButton(bar);
-        ring->setState(state);
-        layout->addWidget(ring);
-        const auto sync = [bar, state] { bar->setVisible(state->phase() != ShelfProgressState::Phase::idle); };
-        connect(state, &ShelfProgressState::changed, bar, sync);
-        sync();
-        return bar;
-    };
+    hooks.progressState = [this](const QUuid &shelfId) { return progressFor(shelfId); };
 }
 
 void ToolIntegration::addSettingsSections(SettingsWindow *window)

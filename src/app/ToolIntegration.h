@@ -11,7 +11,7 @@ class ShelfProgressState;
 
 // Connects the file tools to the rest of the program: the shelf windows' tool entries
 // (Zip, Batch Rename, Flatten to Folder, Convert), the progress of the tool running on each
-// shelf (its ring under the shelf header, and "close when empty" waiting for it), and the
+// shelf (the ring of the shelf header, and "close when empty" waiting for it), and the
 // tools' sections of the settings window.
 class ToolIntegration : public QObject
 {

@@ -10,6 +10,7 @@
 #include "shelf/ShelfHooks.h"
 #include "shelf/Theme.h"
 #include "shelf/WindowPlacement.h"
+#include "tools/progress/ProgressRingButton.h"
 
 #include <QColorDialog>
 #include <QContextMenuEvent>
@@ -202,11 +203,14 @@ ShelfHeader::ShelfHeader(ShelfManager &manager, const QUuid &shelfId, QWidget *w
     m_stack = new StackDragHandle(this);
     row->addWidget(m_stack);
 
-    m_pencil = symbolButton(QStringLiteral("pencil"), QStringLiteral("Customize"), this);
-    connect(m_pencil, &QToolButton::clicked, this, &ShelfHeader::customizerRequested);
-    row->addWidget(m_pencil);
-
     const ShelfHooks &hooks = shelfHooks();
+    m_ring = new ShelfProgressRingButton(this);
+    m_ring->setIdleIconName(QStringLiteral("pencil"));
+    m_ring->setOnIdleTap([this] { emit customizerRequested(); });
+    if (hooks.progressState)
+        m_ring->setState(hooks.progressState(shelfId));
+    row->addWidget(m_ring);
+
     m_left = symbolButton(QStringLiteral("arrow.left.to.line"), QStringLiteral("Tuck to left edge of this screen"), this);
     m_right = symbolButton(QStringLiteral("arrow.right.to.line"), QStringLiteral("Tuck to right edge of this screen"), this);
     m_float = symbolButton(QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), QStringLiteral("Float shelf freely"), this);
@@ -225,12 +229,24 @@ ShelfHeader::ShelfHeader(ShelfManager &manager, const QUuid &shelfId, QWidget *w
     row->addWidget(m_left);
     row->addWidget(m_right);
     row->addWidget(m_float);
-    (void)hooks;
 
     m_hide = symbolButton(QStringLiteral("eye.slash.fill"), QStringLiteral("Hide shelf"), this);
     connect(m_hide, &QToolButton::clicked, this, [this] { m_manager.hideShelf(m_shelfId); });
     row->addWidget(m_hide);
+
+    if (hooks.makeFavoritesBar) {
+        m_favoritesBar = hooks.makeFavoritesBar(window, shelfId, m_ring);
+        if (m_favoritesBar) {
+            m_favoritesBar->setParent(this);
+            outer->addWidget(m_favoritesBar);
+        }
+    }
     refresh();
+}
+
+void ShelfHeader::setCustomizerOpen(bool open)
+{
+    m_ring->setCustomizerOpen(open);
 }
 
 void ShelfHeader::refresh()

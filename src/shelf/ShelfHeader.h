@@ -16,6 +16,7 @@ class QLabel;
 class QToolButton;
 class QPushButton;
 class ShelfManager;
+class ShelfProgressRingButton;
 
 // The window grip: pressing and dragging it moves the shelf window so that the window's
 // top edge stays under the pointer (even while the shelf grows).
@@ -71,7 +72,8 @@ private:
 };
 
 // Header of a shelf window: grip, icon, name (click to rename), default-shelf star, stack
-// handle, customizer, edge and hide buttons, and the header context menu.
+// handle, the progress ring (its idle face opens the customizer), edge and hide buttons,
+// the favorites bar below them, and the header context menu.
 class ShelfHeader : public QWidget
 {
     Q_OBJECT
@@ -81,6 +83,10 @@ public:
     void refresh(); // from the shelf record and the settings
     ShelfGrip *grip() const { return m_grip; }
     StackDragHandle *stackHandle() const { return m_stack; }
+    ShelfProgressRingButton *ring() const { return m_ring; }
+    QWidget *favoritesBar() const { return m_favoritesBar; }
+    // The ring's idle face says "Close customizer" while the customizer is open.
+    void setCustomizerOpen(bool open);
 
 signals:
     void customizerRequested();
@@ -100,7 +106,8 @@ private:
     QPushButton *m_name;
     QLabel *m_star;
     StackDragHandle *m_stack;
-    QToolButton *m_pencil;
+    ShelfProgressRingButton *m_ring;
+    QWidget *m_favoritesBar = nullptr;
     QToolButton *m_left;
     QToolButton *m_right;
     QToolButton *m_float;
@@ -109,7 +116,7 @@ private:
     QColor m_iconColor;
 };
 
-// The colour and icon editor opened by the header's pencil.
+// The colour and icon editor opened by the idle face of the header's ring.
 class ShelfCustomizer : public QFrame
 {
     Q_OBJECT

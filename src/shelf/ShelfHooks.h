@@ -9,6 +9,8 @@
 
 class QMenu;
 class QWidget;
+class ShelfProgressRingButton;
+class ShelfProgressState;
 
 // Entry points that shelf windows call into other parts of the application (tools, tuck
 // manager, hot keys, favorites, progress). Each part installs its function at start-up;
@@ -26,6 +28,8 @@ struct ShelfHooks {
     // True while a tool runs on the shelf (its progress state is not idle): an empty
     // shelf then does not close itself.
     std::function<bool(const QUuid &shelfId)> isToolRunning;
+    // The progress state of the tools running on a shelf, shown by the header's ring.
+    std::function<ShelfProgressState *(const QUuid &shelfId)> progressState;
 
     // Tuck manager: registration of a shelf window, and the header's edge actions.
     std::function<void(QWidget *shelfWindow, const QUuid &shelfId)> registerWindow;
@@ -40,11 +44,12 @@ struct ShelfHooks {
     std::function<void(QWidget *shelfWindow, const QUuid &shelfId)> editShortcut;
     std::function<void(const QUuid &shelfId)> clearShortcut;
 
-    // Favorites: fills the header menu's "Favorites" submenu; adds the favorites bar and
-    // the progress ring below the header (returns nullptr when there is nothing to show).
+    // Favorites: fills the header menu's "Favorites" submenu; makes the favorites bar of
+    // the header (its second row), which also gives the header's ring its favorite side.
     std::function<void(QMenu *favoritesMenu, QWidget *shelfWindow, const QUuid &shelfId)>
         fillFavoritesMenu;
-    std::function<QWidget *(QWidget *shelfWindow, const QUuid &shelfId)> makeFavoritesBar;
+    std::function<QWidget *(QWidget *shelfWindow, const QUuid &shelfId, ShelfProgressRingButton *ring)>
+        makeFavoritesBar;
 };
 
 // The one set of hooks of the process.

@@ -204,11 +204,9 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     connect(m_header, &ShelfHeader::customizerRequested, this, &ShelfWindow::openCustomizer);
     connect(this, &ShelfWindow::gripDragEnded, this, &ShelfWindow::onGripDragEnded);
 
-    if (shelfHooks().makeFavoritesBar) {
-        m_favoritesBar = shelfHooks().makeFavoritesBar(this, shelfId);
-        if (m_favoritesBar)
-            layout->addWidget(m_favoritesBar);
-    }
+    // The header's height follows its favorites bar (buttons wrap, the status line comes
+    // and goes): the window follows the header.
+    m_header->installEventFilter(this);
 
     m_model = new ShelfFileModel(this);
     m_view = new ShelfFileView(m_model, this);
@@ -614,9 +612,10 @@ void ShelfWindow::updateSize()
     const int contentH = empty ? kEmptyHeight : m_view->contentHeight(kMaxListHeight);
     m_view->setFixedHeight(empty ? 0 : contentH);
     m_empty->setFixedHeight(kEmptyHeight);
-    int h = 2 + m_header->sizeHint().height() + 4 + contentH + kPadding;
-    if (m_favoritesBar && m_favoritesBar->isVisible())
-        h += m_favoritesBar->sizeHint().height() + 4;
+    const int headerWidth = m.windowWidth() - 2 * kPadding;
+    const int headerH = m_header->hasHeightForWidth() ? m_header->heightForWidth(headerWidth)
+                                                      : m_header->sizeHint().height();
+    int h = 2 + headerH + 4 + contentH + kPadding;
     const QSize target(m.windowWidth(), h);
     const bool changed = target != m_fullSize;
     m_fullSize = target;
@@ -791,6 +790,10 @@ bool ShelfWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonPress && watched == windowHandle())
         WindowRules::noteOwnerUsed(this); // dialogs opened from here stay with this shelf
+    if (watched == m_header && event->type() == QEvent::LayoutRequest) {
+        QTimer::singleShot(0, this, &ShelfWindow::updateSize);
+        return false;
+    }
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return QWidget::eventFilter(watched, event);
     // Each key press reaches the filter once per receiving widget: act for the window that
@@ -959,6 +962,8 @@ void ShelfWindow::openCustomizer()
         return;
     }
     m_customizer = new ShelfCustomizer(m_manager, m_shelfId, this);
+    m_header->setCustomizerOpen(true);
+    connect(m_customizer, &QObject::destroyed, m_header, [header = m_header] { header->setCustomizerOpen(false); });
     m_customizer->adjustSize();
     QPoint at = mapToGlobal(QPoint(width(), 0)) + QPoint(6, 0);
     if (QScreen *s = screen()) {

@@ -161,7 +161,6 @@ private:
     std::optional<QPoint> m_freePosition;
 
     class ShelfHeader *m_header = nullptr;
-    QWidget *m_favoritesBar = nullptr;
     class ShelfFileModel *m_model = nullptr;
     class ShelfFileView *m_view = nullptr;
     QWidget *m_empty = nullptr;

@@ -1,5 +1,7 @@
 #include "tools/progress/ProgressRingButton.h"
 
+#include "platform/Icons.h"
+
 #include <QEnterEvent>
 #include <QIcon>
 #include <QMouseEvent>
@@ -198,13 +200,19 @@ void ShelfProgressRingButton::refresh()
     const Phase phase = m_state ? m_state->phase() : Phase::idle;
     m_ring->setGeometry(rect());
     m_completed->setGeometry(rect());
-    m_ring->setVisible(phase == Phase::running);
+    // A favorite run waiting between its steps (a folder being chosen) still shows activity.
+    const bool spinning = phase == Phase::running || (m_favorite && phase == Phase::idle);
+    m_ring->setVisible(spinning);
     m_completed->setVisible(phase == Phase::done || phase == Phase::error);
     if (phase == Phase::running) {
         m_ring->setPercent(m_state->percent());
         m_ring->setFileCountLabel(m_state->fileCountLabel());
-        // A favorite run opens its queue on tap; a tool run cancels.
+        // A favorite run opens its queue on click; a tool run cancels.
         m_ring->setShowsCancelOnHover(!m_favorite && m_state->canCancel());
+    } else if (spinning) {
+        m_ring->setPercent(std::nullopt);
+        m_ring->setFileCountLabel(QString());
+        m_ring->setShowsCancelOnHover(false);
     } else {
         m_ring->setPercent(0.0); // stops the spinner while hidden
     }
@@ -217,6 +225,7 @@ void ShelfProgressRingButton::refresh()
     if (phase == Phase::running && m_state && !m_state->etaString().isEmpty())
         tip += QLatin1Char('\n') + m_state->etaString();
     setToolTip(tip);
+    setAccessibleName(tip);
     m_ring->setToolTip(tip);
     m_completed->setToolTip(tip);
     update();
@@ -242,7 +251,10 @@ void ShelfProgressRingButton::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()))
         return;
     const auto phase = m_state ? m_state->phase() : ShelfProgressState::Phase::idle;
-    if (phase == ShelfProgressState::Phase::running) {
+    if (m_favorite && m_onRunningTap) {
+        // During favorite activity every face leads to the queue.
+        m_onRunningTap();
+    } else if (phase == ShelfProgressState::Phase::running) {
         if (m_onRunningTap)
             m_onRunningTap();
         else if (m_state)
@@ -255,19 +267,9 @@ void ShelfProgressRingButton::mouseReleaseEvent(QMouseEvent *event)
 void ShelfProgressRingButton::paintEvent(QPaintEvent *)
 {
     const auto phase = m_state ? m_state->phase() : ShelfProgressState::Phase::idle;
-    if (phase != ShelfProgressState::Phase::idle)
+    if (phase != ShelfProgressState::Phase::idle || m_favorite)
         return;
     QPainter p(this);
-    const int side = std::min(width(), height()) - 6;
-    QIcon icon = QIcon::fromTheme(m_idleIcon);
-    if (icon.isNull())
-        icon = QIcon::fromTheme(QStringLiteral("preferences-system"));
-    if (!icon.isNull()) {
-        icon.paint(&p, QRect((width() - side) / 2, (height() - side) / 2, side, side));
-        return;
-    }
-    // No icon theme: a small pencil-like stroke.
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(palette().color(QPalette::WindowText), 2, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(width() * 0.3, height() * 0.7), QPointF(width() * 0.7, height() * 0.3));
+    const int side = std::min(13, std::min(width(), height()) - 6);
+    symbolIcon(m_idleIcon).paint(&p, QRect((width() - side) / 2, (height() - side) / 2, side, side));
 }

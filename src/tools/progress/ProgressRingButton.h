@@ -71,7 +71,7 @@ public:
     explicit ShelfProgressRingButton(QWidget *parent = nullptr);
 
     void setState(ShelfProgressState *state);
-    // A freedesktop icon name for the idle face (e.g. "document-edit").
+    // The symbol of the idle face (e.g. "pencil", see platform/Icons.h).
     void setIdleIconName(const QString &name);
     void setCustomizerOpen(bool open);
     void setQueueCount(int count);
@@ -80,7 +80,8 @@ public:
     void setOnIdleTap(std::function<void()> action) { m_onIdleTap = std::move(action); }
 
     QString currentToolTip() const;
-    QSize sizeHint() const override { return {26, 26}; }
+    QSize sizeHint() const override { return {22, 22}; }
+    ShelfProgressState *state() const { return m_state; }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -94,7 +95,7 @@ private:
     void refresh();
 
     QPointer<ShelfProgressState> m_state;
-    QString m_idleIcon = QStringLiteral("document-edit");
+    QString m_idleIcon = QStringLiteral("pencil");
     bool m_customizerOpen = false;
     int m_queueCount = 0;
     bool m_favorite = false;
