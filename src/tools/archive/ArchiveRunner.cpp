@@ -29,6 +29,29 @@ QUrl childUrl(const QUrl &folder, const QString &name)
 
 } // namespace
 
+ArchiveJobOptions jobOptions(const ArchiveToolOptions &o)
+{
+    ArchiveJobOptions job;
+    job.format = o.format;
+    job.level = o.compressionLevel;
+    job.usePassword = o.usePassword && o.format == ArchiveFormat::sevenZip;
+    job.password = o.password;
+    job.zipIndividually = o.zipIndividually;
+    job.removeOriginals = o.removeOriginals;
+    return job;
+}
+
+QString proposedArchiveName(const QList<QUrl> &files, const QString &shelfName)
+{
+    QString name = shelfName;
+    if (files.size() == 1)
+        name = QString::fromLocal8Bit(
+            ArchiveFileOps::splitExtension(ArchiveFileOps::lastComponent(FilePath::bytes(files.first()))).first);
+    if (name.trimmed().isEmpty())
+        name = QStringLiteral("Archive");
+    return name;
+}
+
 int trashFiles(const QList<QUrl> &files)
 {
     int trashed = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/archive/ArchiveEngine.h"
+#include "tools/presets/PresetRules.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,6 +22,9 @@ struct ArchiveJobOptions {
     bool zipIndividually = false;
     bool removeOriginals = false;
 };
+
+// The run options of the Zip tool's choices (the password only for 7Z with its switch on).
+ArchiveJobOptions jobOptions(const ArchiveToolOptions &options);
 
 // What a run needs from the desktop: panels, the file manager and alerts. The window side
 // implements it with dialogs; tests answer directly. Every answer may come later (panels are
@@ -113,6 +117,10 @@ private:
     QStringList m_failures;
     QList<QUrl> m_archivedInputs;
 };
+
+// The name proposed for one archive of `files`: the file's name without its extension when
+// there is one file, else the shelf's name; "Archive" when that leaves nothing.
+QString proposedArchiveName(const QList<QUrl> &files, const QString &shelfName);
 
 // Moves each file to the Trash; failures are skipped. Returns how many were trashed.
 int trashFiles(const QList<QUrl> &files);

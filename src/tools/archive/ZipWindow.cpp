@@ -120,18 +120,6 @@ void DesktopArchiveHost::showAlert(const QString &title, const QString &message)
     box->open();
 }
 
-ArchiveJobOptions jobOptions(const ArchiveToolOptions &o)
-{
-    ArchiveJobOptions job;
-    job.format = o.format;
-    job.level = o.compressionLevel;
-    job.usePassword = o.usePassword && o.format == ArchiveFormat::sevenZip;
-    job.password = o.password;
-    job.zipIndividually = o.zipIndividually;
-    job.removeOriginals = o.removeOriginals;
-    return job;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The window
 
@@ -480,17 +468,8 @@ void ZipWindow::startRun()
 ZipWindow *openZipWindow(ShelfManager &manager, const QUuid &shelfId, const QList<QUrl> &files,
                          ShelfProgressState *progress, QWidget *parent)
 {
-    QString name;
-    if (files.size() == 1) {
-        const QByteArray base = ArchiveFileOps::splitExtension(
-                                    ArchiveFileOps::lastComponent(FilePath::bytes(files.first())))
-                                    .first;
-        name = QString::fromLocal8Bit(base);
-    } else if (const Shelf *shelf = manager.shelf(shelfId)) {
-        name = shelf->name;
-    }
-    if (name.trimmed().isEmpty())
-        name = QStringLiteral("Archive");
+    const Shelf *shelf = manager.shelf(shelfId);
+    const QString name = proposedArchiveName(files, shelf ? shelf->name : QString());
     auto *window = new ZipWindow(files, name, progress, parent);
     window->show();
     window->raise();

@@ -38,8 +38,6 @@ public:
 // when no file manager answers.
 void revealInFileManager(const QList<QUrl> &urls);
 
-ArchiveJobOptions jobOptions(const ArchiveToolOptions &options);
-
 // The Zip window ("Export as Archive"): format, mode, originals, compression, encryption,
 // presets and defaults; "Create archive" starts the run and closes the window. Progress goes
 // to the shelf's progress state, whose cancel reaches the run.
