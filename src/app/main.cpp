@@ -3,6 +3,8 @@
 // perchbox --quit          quit the running instance
 // perchbox VERB …          act on the running instance (app/cli/ShellVerbs.h), starting it if needed
 // perchbox --new-shelf     make a new shelf (the launcher's "New Shelf"), starting Perchbox if needed
+
+#include "app/FavoritesIntegration.h"
 #include "app/HotkeyIntegration.h"
 #include "app/PerchboxApp.h"
 #include "app/StartupReport.h"
@@ -226,6 +228,9 @@ int main(int argc, char **argv)
     // Hot keys, edge tucking and their verbs; before any shelf window exists.
     HotkeyIntegration hotkeys(perchbox);
     hotkeys.registerVerbs(bus);
+    // Favorites: the bars in the shelf headers, their runs and their verb.
+    FavoritesIntegration favorites(perchbox, tools);
+    favorites.registerVerbs(bus);
     if (claim == AppBusService::Claim::primary)
         perchbox.attachBus(&bus);
 

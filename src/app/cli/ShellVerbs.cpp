@@ -9,6 +9,7 @@ const QList<Verb> &all()
         {QStringLiteral("new-shelf"), 0, QStringLiteral("new-shelf")},
         {QStringLiteral("tuck"), 1, QStringLiteral("tuck left|right")},
         {QStringLiteral("summon"), 1, QStringLiteral("summon SHELF")},
+        {QStringLiteral("favorite"), 2, QStringLiteral("favorite SHELF FAVORITE")},
     };
     return verbs;
 }
