@@ -9,6 +9,8 @@
 #   - `perchbox --send FILE` (a second start) hands the file to the running instance, which puts
 #     it on a new "Inbox" shelf and writes "shelves.json" within a second;
 #   - a second plain start exits at once (single instance);
+#   - `perchbox favorite SHELF FAVORITE` clicks a pinned Rename favorite of the running
+#     instance: two quick calls both run, in order, on disk; unknown names exit 2;
 #   - Ctrl+Alt+Q quits, and the next start shows the same open shelves.
 # Every process it starts is stopped on exit. Exit 77 means a required tool is missing.
 set -uo pipefail
@@ -23,7 +25,7 @@ e2e_prepare e2e Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3
 # --- the desktop -----------------------------------------------------------------------------
 e2e_desktop
 
-# --- state: two open shelves and one closed one ----------------------------------------------
+# --- state: two open shelves and one closed one; a fourth, open, with two Rename favorites ------
 A=11111111-1111-4111-8111-111111111111
 B=22222222-2222-4222-8222-222222222222
 C=33333333-3333-4333-8333-333333333333
@@ -39,6 +41,40 @@ flock -o "$claimed.lock" sleep 60 &
 pids+=($!)
 wait_for 5 bash -c "! flock -n '$claimed.lock' true" || echo "e2e: note: the claim was not taken in time"
 
+# A fourth shelf, open, with a file and two Rename favorites ("First" adds "1_", "Second" "2_").
+D=44444444-4444-4444-8444-444444444444
+mkdir -p "$XDG_CONFIG_HOME/Perchbox"
+printf 'draft' >"$work/files/draft.txt"
+python3 - "$XDG_DATA_HOME/Perchbox" "$XDG_CONFIG_HOME/Perchbox" "$work/files" "$D" <<'PY'
+import base64, json, os, sys
+root, config, files, desk = sys.argv[1:5]
+def rename_preset(pid, name, prefix):
+    return {"id": pid, "name": name, "isAdvanced": False, "trimHead": 0, "trimTail": 0, "findText": "",
+            "replaceWith": "", "useRegex": False, "caseSensitive": True, "caseMode": "unchanged", "prefix": prefix,
+            "suffix": "", "useCounter": False, "counterPosition": "suffix", "counterSep": "_", "counterStart": 1,
+            "counterStep": 1, "counterPad": 1, "keepExt": True}
+P1, P2 = "AAAAAAAA-0000-4000-8000-000000000001", "AAAAAAAA-0000-4000-8000-000000000002"
+presets = [rename_preset(P1, "First", "1_"), rename_preset(P2, "Second", "2_")]
+json.dump({"format": 1, "values": {"pbx.renamePresets.v1": {
+    "type": "data", "value": base64.b64encode(json.dumps(presets).encode()).decode()}}},
+    open(os.path.join(config, "settings.json"), "w"))
+def favorite(fid, pid, name):
+    return {"id": fid, "tool": "rename", "presetID": pid, "presetName": name, "scope": "allFiles",
+            "destinationMode": "none"}
+folder = os.path.join(root, "Shelves", desk)
+os.makedirs(folder, exist_ok=True)
+shelves = json.load(open(os.path.join(root, "shelves.json")))
+shelves.append({"id": desk, "name": "Desk", "colorData": {"r": 0, "g": 0.478, "b": 1, "a": 1}, "icon": "tray",
+                "folderURL": "file://" + folder + "/",
+                "files": [{"id": "BBBBBBBB-0000-4000-8000-000000000001", "url": "file://" + files + "/draft.txt"}],
+                "favorites": [favorite("CCCCCCCC-0000-4000-8000-000000000001", P1, "First"),
+                              favorite("CCCCCCCC-0000-4000-8000-000000000002", P2, "Second")],
+                "favoriteButtonDisplayMode": "iconAndName"})
+json.dump(shelves, open(os.path.join(root, "shelves.json"), "w"))
+opened = json.load(open(os.path.join(root, "openShelves.json")))
+json.dump(opened + [desk], open(os.path.join(root, "openShelves.json"), "w"))
+PY
+
 start_app() {
   "$perchbox" >>"$work/perchbox.log" 2>&1 &
   app_pid=$!
@@ -50,7 +86,7 @@ shelf_visible() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$
 # --- first start ----------------------------------------------------------------------------
 t0=$(date +%s%N)
 start_app
-if wait_for 15 shelf_visible "$A" && wait_for 5 shelf_visible "$B"; then
+if wait_for 15 shelf_visible "$A" && wait_for 5 shelf_visible "$B" && wait_for 5 shelf_visible "$D"; then
   pass "open shelves restored ($(( ($(date +%s%N) - t0) / 1000000 )) ms after exec)"
 else
   fail "open shelves were not restored"; xdotool search --name perchbox >&2
@@ -125,6 +161,30 @@ fi
 sleep 0.5
 visible_after=$(xdotool search --onlyvisible --classname '^perchbox-shelf-' 2>/dev/null | sort | tr '\n' ' ')
 [ "$visible_before" = "$visible_after" ] && pass "nothing shown for missing files" || fail "windows changed: '$visible_before' -> '$visible_after'"
+
+# --- a favorite clicked from the shell -----------------------------------------------------------
+# Two quick calls, by preset name and by position: both runs happen, the first one first.
+favorite() { timeout 10 "$perchbox" favorite "$@" 2>>"$work/favorite.err"; }
+favorite Desk First; rc1=$?
+favorite Desk 2; rc2=$?
+[ $rc1 -eq 0 ] && [ $rc2 -eq 0 ] && pass "favorite verbs accepted" || fail "favorite verbs returned $rc1, $rc2"
+renamed_in_order() { [ -f "$work/files/2_1_draft.txt" ] && [ ! -e "$work/files/draft.txt" ]; }
+if wait_for 5 renamed_in_order; then pass "both favorite runs happened, in order (2_1_draft.txt)"
+else fail "favorite runs: $(ls "$work/files")"; fi
+shelf_points_at_result() {
+  python3 - "$XDG_DATA_HOME/Perchbox/shelves.json" <<'PY'
+import json, sys
+desk = [s for s in json.load(open(sys.argv[1])) if s["name"] == "Desk"][0]
+sys.exit(0 if [f["url"].rsplit("/", 1)[1] for f in desk["files"]] == ["2_1_draft.txt"] else 1)
+PY
+}
+wait_for 5 shelf_points_at_result && pass "the shelf entry follows the renamed file" || fail "shelf entry not updated"
+favorite Nowhere First; rc=$?
+[ $rc -eq 2 ] && grep -q 'no shelf "Nowhere"' "$work/favorite.err" && pass "unknown shelf: exit 2 with the reason" \
+  || fail "unknown shelf: exit $rc, $(cat "$work/favorite.err")"
+favorite Desk Third; rc=$?
+[ $rc -eq 2 ] && grep -q 'no favorite "Third"' "$work/favorite.err" && pass "unknown favorite: exit 2 with the reason" \
+  || fail "unknown favorite: exit $rc"
 
 # --- quit with Ctrl+Alt+Q, keeping the open shelves --------------------------------------------
 open_before=$(python3 -c "import json,sys; print(' '.join(sorted(json.load(open(sys.argv[1])))))" "$XDG_DATA_HOME/Perchbox/openShelves.json")

@@ -33,13 +33,14 @@ public:
     // of the way from start to rest (overshooting a little before settling).
     static double springProgress(double seconds);
 
+    QSize sizeHint() const override;
+
 signals:
     void menuRequested(const QUuid &favoriteId, const QPoint &globalPos);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
-    QSize sizeHint() const override;
 
 private:
     void animate(bool shake);

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QtConcurrent>
 
+#include <atomic>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -364,12 +366,17 @@ void FavoriteRunner::runFlatten(const QueuedFavoriteRun &run)
         if (files.isEmpty())
             return self->finishFavoriteRun(
                 favorite, FavoriteOutcome::failure(QStringLiteral("The files of this run are no longer on the shelf.")));
-        self->beginOwnProgress(self->m_runningFavoriteLabel);
+        // Stopping from the queue's "Cancel Current" (or the shelf going away) ends the run
+        // between two files.
+        auto cancel = std::make_shared<std::atomic<bool>>(false);
+        self->beginOwnProgress(self->m_runningFavoriteLabel, [cancel] { cancel->store(true); });
         FlattenEngine::shared().flatten(
             files, folder->url, options.duplicateMode, options.operation,
             [self, favorite, files, options](const FlattenResult &result) {
                 if (!self)
                     return;
+                if (result.cancelled && result.errors.isEmpty())
+                    return self->finishFavoriteRun(favorite, FavoriteOutcome::cancelled());
                 if (!result.errors.isEmpty())
                     return self->fail(favorite, FlattenEngine::summary(result), result.errors.join(QLatin1Char('\n')));
                 // Moved items are off the shelf, as after the window's run (entries only).
@@ -381,7 +388,8 @@ void FavoriteRunner::runFlatten(const QueuedFavoriteRun &run)
                     self->m_context.manager->saveShelves();
                 }
                 self->finishFavoriteRun(favorite, FavoriteOutcome::success());
-            });
+            },
+            cancel);
     });
 }
 

@@ -408,6 +408,23 @@ private slots:
         QCOMPARE(m_runner->feedback(flatten.id), Feedback::success);
     }
 
+    void cancellingAFlattenLeavesNothingHalfWritten()
+    {
+        writeBigFile("files/big.bin");
+        addUrls({QUrl::fromLocalFile(m_dir->filePath("files/big.bin"))});
+        const ShelfFavoriteAction flatten = pinFlatten("Gather", "copy");
+        const QString out = makeDir("out");
+        QVERIFY(m_runner->favoriteTapped(flatten.id, {}));
+        m_host->answer(QUrl::fromLocalFile(out));
+        QVERIFY(m_runner->canCancelCurrent());
+        m_runner->cancelCurrent();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_runner->runningFavoriteID(), 30000);
+        QCOMPARE(m_runner->feedback(flatten.id), Feedback::idle);
+        QVERIFY(m_host->alerts.isEmpty());
+        QCOMPARE(filesIn(out), QStringList{});
+        QCOMPARE(m_manager->shelf(m_shelfId)->files.size(), 1);
+    }
+
     void savedFolderThatIsGoneOrReadOnly()
     {
         addFiles({"a.txt"});
@@ -549,16 +566,8 @@ private slots:
     void cancellingTheZipThroughTheRing()
     {
         // Enough data for the archiver to still be at work when the cancel comes.
-        QFile big(m_dir->filePath("files/big.bin"));
-        QDir().mkpath(m_dir->filePath("files"));
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        QByteArray block(1 << 20, Qt::Uninitialized);
-        for (int i = 0; i < 64; ++i) {
-            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(block.data()), block.size() / 4);
-            big.write(block);
-        }
-        big.close();
-        addUrls({QUrl::fromLocalFile(big.fileName())});
+        writeBigFile("files/big.bin");
+        addUrls({QUrl::fromLocalFile(m_dir->filePath("files/big.bin"))});
         const ShelfFavoriteAction zip = pinArchive("Pack", [](ArchivePreset &p) {
             p.format = "zip";
             p.compressionLevel = "max";
@@ -664,6 +673,19 @@ private:
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("content of " + relative.toUtf8());
+    }
+
+    // 64 MB that do not compress: long enough to be stopped midway.
+    void writeBigFile(const QString &relative)
+    {
+        QDir().mkpath(QFileInfo(m_dir->filePath(relative)).path());
+        QFile big(m_dir->filePath(relative));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        for (int i = 0; i < 64; ++i) {
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(block.data()), block.size() / 4);
+            big.write(block);
+        }
     }
 
     QString makeDir(const QString &name)
