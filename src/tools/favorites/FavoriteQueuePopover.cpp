@@ -56,7 +56,10 @@ void FavoriteQueuePopover::rebuild()
     const QList<QueuedFavoriteRun> waiting = m_runner ? m_runner->favoriteQueue() : QList<QueuedFavoriteRun>{};
     if (active) {
         auto *heading = new QLabel(QStringLiteral("Running Now"), this);
-        heading->setEnabled(false);
+        QFont caption = heading->font();
+        caption.setPointSizeF(caption.pointSizeF() * 0.85);
+        caption.setBold(true);
+        heading->setFont(caption);
         m_rows->addWidget(heading);
         m_rows->addWidget(new QLabel(m_runner->runningFavoriteLabel(), this));
     }

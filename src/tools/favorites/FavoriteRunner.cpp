@@ -81,6 +81,21 @@ FavoriteRunner::FavoriteRunner(const QUuid &shelfId, Context context, QObject *p
 {
     if (!m_progress)
         m_progress = new ShelfProgressState(this);
+    // The mark a favorite run left belongs to it until the ring is idle again or another
+    // tool starts.
+    connect(m_progress, &ShelfProgressState::changed, this, [this] {
+        if (!m_progressMarkIsOurs || m_runningFavoriteID)
+            return;
+        if (m_progress->phase() == ShelfProgressState::Phase::idle || m_progress->isRunning()) {
+            m_progressMarkIsOurs = false;
+            emit changed();
+        }
+    });
+}
+
+bool FavoriteRunner::isFavoriteActivity() const
+{
+    return m_runningFavoriteID.has_value() || m_progressMarkIsOurs;
 }
 
 FavoriteRunner::~FavoriteRunner() = default;
@@ -289,6 +304,8 @@ void FavoriteRunner::finishFavoriteRun(const ShelfFavoriteAction &favorite, cons
             m_progress->reset();
         break;
     }
+    m_progressMarkIsOurs = m_progress && (m_progress->phase() == ShelfProgressState::Phase::done
+                                          || m_progress->phase() == ShelfProgressState::Phase::error);
     m_runningFavoriteID.reset();
     m_runningFavoriteLabel.clear();
     m_favoriteProgressIsManagedByTool = false;

@@ -122,6 +122,9 @@ public:
     // The reason of the favorite's last failure (empty after a success).
     QString lastFailure(const QUuid &favoriteId) const { return m_lastFailures.value(favoriteId); }
     bool progressIsManagedByTool() const { return m_favoriteProgressIsManagedByTool; }
+    // What the ring shows is a favorite's: one runs, or the done or failed mark is the one
+    // the last favorite run left.
+    bool isFavoriteActivity() const;
     const QSet<QUuid> &pendingClearIDs() const { return m_pendingFavoriteClearIDs; }
 
     // ---- the queue popover ----
@@ -181,6 +184,7 @@ private:
     QHash<QUuid, int> m_favoriteShakeCounts;
     QHash<QUuid, QString> m_lastFailures;
     bool m_favoriteProgressIsManagedByTool = false;
+    bool m_progressMarkIsOurs = false;
     bool m_starting = false;
     bool m_startAgain = false;
 };

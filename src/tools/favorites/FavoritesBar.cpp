@@ -165,7 +165,7 @@ void FavoritesBar::syncRun()
     m_statusRow->setVisible(active);
     if (m_ring) {
         m_ring->setQueueCount(waiting);
-        m_ring->setFavoriteActivity(active);
+        m_ring->setFavoriteActivity(m_runner->isFavoriteActivity());
     }
 }
 
@@ -177,7 +177,7 @@ void FavoritesBar::attachRing(ShelfProgressRingButton *ring)
     QPointer<FavoriteRunner> runner(m_runner);
     ring->setOnRunningTap([this, runner] {
         // During a favorite run the ring shows its queue; otherwise it cancels the tool.
-        if (runner && runner->runningFavoriteID())
+        if (runner && runner->isFavoriteActivity())
             showQueuePopover();
         else if (runner && runner->progress())
             runner->progress()->cancel();

@@ -314,11 +314,16 @@ private slots:
         });
         QVERIFY(m_runner->favoriteTapped(bad.id, {}));
         QCOMPARE(m_runner->feedback(bad.id), Feedback::failure);
+        // The ring's error mark is the favorite's: it still leads to the favorite activity.
+        QCOMPARE(m_progress->phase(), ShelfProgressState::Phase::error);
+        QVERIFY(m_runner->isFavoriteActivity());
         m_clock->advance(1099);
         QCOMPARE(m_runner->feedback(bad.id), Feedback::failure);
         m_clock->advance(1);
         QCOMPARE(m_runner->feedback(bad.id), Feedback::idle);
         QCOMPARE(m_runner->shakeCount(bad.id), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_progress->phase(), ShelfProgressState::Phase::idle, 10000);
+        QVERIFY(!m_runner->isFavoriteActivity());
     }
 
     // ---- rename -----------------------------------------------------------------------
