@@ -227,6 +227,12 @@ QByteArray helpText()
         "  perchbox presets export TOOL NAME\n"
         "                                print a preset in its JSON form, for --preset-file\n"
         "\n"
+        "  perchbox check-updates [--channel stable|nightly]\n"
+        "      Look for a newer Perchbox on the update channel (default: the one chosen in the\n"
+        "      settings) and print one line: the newer version and its download page, or that\n"
+        "      this version is up to date (both exit 0), or why the check failed (exit 1).\n"
+        "      Nothing is downloaded.\n"
+        "\n"
         "Exit status: 0 success; 1 when any file failed (or there is no shelf to tuck); 2 for bad\n"
         "usage (unknown tool, preset, option, shelf); 130 when interrupted.\n"
         "\n"
@@ -274,5 +280,7 @@ int runCli(int argc, char **argv)
 
     if (command->kind == Cli::Command::Kind::presets)
         return runPresets(command->presets);
+    if (command->kind == Cli::Command::Kind::checkUpdates)
+        return Cli::runCheckUpdates(command->checkUpdates);
     return runTool(command->run, app);
 }

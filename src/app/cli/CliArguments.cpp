@@ -47,8 +47,8 @@ QString toolList()
 
 bool handles(const QByteArray &first)
 {
-    return first == "run" || first == "presets" || first == "model" || first == "--help" || first == "-h"
-        || first == "help";
+    return first == "run" || first == "presets" || first == "model" || first == "check-updates" || first == "--help"
+        || first == "-h" || first == "help";
 }
 
 namespace {
@@ -219,6 +219,15 @@ std::optional<Command> parse(const QList<QByteArray> &args, QString *error)
     }
     if (args.first() == "presets")
         return parsePresets(args, error);
+    if (args.first() == "check-updates") {
+        const auto checkUpdates = parseCheckUpdates(args.mid(1), error);
+        if (!checkUpdates)
+            return std::nullopt;
+        Command cmd;
+        cmd.kind = Command::Kind::checkUpdates;
+        cmd.checkUpdates = *checkUpdates;
+        return cmd;
+    }
     *error = QStringLiteral("unknown command %1 (see perchbox --help)").arg(QString::fromLocal8Bit(args.first()));
     return std::nullopt;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/cli/CliCheckUpdates.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -13,6 +15,7 @@
 //                [--name NAME] [--dry-run] [--] FILE…
 //   perchbox presets [TOOL]
 //   perchbox presets export TOOL NAME
+//   perchbox check-updates [--channel stable|nightly]
 //
 // Arguments are kept as raw bytes where they name files, so that names which are not valid
 // UTF-8 survive; preset and archive names are text.
@@ -54,12 +57,13 @@ struct PresetsArguments {
 };
 
 struct Command {
-    enum class Kind { help, run, presets } kind = Kind::help;
+    enum class Kind { help, run, presets, checkUpdates } kind = Kind::help;
     RunArguments run;
     PresetsArguments presets;
+    CheckUpdatesArguments checkUpdates;
 };
 
-// Parses argv[1…] (argv[1] being "run", "presets", "--help" or "-h"). On a usage error
+// Parses argv[1…] (argv[1] being "run", "presets", "check-updates", "--help" or "-h"). On a usage error
 // returns nothing and sets `error` to one line (without the program name).
 std::optional<Command> parse(const QList<QByteArray> &args, QString *error);
 
