@@ -278,8 +278,6 @@ QWidget *SettingsWindow::buildGeneralPage()
         login->setChecked(on);
     });
     av->addWidget(login);
-    av->addWidget(boolBox(QStringLiteral("Check for updates on launch"), s.automaticUpdateChecks(), page,
-                          [&s](bool on) { s.setAutomaticUpdateChecks(on); }));
     av->addWidget(boolBox(QStringLiteral("Show \"%1\" in the file manager").arg(SendToIntegration::serviceTitle),
                           s.sendToFinderEnabled(), page, [&s](bool on) { s.setSendToFinderEnabled(on); }));
     av->addWidget(note(QStringLiteral("Adds \"%1\" to Files (Nautilus), Dolphin, Thunar and Nemo.")

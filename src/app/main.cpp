@@ -8,7 +8,9 @@
 #include "app/HotkeyIntegration.h"
 #include "app/PerchboxApp.h"
 #include "app/StartupReport.h"
+#include "app/ScreenshotIntegration.h"
 #include "app/ToolIntegration.h"
+#include "app/UpdateIntegration.h"
 #include "app/cli/Cli.h"
 #include "app/cli/PresetMenuSync.h"
 #include "app/cli/ShellVerbs.h"
@@ -231,6 +233,9 @@ int main(int argc, char **argv)
     // Favorites: the bars in the shelf headers, their runs and their verb.
     FavoritesIntegration favorites(perchbox, tools);
     favorites.registerVerbs(bus);
+    // Screenshot auto-capture and the update channel, with their settings pages.
+    ScreenshotIntegration screenshots(perchbox);
+    UpdateIntegration updates(perchbox);
     if (claim == AppBusService::Claim::primary)
         perchbox.attachBus(&bus);
 

@@ -65,6 +65,8 @@ start_desktop() {
   export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
          XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_DIRS="$work/etc"
   export QT_QPA_PLATFORM=xcb
+  # The launch update check must not leave the machine: nobody answers on port 9.
+  export PERCHBOX_STABLE_FEED_URL=http://127.0.0.1:9/appcast.xml PERCHBOX_NIGHTLY_FEED_URL=http://127.0.0.1:9/appcast.xml
   unset QT_QPA_PLATFORMTHEME
   openbox >"$work/openbox.log" 2>&1 &
   pids+=($!)

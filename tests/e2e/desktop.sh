@@ -96,6 +96,8 @@ e2e_desktop() {
   export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
          XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_DIRS="$work/etc"
   export QT_QPA_PLATFORM=xcb
+  # The launch update check must not leave the machine: nobody answers on port 9.
+  export PERCHBOX_STABLE_FEED_URL=http://127.0.0.1:9/appcast.xml PERCHBOX_NIGHTLY_FEED_URL=http://127.0.0.1:9/appcast.xml
   unset QT_QPA_PLATFORMTHEME WAYLAND_DISPLAY XDG_SESSION_TYPE
 
   openbox >"$work/openbox.log" 2>&1 &
