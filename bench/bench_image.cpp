@@ -207,7 +207,8 @@ int main(int argc, char **argv)
         const QString p = dir.filePath(QString("batch/img%1.jpg").arg(i));
         QFile::copy(photo, p);
         files.append({QUuid::createUuid(), QUrl::fromLocalFile(p), MediaType::image,
-                      QString("img%1.jpg").arg(i), QString("img%1.jpg").arg(i).toUtf8(), std::nullopt});
+                      QString("img%1.jpg").arg(i), QString("img%1.jpg").arg(i).toUtf8(), std::nullopt,
+                      QUrl::fromLocalFile(p)});
     }
     std::printf("  %-6s %10s %10s %8s\n", "format", "perchbox", "vips CLI", "ratio");
     for (ImageOutputFormat f : writableImageFormats()) {

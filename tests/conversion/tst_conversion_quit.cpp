@@ -96,7 +96,7 @@ int quitWhileConverting()
     QCoreApplication app(argc, argv);
     const QString folder = qEnvironmentVariable("PERCHBOX_TEST_QUIT_FOLDER");
     auto converter = std::make_shared<BusyConverter>(60000, false);
-    ConversionExporter::start(jobFor(folder), {}, setOf(converter));
+    ConversionExporter::start(jobFor(folder), ConversionExporter::Completion{}, setOf(converter));
     QThreadPool::globalInstance()->start([converter] {
         converter->started.acquire();
         std::printf("converting\n");

@@ -1,5 +1,7 @@
 #include "tools/favorites/FavoritesBar.h"
 
+#include "conversion/ConversionPresetOptions.h"
+#include "conversion/MediaBackend.h"
 #include "model/ShelfManager.h"
 #include "platform/Icons.h"
 #include "tools/favorites/FavoriteButton.h"
@@ -148,7 +150,32 @@ void FavoritesBar::rebuild()
     }
     m_selectAll->setEnabled(!shelf->files.isEmpty());
     setVisible(!shelf->files.isEmpty() || !shelf->favorites.isEmpty());
+    warmUpForFavorites(*shelf);
     syncRun();
+}
+
+void FavoritesBar::warmUpForFavorites(const Shelf &shelf)
+{
+    // A Convert favorite that removes backgrounds needs the segmentation network, which takes
+    // seconds to load: start while the button is only shown, not when it is clicked. Once per
+    // program run is enough; the network stays loaded.
+    static bool started = false;
+    if (started)
+        return;
+    for (const ShelfFavoriteAction &favorite : shelf.favorites) {
+        if (favorite.tool != ShelfFavoriteToolKind::convert)
+            continue;
+        const auto preset = m_presets.conversionPreset(favorite.presetID);
+        if (!preset)
+            continue;
+        ConversionJobOptions options = conversionOptionsFromDefaults();
+        applyConversionPreset(*preset, options);
+        if (options.removeImageBackground) {
+            started = true;
+            warmUpBackgroundRemoval();
+            return;
+        }
+    }
 }
 
 void FavoritesBar::syncRun()

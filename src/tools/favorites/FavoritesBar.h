@@ -18,6 +18,7 @@ class QPushButton;
 class QToolButton;
 class ShelfManager;
 class ShelfProgressRingButton;
+struct Shelf;
 
 // The favorites bar of a shelf header: "Select All", the star menu that pins presets, one
 // button per favorite in the shelf's order (drawn as its display mode says), and, while a
@@ -52,6 +53,7 @@ public:
 
 private:
     void rebuild();
+    void warmUpForFavorites(const Shelf &shelf);
     void syncRun();
     void showButtonMenu(const QUuid &favoriteId, const QPoint &globalPos);
 
