@@ -85,7 +85,7 @@ mkdir -p "$XDG_CONFIG_HOME/Perchbox"
 
 "$perchbox" >"$work/perchbox.log" 2>&1 &
 pids+=($!)
-shelf() { xdotool search --onlyvisible --name "^perchbox-shelf-$1\$" | head -n1; }
+shelf() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$" | head -n1; }
 for id in "${ids[@]}"; do wait_for 20 shelf "$id" || { echo "screenshots: shelf $id not shown"; cat "$work/perchbox.log"; exit 1; }; done
 # Close the tutorial if it came up, and place the shelves.
 for w in $(xdotool search --onlyvisible --name "Tutorial" 2>/dev/null); do xdotool windowclose "$w" 2>/dev/null || xdotool windowunmap "$w"; done

@@ -24,6 +24,27 @@
 #include "platform/MimeIcons.h"
 
 namespace {
+
+// A coloured icon or a thumbnail keeps its colours; a thin contour in the theme's icon colour
+// sets it apart from any shelf background (a white page on a light shelf, a dark photo on a
+// dark one).
+void paintWithContour(QPainter *p, const QRect &target, const QPixmap &pixmap, const QColor &contour)
+{
+    if (pixmap.isNull())
+        return;
+    QPixmap silhouette = pixmap;
+    {
+        QPainter sp(&silhouette);
+        sp.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        sp.fillRect(QRect(QPoint(0, 0), silhouette.size()), contour);
+    }
+    p->save();
+    p->setOpacity(0.85);
+    for (const QPoint d : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)})
+        p->drawPixmap(target.translated(d), silhouette);
+    p->restore();
+    p->drawPixmap(target, pixmap);
+}
 const QString kMarkerFormat = QStringLiteral("application/x-perchbox-shelf-files");
 }
 
@@ -118,21 +139,23 @@ void ShelfFileDelegate::paint(QPainter *p, const QStyleOptionViewItem &option, c
         tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), Theme::warningColor(theme, option.palette))
             .paint(p, iconRect.adjusted(iconPx / 8, iconPx / 8, -iconPx / 8, -iconPx / 8));
     } else {
+        const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
+        const QColor iconColor = Theme::iconColor(theme, option.palette);
         const QImage thumb = index.data(ShelfFileModel::ThumbnailRole).value<QImage>();
         if (!thumb.isNull()) {
             QSize s = thumb.size().scaled(iconRect.size(), Qt::KeepAspectRatio);
             QRect target(QPoint(0, 0), s);
             target.moveCenter(iconRect.center());
-            p->drawImage(target, thumb);
+            QPixmap pm = QPixmap::fromImage(thumb.scaled(s * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            pm.setDevicePixelRatio(dpr);
+            paintWithContour(p, target, pm, iconColor);
         } else {
             // Symbolic icons take the theme's foreground; coloured ones keep their colours.
             const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
-            if (isSymbolicIcon(icon)) {
-                const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
-                p->drawPixmap(iconRect, recolouredPixmap(icon, iconRect.size(), Theme::iconColor(theme, option.palette), dpr));
-            } else {
-                icon.paint(p, iconRect);
-            }
+            if (isSymbolicIcon(icon))
+                p->drawPixmap(iconRect, recolouredPixmap(icon, iconRect.size(), iconColor, dpr));
+            else
+                paintWithContour(p, iconRect, icon.pixmap(iconRect.size(), dpr), iconColor);
         }
     }
 

@@ -5,6 +5,7 @@
 #include "conversion/StagingFolder.h"
 #include "platform/FilePath.h"
 
+#include <QFile>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -52,7 +53,9 @@ QList<ResolvedMediaFile> fiveFiles(const QString &folder)
     QList<ResolvedMediaFile> files;
     for (int i = 1; i <= 5; ++i) {
         ResolvedMediaFile f;
-        f.url = FilePath::urlFromPath(QStringLiteral("%1/track %2.wav").arg(folder).arg(i));
+        const QString path = QStringLiteral("%1/track %2.wav").arg(folder).arg(i);
+        QFile(path).open(QIODevice::WriteOnly); // the job takes only files that are there
+        f.url = FilePath::urlFromPath(path);
         f.type = MediaType::audio;
         f.relativePathBytes = QStringLiteral("track %1.wav").arg(i).toUtf8();
         files.append(f);

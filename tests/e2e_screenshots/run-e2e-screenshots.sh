@@ -180,7 +180,7 @@ if on_shelf 'file old.png'; then fail "a screenshot from before the start was ad
 shelves=$(grep -c '^shelf ' <<<"$listing")
 [ "$shelves" = 1 ] && pass "one Screenshots shelf" || fail "$shelves Screenshots shelves"
 sid=$(awk '/^shelf / {print $2; exit}' <<<"$listing")
-if [ -n "$sid" ] && wait_for 5 xdotool search --onlyvisible --name "^perchbox-shelf-$sid\$"; then
+if [ -n "$sid" ] && wait_for 5 xdotool search --onlyvisible --classname "^perchbox-shelf-$sid\$"; then
   pass "the Screenshots shelf window opened"
 else
   fail "the Screenshots shelf window did not open"

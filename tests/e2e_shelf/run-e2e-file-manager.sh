@@ -94,7 +94,7 @@ shelf_has() { grep -q "$1" "$shelves" 2>/dev/null; }
 shelf_window() { xdotool search --onlyvisible --classname "^perchbox-shelf-$SHELF\$" 2>/dev/null | head -n1; }
 fm_window() { xdotool search --onlyvisible --class Thunar 2>/dev/null | tail -n1; }
 
-# run MODE: the shelf at (100, 100), the folder window at (700, 100), one drag of the first row
+# run MODE: the shelf at (100, 100), the folder window at (700, 100), one drag of the only row
 # into the folder's empty space.
 run() {
   local mode="$1" file="$work/files/$1.txt"
@@ -116,10 +116,13 @@ run() {
   local fm; fm=$(fm_window)
   xdotool windowmove "$fm" 700 100 windowsize "$fm" 650 500
   sleep 1.5
-  xdotool mousemove 160 150; sleep 0.3
+  # The one row is the shelf's last: the header above it grows with its second line.
+  local height; height=$(xdotool getwindowgeometry --shell "$(shelf_window)" | awk -F= '/^HEIGHT=/ {print $2}')
+  local x=160 y=$(( 100 + height - 20 ))
+  xdotool mousemove $x $y; sleep 0.3
   xdotool mousedown 1; sleep 0.3
   for step in 1 2 3 4 5 6 7 8 9 10; do
-    xdotool mousemove $(( 160 + (1050 - 160) * step / 10 )) $(( 150 + (420 - 150) * step / 10 )); sleep 0.15
+    xdotool mousemove $(( x + (1050 - x) * step / 10 )) $(( y + (420 - y) * step / 10 )); sleep 0.15
   done
   sleep 0.5
   xdotool mouseup 1
