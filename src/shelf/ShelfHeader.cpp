@@ -12,6 +12,7 @@
 #include "shelf/WindowPlacement.h"
 #include "tools/progress/ProgressRingButton.h"
 
+#include <algorithm>
 #include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -281,7 +282,9 @@ void ShelfHeader::refresh()
     QPalette pal = m_name->palette();
     pal.setColor(QPalette::ButtonText, Theme::textColor(theme, palette()));
     m_name->setPalette(pal);
-    m_name->setText(QFontMetrics(f).elidedText(shelf->name, Qt::ElideRight, 110));
+    m_fullName = shelf->name;
+    m_name->setAccessibleName(shelf->name);
+    elideName();
     m_star->setVisible(settings.defaultShelfID() == m_shelfId);
     const ShelfHooks &hooks = shelfHooks();
     m_left->setVisible(bool(hooks.tuckLeft));
@@ -484,4 +487,20 @@ void ShelfCustomizer::hideEvent(QHideEvent *event)
         rebuildRecent();
     }
     QFrame::hideEvent(event);
+}
+
+void ShelfHeader::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    elideName();
+}
+
+void ShelfHeader::elideName()
+{
+    // The buttons beside the name take what they need; the name gets the rest and ends in "…"
+    // when it does not fit (never cut off mid-letter).
+    const int width = std::max(m_name->width() - 6, 16);
+    const QString shown = m_name->fontMetrics().elidedText(m_fullName, Qt::ElideRight, width);
+    if (m_name->text() != shown)
+        m_name->setText(shown);
 }

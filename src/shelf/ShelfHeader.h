@@ -93,9 +93,11 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void renameShelf();
+    void elideName();
     void fillHeaderMenu(class QMenu *menu);
 
     ShelfManager &m_manager;
@@ -104,6 +106,7 @@ private:
     ShelfGrip *m_grip;
     QLabel *m_icon;
     QPushButton *m_name;
+    QString m_fullName; // the name button shows it elided to its width
     QLabel *m_star;
     StackDragHandle *m_stack;
     ShelfProgressRingButton *m_ring;
