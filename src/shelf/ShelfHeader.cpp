@@ -194,6 +194,7 @@ ShelfHeader::ShelfHeader(ShelfManager &manager, const QUuid &shelfId, QWidget *w
     m_name->setStyleSheet(QStringLiteral("QPushButton { border: none; text-align: left; padding: 0 2px; background: transparent; }"));
     m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     connect(m_name, &QPushButton::clicked, this, &ShelfHeader::renameShelf);
+    m_name->installEventFilter(this); // re-elided whenever its room changes
     row->addWidget(m_name, 1);
 
     m_star = new QLabel(this);
@@ -287,9 +288,12 @@ void ShelfHeader::refresh()
     elideName();
     m_star->setVisible(settings.defaultShelfID() == m_shelfId);
     const ShelfHooks &hooks = shelfHooks();
-    m_left->setVisible(bool(hooks.tuckLeft));
-    m_right->setVisible(bool(hooks.tuckRight));
-    m_float->setVisible(bool(hooks.floatFreely));
+    // Only the moves that change something are offered: a floating shelf can be tucked to
+    // either edge, a tucked one floated or moved to the other edge. The name keeps the room.
+    const std::optional<TuckEdge> tucked = shelf->tuckedEdge;
+    m_left->setVisible(bool(hooks.tuckLeft) && tucked != TuckEdge::left);
+    m_right->setVisible(bool(hooks.tuckRight) && tucked != TuckEdge::right);
+    m_float->setVisible(bool(hooks.floatFreely) && tucked.has_value());
     m_stack->setVisible(!shelf->files.isEmpty());
 }
 
@@ -489,10 +493,11 @@ void ShelfCustomizer::hideEvent(QHideEvent *event)
     QFrame::hideEvent(event);
 }
 
-void ShelfHeader::resizeEvent(QResizeEvent *event)
+bool ShelfHeader::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget::resizeEvent(event);
-    elideName();
+    if (watched == m_name && event->type() == QEvent::Resize)
+        elideName();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ShelfHeader::elideName()
