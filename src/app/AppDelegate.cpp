@@ -5,6 +5,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SendToIntegration.h"
 #include "settings/AppSettings.h"
+#include "shelf/ShelfWindow.h"
 #include "shelf/WindowPlacement.h"
 
 #include <QApplication>
@@ -199,21 +200,28 @@ void AppDelegate::showShelves(const QList<QUuid> &ids)
 {
     // The windows are looked up once for all, and only the last one shown takes the focus
     // (activating each in turn would have the window manager restack every one).
+    // None of them takes the focus as it is shown, either: every change of the active window
+    // has the toolkit visit every window of the program, which with thousands of shelves
+    // made a restore quadratic.
     const QHash<QUuid, QWidget *> windows = windowsByShelf();
     QWidget *last = nullptr;
+    ShelfWindow::setShowingInBatch(true);
     for (const QUuid &id : ids) {
         if (!m_manager.shelf(id))
             continue;
         m_manager.unhideShelf(id);
         if (QWidget *window = windows.value(id)) {
+            window->setAttribute(Qt::WA_ShowWithoutActivating, true);
             window->show();
+            window->setAttribute(Qt::WA_ShowWithoutActivating, false);
             window->raise();
             last = window;
-        } else {
-            openWindow(id);
+        } else if (QWidget *window = openWindow(id)) {
+            last = window;
         }
     }
-    if (last)
+    ShelfWindow::setShowingInBatch(false);
+    if (last && last->isVisible())
         last->activateWindow();
 }
 
@@ -362,8 +370,10 @@ void AppDelegate::prepareToQuit()
     if (m_terminatingHook)
         m_terminatingHook();
     m_manager.flushPendingSave();
+    // The shelf windows are not closed one by one: each unmapped window has the window manager
+    // and the compositor redo the screen. They go at once when the program ends.
     for (QWidget *window : shelfWindows())
-        window->close();
+        window->setUpdatesEnabled(false);
 }
 
 void AppDelegate::applySendToIntegration()

@@ -79,7 +79,8 @@ public slots:
     void reopen();
     // Restores the open shelves now and once more 0.8 s later (when the tray item appears).
     void restoreOnLaunch();
-    // Sets isTerminating, writes pending edits and closes the windows (keeping them open).
+    // Sets isTerminating and writes pending edits; the windows stay until the program ends
+    // (their shelves stay open).
     void prepareToQuit();
     // Installs or removes the file-manager entries according to the setting.
     void applySendToIntegration();

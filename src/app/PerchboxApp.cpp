@@ -218,7 +218,10 @@ void PerchboxApp::checkForUpdates()
 void PerchboxApp::quit()
 {
     m_delegate->prepareToQuit();
-    QCoreApplication::quit();
+    // exit(), not quit(): quit() first asks every window to close, one at a time, and looks
+    // over all windows again after each (thousands of shelves took minutes). The shelves stay
+    // open in the record and their windows go with the program.
+    QCoreApplication::exit(0);
 }
 
 bool PerchboxApp::eventFilter(QObject *watched, QEvent *event)

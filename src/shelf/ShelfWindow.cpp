@@ -98,6 +98,7 @@ protected:
     }
 };
 bool g_terminating = false;
+bool g_showingInBatch = false;
 constexpr int kMaxListHeight = 480;
 constexpr int kEmptyHeight = 120;
 constexpr int kPadding = 8;
@@ -160,6 +161,7 @@ void ShelfWindow::rememberAllPositions()
         manager.setShelves(shelves);
 }
 bool ShelfWindow::isTerminating() { return g_terminating; }
+void ShelfWindow::setShowingInBatch(bool batch) { g_showingInBatch = batch; }
 
 // ---- construction -------------------------------------------------------------------------
 
@@ -492,7 +494,9 @@ void ShelfWindow::present()
     if (r.kind != WindowPlacement::Request::Kind::keepPosition)
         cascadeAwayFromOtherShelves();
     if (!m_manager.isShelfHidden(m_shelfId)) {
+        setAttribute(Qt::WA_ShowWithoutActivating, g_showingInBatch);
         show();
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
         raise();
     }
 }

@@ -57,6 +57,9 @@ public:
     // While the program quits, closing windows keep their shelves in the open list so
     // they come back at the next start. The application sets this before quitting.
     static void setTerminating(bool terminating);
+    // While set, shelves that show do not take the focus (many shown at once; the caller
+    // activates the last).
+    static void setShowingInBatch(bool batch);
     static bool isTerminating();
 
     // True while the pointer is over this window: the keyboard shortcuts act only then.

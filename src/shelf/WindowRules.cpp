@@ -264,9 +264,10 @@ void install()
     QObject::connect(qApp, &QGuiApplication::focusWindowChanged, g_filter, [](QWindow *window) {
         if (!window)
             return;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->windowHandle() == window && isOwnerCandidate(w))
-                g_lastOwner = w;
+        // By its native window (a lookup, not a walk over every widget of the program: with
+        // thousands of shelves each focus change took milliseconds).
+        if (QWidget *w = QWidget::find(window->winId()); w && w->windowHandle() == window && isOwnerCandidate(w))
+            g_lastOwner = w;
     });
 }
 

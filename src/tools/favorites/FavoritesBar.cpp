@@ -88,7 +88,12 @@ FavoritesBar::FavoritesBar(ShelfManager &manager, PresetStore &presets, Favorite
     outer->addWidget(m_statusRow);
     m_statusRow->hide();
 
-    connect(&manager, &ShelfManager::shelvesChanged, this, &FavoritesBar::rebuild);
+    connect(&manager, &ShelfManager::shelvesChanged, this, [this] {
+        // A change of another shelf leaves this bar as it is (with thousands of shelves,
+        // every bar redoing itself on every change kept the display busy for minutes).
+        if (m_manager.shelfRevision(m_shelfId) != m_shownRevision)
+            rebuild();
+    });
     connect(&presets, &PresetStore::presetsChanged, this, &FavoritesBar::rebuild);
     connect(&runner, &FavoriteRunner::changed, this, &FavoritesBar::syncRun);
     connect(&runner, &FavoriteRunner::runQueued, this, [this](const QUuid &id) {
@@ -116,6 +121,7 @@ void FavoritesBar::rebuild()
     const Shelf *shelf = m_manager.shelf(m_shelfId);
     if (!shelf)
         return;
+    m_shownRevision = m_manager.shelfRevision(m_shelfId);
     // Buttons are kept by favorite id; the flow is rebuilt only when the order changed.
     QList<QUuid> order;
     QSet<QUuid> present;

@@ -61,6 +61,7 @@ private:
     PresetStore &m_presets;
     QPointer<FavoriteRunner> m_runner;
     QUuid m_shelfId;
+    quint64 m_shownRevision = ~quint64(0); // of the shelf, as last shown
     QPointer<ShelfProgressRingButton> m_ring;
     QPushButton *m_selectAll = nullptr;
     QToolButton *m_star = nullptr;
