@@ -28,6 +28,9 @@ namespace WindowRules {
 namespace {
 
 QPointer<QWidget> g_lastOwner;
+// Our windows that float with the shelves (dialogs, tool windows, the tutorial, settings), so
+// that a shelf appearing later does not cover them.
+QList<QPointer<QWidget>> g_stacked;
 // The frame of the last decorated window whose frame the window manager told us: used for
 // a window that shows before its own frame is known.
 QMargins g_lastFrame;
@@ -110,11 +113,28 @@ void applyStacking(QWidget *w)
         if (owner && owner != w && owner->isVisible() && owner->windowHandle() && !w->isAncestorOf(owner))
             handle->setTransientParent(owner->windowHandle());
     }
+    g_stacked.removeAll(nullptr);
+    if (!g_stacked.contains(w))
+        g_stacked.append(w);
     // Above the shelves that were raised before it (same layer: the last raised wins).
     const QPointer<QWidget> guard(w);
     QTimer::singleShot(0, w, [guard] {
         if (guard && guard->isVisible())
             guard->raise();
+    });
+}
+
+// A shelf that shows is raised to the top of the floating layer; our other floating windows
+// that are open go back above it.
+void raiseStackedAboveShelves()
+{
+    g_stacked.removeAll(nullptr);
+    if (g_stacked.isEmpty())
+        return;
+    QTimer::singleShot(0, qApp, [] {
+        for (const QPointer<QWidget> &w : std::as_const(g_stacked))
+            if (w && w->isVisible())
+                w->raise();
     });
 }
 
@@ -224,6 +244,8 @@ protected:
             break;
         case QEvent::Show:
             if (auto *w = qobject_cast<QWidget *>(watched); w && w->isWindow()) {
+                if (isShelfWindow(w))
+                    raiseStackedAboveShelves();
                 if (isRuledWindow(w)) {
                     applyStacking(w);
                     nameControls(w);
