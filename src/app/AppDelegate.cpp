@@ -369,11 +369,18 @@ void AppDelegate::prepareToQuit()
     m_terminating = true;
     if (m_terminatingHook)
         m_terminatingHook();
+    // Our other windows close as they would by hand (a customizer keeps the colour picked in
+    // it, a tool window stops its work); they are few. The shelf windows are not closed one by
+    // one: each unmapped window has the window manager and the compositor redo the screen.
+    // They go at once when the program ends.
+    const QList<QWidget *> all = QApplication::topLevelWidgets();
+    for (QWidget *window : all)
+        if (window->isVisible() && !isShelfIdentifier(window->objectName()))
+            window->close();
     m_manager.flushPendingSave();
-    // The shelf windows are not closed one by one: each unmapped window has the window manager
-    // and the compositor redo the screen. They go at once when the program ends.
-    for (QWidget *window : shelfWindows())
-        window->setUpdatesEnabled(false);
+    for (QWidget *window : all)
+        if (isShelfIdentifier(window->objectName()))
+            window->setUpdatesEnabled(false);
 }
 
 void AppDelegate::applySendToIntegration()

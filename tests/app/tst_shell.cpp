@@ -190,9 +190,12 @@ private slots:
         QVERIFY(!f.manager->isShelfOpen(closed));
         f.manager->renameShelf(a, QStringLiteral("Renamed just now"));
 
+        QWidget other; // a window of ours that is not a shelf (a customizer, a tool window)
+        other.show();
         f.delegate->prepareToQuit();
         QVERIFY(f.delegate->isTerminating());
-        // The windows are not closed one by one; they go with the program.
+        QVERIFY(!other.isVisible()); // closed as it would be by hand
+        // The shelf windows are not closed one by one; they go with the program.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the one closed before
         QCOMPARE(f.delegate->shelfWindows().size(), 2);
         QCOMPARE(f.manager->openShelfIDs(), (QSet<QUuid>{a, b}));
