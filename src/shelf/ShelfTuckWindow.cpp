@@ -92,7 +92,7 @@ private:
 } // namespace
 
 ShelfTuckWindow::ShelfTuckWindow(ShelfWindow &window, ShelfTuckManager &manager)
-    : QObject(&window), m_window(&window), m_manager(manager), m_id(window.shelfId())
+    : QObject(&window), m_window(&window), m_alive(&window), m_manager(manager), m_id(window.shelfId())
 {
     m_strip = new TuckStripView(window);
     m_flash = new FlashOverlay(window);
@@ -110,12 +110,12 @@ ShelfTuckWindow::~ShelfTuckWindow()
 
 QRect ShelfTuckWindow::frame() const
 {
-    return m_window ? m_window->frameGeometry() : QRect();
+    return m_alive ? m_window->frameGeometry() : QRect();
 }
 
 void ShelfTuckWindow::setFrame(const QRect &frame)
 {
-    if (!m_window)
+    if (!m_alive)
         return;
     if (m_window->isGeometryManaged())
         m_window->setGeometry(frame);
@@ -125,29 +125,29 @@ void ShelfTuckWindow::setFrame(const QRect &frame)
 
 QSize ShelfTuckWindow::fullSize() const
 {
-    return m_window ? m_window->fullSize() : QSize();
+    return m_alive ? m_window->fullSize() : QSize();
 }
 
 bool ShelfTuckWindow::isShown() const
 {
-    return m_window && m_window->isVisible();
+    return m_alive && m_window->isVisible();
 }
 
 void ShelfTuckWindow::raise()
 {
-    if (m_window)
+    if (m_alive)
         m_window->raise();
 }
 
 void ShelfTuckWindow::setManaged(bool managed)
 {
-    if (m_window)
+    if (m_alive)
         m_window->setGeometryManaged(managed);
 }
 
 void ShelfTuckWindow::setStrip(bool strip)
 {
-    if (!m_window || m_strip->isVisible() == strip)
+    if (!m_alive || m_strip->isVisible() == strip)
         return;
     m_strip->setGeometry(m_window->rect());
     m_strip->setVisible(strip);
@@ -162,7 +162,7 @@ bool ShelfTuckWindow::isBusy() const
 
 void ShelfTuckWindow::flash()
 {
-    if (!m_window)
+    if (!m_alive)
         return;
     m_flash->setGeometry(m_window->rect());
     m_flash->raise();
@@ -172,7 +172,7 @@ void ShelfTuckWindow::flash()
 
 bool ShelfTuckWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_window)
+    if (watched != static_cast<QObject *>(m_window))
         return false;
     switch (event->type()) {
     case QEvent::Enter:

@@ -35,7 +35,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QPointer<ShelfWindow> m_window;
+    // The shelf window, and whether it still exists. Not a QPointer<ShelfWindow>: while the
+    // window is being destroyed its events still reach our filter, and a QPointer would cast
+    // an object that is no longer a ShelfWindow.
+    ShelfWindow *m_window;
+    QPointer<QObject> m_alive;
     ShelfTuckManager &m_manager;
     QUuid m_id;
     QWidget *m_strip = nullptr;

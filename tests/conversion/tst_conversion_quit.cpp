@@ -104,7 +104,7 @@ int quitWhileConverting()
         converter->started.acquire();
         std::printf("converting\n");
         std::fflush(stdout);
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     });
     const int status = app.exec();
     if (!ConversionExporter::stopAllForQuit(ConversionExporter::quitGraceMs)) {
