@@ -235,7 +235,11 @@ private slots:
         result = resolve();
         QCOMPARE(result.error->kind, Kind::other);
         QVERIFY(!result.error->message.isEmpty());
-        QVERIFY(m_server->hits("/loop.xml") <= FeedFetcher::kMaxRedirects + 1);
+        // Bounded: the first request and at most kMaxRedirects more. Qt sends a GET again, once,
+        // when the server closed a kept-alive connection under it, so a hop may count twice.
+        const int hits = m_server->hits("/loop.xml");
+        QVERIFY2(hits <= 2 * (FeedFetcher::kMaxRedirects + 1),
+                 qPrintable(QString::number(hits)));
     }
 
     void resolverFeedAddress()
