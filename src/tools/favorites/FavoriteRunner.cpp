@@ -250,10 +250,9 @@ void FavoriteRunner::runFavorite(const QueuedFavoriteRun &run)
         return finishFavoriteRun(favorite, FavoriteOutcome::failure(FavoriteRules::missingPresetMessage(favorite.tool)));
 
     QueuedFavoriteRun current = run;
-    current.files = currentFiles(run.files);
+    current.files = filesStillOnShelf(favorite, run.files);
     if (current.files.isEmpty())
-        return finishFavoriteRun(favorite,
-                                 FavoriteOutcome::failure(QStringLiteral("The files of this run are no longer on the shelf.")));
+        return;
 
     switch (favorite.tool) {
     case ShelfFavoriteToolKind::rename: return runRename(current);
@@ -320,25 +319,34 @@ void FavoriteRunner::resolveOutputFolder(const ShelfFavoriteAction &favorite, co
 {
     if (favorite.destinationMode == ShelfFavoriteDestinationMode::savedFolder) {
         if (!favorite.destination)
-            return done(std::nullopt, QStringLiteral("No saved folder is set for this favorite; choose one with "
-                                                     "\"Choose Saved Folder…\"."));
+            return fail(favorite, QStringLiteral("No saved folder is set for this favorite; choose one with "
+                                                 "\"Choose Saved Folder…\"."));
         const QUrl url = favorite.destination->resolvedURL();
         if (const QString problem = folderProblem(url, true); !problem.isEmpty())
-            return done(std::nullopt, problem);
-        return done(FavoriteResolvedFolder{url}, QString());
+            return fail(favorite, problem);
+        return done(FavoriteResolvedFolder{url});
     }
     QPointer<FavoriteRunner> self(this);
     m_context.host->chooseFolder(QStringLiteral("Choose ") + toolName + QStringLiteral(" output folder"),
                                  QStringLiteral("Choose Folder"),
-                                 [self, done](std::optional<QUrl> chosen) {
+                                 [self, favorite, done](std::optional<QUrl> chosen) {
                                      if (!self)
                                          return;
                                      if (!chosen)
-                                         return done(std::nullopt, QString());
+                                         return self->finishFavoriteRun(favorite, FavoriteOutcome::cancelled());
                                      if (const QString problem = folderProblem(*chosen, false); !problem.isEmpty())
-                                         return done(std::nullopt, problem);
-                                     done(FavoriteResolvedFolder{*chosen}, QString());
+                                         return self->fail(favorite, problem);
+                                     done(FavoriteResolvedFolder{*chosen});
                                  });
+}
+
+QList<ShelfFile> FavoriteRunner::filesStillOnShelf(const ShelfFavoriteAction &favorite, const QList<ShelfFile> &files)
+{
+    QList<ShelfFile> now = currentFiles(files);
+    if (now.isEmpty())
+        finishFavoriteRun(favorite,
+                          FavoriteOutcome::failure(QStringLiteral("The files of this run are no longer on the shelf.")));
+    return now;
 }
 
 // ---- the tools ---------------------------------------------------------------------------
@@ -370,25 +378,17 @@ void FavoriteRunner::runFlatten(const QueuedFavoriteRun &run)
     PresetRules::applyFlatten(preset, options);
     QPointer<FavoriteRunner> self(this);
     resolveOutputFolder(favorite, QStringLiteral("Flatten"),
-                        [self, run, favorite, options](std::optional<FavoriteResolvedFolder> folder, const QString &reason) {
-        if (!self)
-            return;
-        if (!folder) {
-            if (reason.isEmpty())
-                return self->finishFavoriteRun(favorite, FavoriteOutcome::cancelled());
-            return self->fail(favorite, reason);
-        }
+                        [self, run, favorite, options](const FavoriteResolvedFolder &folder) {
         // The files as they are now: the chooser may have been open for a while.
-        const QList<ShelfFile> files = self->currentFiles(run.files);
+        const QList<ShelfFile> files = self->filesStillOnShelf(favorite, run.files);
         if (files.isEmpty())
-            return self->finishFavoriteRun(
-                favorite, FavoriteOutcome::failure(QStringLiteral("The files of this run are no longer on the shelf.")));
+            return;
         // Stopping from the queue's "Cancel Current" (or the shelf going away) ends the run
         // between two files.
         auto cancel = std::make_shared<std::atomic<bool>>(false);
         self->beginOwnProgress(self->m_runningFavoriteLabel, [cancel] { cancel->store(true); });
         FlattenEngine::shared().flatten(
-            files, folder->url, options.duplicateMode, options.operation,
+            files, folder.url, options.duplicateMode, options.operation,
             [self, favorite, files, options](const FlattenResult &result) {
                 if (!self)
                     return;
@@ -423,18 +423,10 @@ void FavoriteRunner::runArchive(const QueuedFavoriteRun &run)
     const ArchiveJobOptions job = jobOptions(options);
     QPointer<FavoriteRunner> self(this);
     resolveOutputFolder(favorite, QStringLiteral("Zip"),
-                        [self, run, favorite, job](std::optional<FavoriteResolvedFolder> folder, const QString &reason) {
-        if (!self)
-            return;
-        if (!folder) {
-            if (reason.isEmpty())
-                return self->finishFavoriteRun(favorite, FavoriteOutcome::cancelled());
-            return self->fail(favorite, reason);
-        }
-        const QList<ShelfFile> files = self->currentFiles(run.files);
+                        [self, run, favorite, job](const FavoriteResolvedFolder &folder) {
+        const QList<ShelfFile> files = self->filesStillOnShelf(favorite, run.files);
         if (files.isEmpty())
-            return self->finishFavoriteRun(
-                favorite, FavoriteOutcome::failure(QStringLiteral("The files of this run are no longer on the shelf.")));
+            return;
         // The password goes on the clipboard before anything is made, so it is there to
         // paste wherever the archive is opened.
         if (job.format == ArchiveFormat::sevenZip && job.usePassword && !job.password.isEmpty())
@@ -460,7 +452,7 @@ void FavoriteRunner::runArchive(const QueuedFavoriteRun &run)
                         return self->finishFavoriteRun(favorite, FavoriteOutcome::cancelled());
                     }
                 });
-        runner->run(urls, proposedArchiveName(urls, self->shelfName()), job, folder->url);
+        runner->run(urls, proposedArchiveName(urls, self->shelfName()), job, folder.url);
     });
 }
 
@@ -473,10 +465,9 @@ void FavoriteRunner::runConvert(const QueuedFavoriteRun &run)
 
     QPointer<FavoriteRunner> self(this);
     auto convert = [self, run, favorite](ConversionJobOptions options) {
-        const QList<ShelfFile> files = self->currentFiles(run.files);
+        const QList<ShelfFile> files = self->filesStillOnShelf(favorite, run.files);
         if (files.isEmpty())
-            return self->finishFavoriteRun(
-                favorite, FavoriteOutcome::failure(QStringLiteral("The files of this run are no longer on the shelf.")));
+            return;
         QList<MediaSourceItem> items;
         QList<QUrl> urls;
         for (const ShelfFile &file : files) {
@@ -546,16 +537,8 @@ void FavoriteRunner::runConvert(const QueuedFavoriteRun &run)
     if (options.outputMode == ConversionOutputMode::overwrite)
         return convert(options);
     resolveOutputFolder(favorite, QStringLiteral("Convert"),
-                        [self, favorite, options, convert](std::optional<FavoriteResolvedFolder> folder,
-                                                           const QString &reason) mutable {
-        if (!self)
-            return;
-        if (!folder) {
-            if (reason.isEmpty())
-                return self->finishFavoriteRun(favorite, FavoriteOutcome::cancelled());
-            return self->fail(favorite, reason);
-        }
-        options.outputFolder = folder->url;
+                        [options, convert](const FavoriteResolvedFolder &folder) mutable {
+        options.outputFolder = folder.url;
         convert(options);
     });
 }

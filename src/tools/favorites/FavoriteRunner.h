@@ -156,14 +156,17 @@ private:
     void runConvert(const QueuedFavoriteRun &run);
 
     // The output folder for a run: the saved folder, or one the user chooses. Calls `done`
-    // with the folder, or with nothing and an empty reason when the user cancelled, or with
-    // nothing and the reason it cannot be used.
-    using FolderDone = std::function<void(std::optional<FavoriteResolvedFolder>, const QString &reason)>;
+    // with the folder (only while this runner exists); a cancelled chooser ends the run as
+    // cancelled, a folder that cannot be used ends it with the reason.
+    using FolderDone = std::function<void(const FavoriteResolvedFolder &)>;
     void resolveOutputFolder(const ShelfFavoriteAction &favorite, const QString &toolName, FolderDone done);
 
     // The run's files as they are on the shelf now (renamed entries followed by id); those
     // that left the shelf are dropped.
     QList<ShelfFile> currentFiles(const QList<ShelfFile> &files) const;
+    // The same, for a run about to start its tool: when none are left the run ends with a
+    // failure mark and the list is empty.
+    QList<ShelfFile> filesStillOnShelf(const ShelfFavoriteAction &favorite, const QList<ShelfFile> &files);
     // The progress of a tool that does not report by itself: running, with the label.
     void beginOwnProgress(const QString &label, std::function<void()> cancel = {});
     // Reports a failure in an alert (title by tool) and ends the run with it.
