@@ -2,7 +2,10 @@
 #
 #   e2e_prepare NAME TOOL…   skip (exit 77) when a tool is missing; re-run the calling script
 #                            in a private D-Bus session; make the work folder and the cleanup
-#   e2e_desktop [WxH]        Xvfb on a free display, openbox, xcompmgr and trayer, with every
+#   e2e_desktop [WxH] [strut]
+#                            Xvfb on a free display, openbox, xcompmgr and trayer (with
+#                            "strut" the tray bar reserves its strip: windows' available area
+#                            starts below it), with every
 #                            XDG folder inside the work folder
 #   pass / fail TEXT         count a check
 #   wait_for SECONDS CMD…    poll CMD every 50 ms until it succeeds, for at most SECONDS
@@ -80,7 +83,8 @@ PY
 }
 
 e2e_desktop() {
-  local size="${1:-1440x900}"
+  local size="${1:-1440x900}" strut=()
+  [ "${2:-}" = strut ] && strut=(--SetPartialStrut true)
   exec 3>"$work/display"
   Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
   e2e_track $!
@@ -104,7 +108,8 @@ e2e_desktop() {
   e2e_track $!
   xcompmgr >"$work/xcompmgr.log" 2>&1 &
   e2e_track $!
-  trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+  trayer --edge top --align right --widthtype request --height 24 --SetDockType true "${strut[@]}" \
+    >"$work/trayer.log" 2>&1 &
   e2e_track $!
   wait_for 10 xdotool search --classname trayer || echo "$e2e_name: note: trayer window not found by class"
 }

@@ -18,14 +18,10 @@ set -uo pipefail
 perchbox="${1:?usage: run-e2e-looks.sh PATH/TO/perchbox}"
 perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
 
-source "$(dirname "$0")/../e2e/desktop-lib.sh" e2e-looks
-require_tools Xvfb openbox xcompmgr trayer xdotool xprop xwininfo import compare convert dbus-run-session python3
-
-if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
-  trap - EXIT; rm -rf "$work"
-  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
-fi
-start_desktop
+e2e_args=("$@")
+source "$(dirname "$0")/../e2e/desktop.sh"
+e2e_prepare e2e-looks Xvfb openbox xcompmgr trayer xdotool xprop xwininfo import compare convert dbus-run-session python3
+e2e_desktop 1440x900 strut
 
 # --- state: a shelf remembered in the middle of the screen, one near the left, one off screen --
 C=11111111-1111-4111-8111-111111111111
@@ -193,7 +189,4 @@ start_app
 left_back_at_moved 15 "after a restart"
 quit_app
 
-if [ $failures -ne 0 ]; then
-  echo "---- perchbox log"; cat "$work/perchbox.log"
-fi
-e2e_summary
+e2e_finish
