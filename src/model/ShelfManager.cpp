@@ -197,6 +197,8 @@ void ShelfManager::loadAll()
     m_windowVisibilityVersion = 0;
     m_lastAddShelfTime.reset();
     m_dataDir = AppPaths::appDataDir();
+    for (const QString &path : {shelvesFilePath(), openShelvesFilePath(), hiddenShelvesFilePath()})
+        removeLeftoverTemporaries(path);
 
     bool damaged = false;
     StateFileContent content;

@@ -1,6 +1,8 @@
 #include "platform/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QRandomGenerator>
 
@@ -199,3 +201,22 @@ void setHook(Hook hook)
 }
 
 } // namespace AtomicFileFaults
+
+void removeLeftoverTemporaries(const QString &path)
+{
+    const QFileInfo target(path);
+    const QString prefix = QLatin1Char('.') + target.fileName() + QLatin1Char('.');
+    const QDir folder = target.absoluteDir();
+    const QStringList candidates = folder.entryList({prefix + QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : candidates) {
+        // Exactly ".<name>.<hex>.tmp", as written above.
+        const QStringView middle = QStringView(name).mid(prefix.size(), name.size() - prefix.size() - 4);
+        const bool ours = !middle.isEmpty() && middle.size() <= 8
+                          && std::all_of(middle.begin(), middle.end(), [](QChar c) {
+                                 return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                                        || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+                             });
+        if (ours)
+            QFile::remove(folder.filePath(name));
+    }
+}

@@ -23,6 +23,11 @@ enum class FileAccess {
 bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error = nullptr,
                          FileAccess access = FileAccess::standard);
 
+// Removes what writes of `path` that were cut short (a crash, a kill, a power cut) left
+// beside it: the hidden temporary files that writeFileAtomically names after it. Only for
+// the one process that writes `path`, before its first write.
+void removeLeftoverTemporaries(const QString &path);
+
 // Reads a whole file; returns false when it is missing or unreadable.
 bool readWholeFile(const QString &path, QByteArray *data);
 

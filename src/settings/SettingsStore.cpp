@@ -112,6 +112,8 @@ SettingsStore::~SettingsStore()
 void SettingsStore::load()
 {
     QByteArray bytes;
+    if (!isReadOnly())
+        removeLeftoverTemporaries(m_path);
     if (!QFileInfo::exists(m_path))
         return; // a fresh start
     // Presets hold archive passwords: a file left readable by others (an older version, a lax
