@@ -12,6 +12,7 @@
 #include <QFutureWatcher>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <QUuid>
@@ -148,9 +149,29 @@ QString ArchiveToolPaths::sevenZip() const
 
 namespace ArchiveEngine {
 
-QString toolFailedMessage(int status)
+QString toolFailedMessage(int status, const QByteArray &toolErrors)
 {
-    return QStringLiteral("Archive tool failed (exit %1).").arg(status);
+    QString message = QStringLiteral("Archive tool failed (exit %1).").arg(status);
+    // 7-Zip mixes its percentages ("\b\b 45% 3 + name") into the same stream.
+    QString reason;
+    QString lastLine;
+    for (QByteArray line : toolErrors.split('\n')) {
+        line.replace('\b', ' ').replace('\r', ' ');
+        const QString text = QString::fromLocal8Bit(line).simplified();
+        if (text.isEmpty() || QRegularExpression(QStringLiteral("^\\d+%")).match(text).hasMatch())
+            continue;
+        lastLine = text;
+        static const QRegularExpression failure(
+            QStringLiteral("error|cannot|can't|could not|failed|denied|no space|read-only|input/output|quota"),
+            QRegularExpression::CaseInsensitiveOption);
+        if (reason.isEmpty() && failure.match(text).hasMatch())
+            reason = text; // the first: what follows is often only "exiting now"
+    }
+    if (reason.isEmpty())
+        reason = lastLine;
+    if (!reason.isEmpty())
+        message += QLatin1Char('\n') + reason.left(400);
+    return message;
 }
 
 bool passwordGoesOnStandardInput(ArchiveFormat format, bool usePassword, const QString &password)
@@ -459,9 +480,11 @@ private:
             m_process->setReadChannel(QProcess::StandardError);
             connect(m_process, &QProcess::readyReadStandardError, this, &ArchiveRun::readOutput);
         } else {
-            m_process->setStandardErrorFile(QProcess::nullDevice());
             m_process->setReadChannel(QProcess::StandardOutput);
             connect(m_process, &QProcess::readyReadStandardOutput, this, &ArchiveRun::readOutput);
+            connect(m_process, &QProcess::readyReadStandardError, this, [this] {
+                keepErrors(m_process->readAllStandardError());
+            });
         }
         // File names are bytes: hand the exact bytes to the archiver, not their text form.
         m_argv.clear();
@@ -500,8 +523,18 @@ private:
         if (m_ended)
             return;
         const QByteArray chunk = m_process->readAll();
+        if (m_format == ArchiveFormat::sevenZip)
+            keepErrors(chunk);
         if (auto f = m_parser.feed(chunk); f && m_onProgress)
             m_onProgress(*f);
+    }
+
+    // The end of the archiver's error output, for the reason of a failure.
+    void keepErrors(const QByteArray &chunk)
+    {
+        m_errors += chunk;
+        if (m_errors.size() > 16384)
+            m_errors.remove(0, m_errors.size() - 8192);
     }
 
     // `status`: the exit status (the signal number for a killed archiver), or nothing when
@@ -514,7 +547,7 @@ private:
         m_token->detach();
         m_process->disconnect(this);
         m_process->readAllStandardOutput();
-        m_process->readAllStandardError();
+        keepErrors(m_process->readAllStandardError());
         std::optional<QString> message;
         if (m_token->isCancelled())
             message = ArchiveEngine::cancelledMessage;
@@ -522,7 +555,7 @@ private:
             message = QStringLiteral("The archive tool %1 could not be started: %2")
                           .arg(m_program, m_process->errorString());
         else if (*status != 0)
-            message = ArchiveEngine::toolFailedMessage(*status);
+            message = ArchiveEngine::toolFailedMessage(*status, m_errors);
         if (message)
             waitForGroup(m_group); // an interrupted tar leaves its compressor running a moment
         finish(message, true);
@@ -552,6 +585,7 @@ private:
     ArchiveCompletionHandler m_onFinished;
     ArchiveToolPaths m_tools;
     ArchiveEngine::ProgressParser m_parser;
+    QByteArray m_errors; // the end of the archiver's error output
     QString m_program;
     QByteArray m_stagingDir;
     QProcess *m_process = nullptr;

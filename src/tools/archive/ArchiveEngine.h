@@ -56,8 +56,10 @@ inline const QString cancelledMessage = QStringLiteral("cancelled");
 inline const QString sevenZipMissingMessage = QStringLiteral(
     "7-Zip support isn't available in this build.\n\nRelease builds bundle the 7zz tool "
     "automatically.\n\nChoose ZIP or TAR+GZ instead.");
-// "Archive tool failed (exit 2)."
-QString toolFailedMessage(int status);
+// "Archive tool failed (exit 2)." and, on a line of its own, the reason the tool gave on
+// its error output (its first error line: "tar: x.tar.gz: Cannot write: No space left on
+// device"), when it gave one.
+QString toolFailedMessage(int status, const QByteArray &toolErrors = {});
 
 // Every slash, colon, asterisk, question mark, double quote, <, >, | and backslash becomes "-".
 QString cleanBaseName(const QString &name);
