@@ -6,10 +6,9 @@
 #include "model/ShelfJson.h"
 #include "platform/AppBus.h"
 #include "shelf/ShelfIntake.h"
-#include "tools/presets/Presets.h"
-#include "tools/presets/RenamePreset.h"
 
 #include "PrivateBus.h"
+#include "ToolRuns.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -29,35 +28,11 @@
 #include <cerrno>
 #include <cstring>
 
+using namespace ToolRuns;
+
 namespace {
 
 bool shimLoaded() { return qEnvironmentVariable("LD_PRELOAD").contains(QStringLiteral("disk_faults")); }
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(data), data.size());
-}
-
-// Every regular file below `root`: relative path → content.
-QMap<QString, QByteArray> tree(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(root).relativeFilePath(path), readFile(path));
-    }
-    return files;
-}
 
 QByteArray errnoName(int e)
 {
@@ -228,8 +203,7 @@ private slots:
         QFETCH(int, error);
         QFETCH(QByteArray, calls);
         QFETCH(int, after);
-        if (tool == QLatin1String("7z") && QStandardPaths::findExecutable(QStringLiteral("7zz")).isEmpty()
-            && QStandardPaths::findExecutable(QStringLiteral("7z")).isEmpty())
+        if (tool == QLatin1String("7z") && sevenZipProgram().isEmpty())
             QSKIP("no 7-Zip executable installed");
 
         QTemporaryDir dir;
@@ -253,10 +227,10 @@ private slots:
             QByteArray big(1 << 20, Qt::Uninitialized);
             for (char &c : big)
                 c = char(QRandomGenerator::global()->generate());
-            writeFile(src + QStringLiteral("/a.txt"), QByteArray(20000, 'a'));
-            writeFile(src + QStringLiteral("/folder/b.txt"), QByteArray(300000, 'b'));
-            writeFile(src + QStringLiteral("/folder/deep/c.bin"), big);
-            writeFile(src + QStringLiteral("/folder/deep/d.txt"), "d");
+            QVERIFY(writeFile(src + QStringLiteral("/a.txt"), QByteArray(20000, 'a')));
+            QVERIFY(writeFile(src + QStringLiteral("/folder/b.txt"), QByteArray(300000, 'b')));
+            QVERIFY(writeFile(src + QStringLiteral("/folder/deep/c.bin"), big));
+            QVERIFY(writeFile(src + QStringLiteral("/folder/deep/d.txt"), "d"));
             inputs << src + QStringLiteral("/a.txt") << src + QStringLiteral("/folder");
             if (tool == QLatin1String("rename"))
                 inputs = QStringList{src + QStringLiteral("/a.txt"), src + QStringLiteral("/folder/b.txt"),
@@ -264,41 +238,11 @@ private slots:
         }
         const QMap<QString, QByteArray> before = tree(src);
 
-        QJsonObject preset;
-        QString verb = tool;
-        const QUuid presetId = QUuid::createUuid();
-        if (tool == QLatin1String("rename")) {
-            RenamePreset p;
-            p.id = presetId;
-            p.name = QStringLiteral("r");
-            p.prefix = QStringLiteral("renamed ");
-            preset = PresetJson::encode(p);
-        } else if (tool.startsWith(QLatin1String("flatten"))) {
-            FlattenPreset p;
-            p.id = presetId;
-            p.name = QStringLiteral("f");
-            p.operation = tool.endsWith(QLatin1String("move")) ? QStringLiteral("move") : QStringLiteral("copy");
-            preset = PresetJson::encode(p);
-            verb = QStringLiteral("flatten");
-        } else if (tool == QLatin1String("convert")) {
-            ConversionPreset p;
-            p.id = presetId;
-            p.name = QStringLiteral("c");
-            p.imageFormat = QStringLiteral("public.jpeg");
-            preset = PresetJson::encode(p);
-        } else {
-            ArchivePreset p;
-            p.id = presetId;
-            p.name = QStringLiteral("z");
-            p.format = tool == QLatin1String("zip") ? QStringLiteral("zip")
-                       : tool == QLatin1String("tar") ? QStringLiteral("tarGz") : QStringLiteral("sevenZip");
-            preset = PresetJson::encode(p);
-            verb = QStringLiteral("zip");
-        }
+        const ToolRun toolRun = ToolRuns::toolRun(tool);
         const QString presetFile = dir.filePath(QStringLiteral("preset.json"));
-        writeFile(presetFile, QJsonDocument(preset).toJson());
+        QVERIFY(writeFile(presetFile, QJsonDocument(toolRun.preset).toJson()));
 
-        QStringList arguments{QStringLiteral("run"), verb, QStringLiteral("--preset-file"), presetFile};
+        QStringList arguments{QStringLiteral("run"), toolRun.verb, QStringLiteral("--preset-file"), presetFile};
         if (tool != QLatin1String("rename"))
             arguments << QStringLiteral("-o") << out;
         arguments << QStringLiteral("--") << inputs;
@@ -358,16 +302,7 @@ private slots:
             } else if (tool == QLatin1String("convert")) {
                 QVERIFY2(!QImage(path).isNull(), qPrintable(it.key() + QStringLiteral(" is half-written")));
             } else {
-                QProcess check;
-                if (tool == QLatin1String("zip"))
-                    check.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), path});
-                else if (tool == QLatin1String("tar"))
-                    check.start(QStringLiteral("tar"), {QStringLiteral("-tzf"), path});
-                else
-                    check.start(QStandardPaths::findExecutable(QStringLiteral("7zz")).isEmpty() ? QStringLiteral("7z") : QStringLiteral("7zz"),
-                                {QStringLiteral("t"), path});
-                QVERIFY(check.waitForFinished(60000));
-                QVERIFY2(check.exitCode() == 0, qPrintable(it.key() + QStringLiteral(" is half-written")));
+                QVERIFY2(archiveIsWhole(tool, path), qPrintable(it.key() + QStringLiteral(" is half-written")));
             }
         }
         // Nothing of the run's own is left behind.
@@ -407,8 +342,8 @@ private slots:
         const QString state = dir.filePath(QStringLiteral("state"));
         const QString shelvesFile = state + QStringLiteral("/data/Perchbox/shelves.json");
         const QString diskSwitch = dir.filePath(QStringLiteral("disk-fails"));
-        writeFile(dir.filePath(QStringLiteral("first.txt")), "1");
-        writeFile(dir.filePath(QStringLiteral("second.txt")), "2");
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("first.txt")), "1"));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("second.txt")), "2"));
         QProcessEnvironment env = programEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), state + QStringLiteral("/data"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), state + QStringLiteral("/config"));
@@ -438,7 +373,7 @@ private slots:
             QVERIFY(!earlier.isEmpty());
         }
 
-        writeFile(diskSwitch, "");
+        QVERIFY(writeFile(diskSwitch, ""));
         env.insert(QStringLiteral("PERCHBOX_FAULT_PATH"), state);
         env.insert(QStringLiteral("PERCHBOX_FAULT_ERRNO"), QString::fromLatin1(errnoName(error)));
         env.insert(QStringLiteral("PERCHBOX_FAULT_CALLS"), QString::fromLatin1(calls));

@@ -15,6 +15,11 @@
 //   PERCHBOX_FAULT_SWITCH  a file: faults only while it exists (a test turns a disk full and
 //                          back while the program runs)
 //   PERCHBOX_FAULT_LOG     a file that gets one line per fault injected ("<call> <path>")
+// And a file that vanishes while a run goes on:
+//   PERCHBOX_VANISH_ON     file names (separated by ':'): the first time a path with one of
+//                          them as its last component is opened, renamed or linked…
+//   PERCHBOX_VANISH        …these files (absolute paths, separated by ':') are removed, but
+//                          the one in use.
 // A write that is let through when it would cross the fault point is cut short (a short
 // write), as a disk that fills up part-way does. The counter starts again whenever the
 // settings change.
@@ -178,6 +183,44 @@ static int fault(int kind, const char *call, const char *path, size_t *bytes)
     return errnoNamed(err);
 }
 
+static atomic_int g_vanished;
+
+static int nameInList(const char *name, const char *list)
+{
+    const size_t n = strlen(name);
+    for (const char *item = list; item && *item;) {
+        const char *end = strchr(item, ':');
+        const size_t length = end ? (size_t)(end - item) : strlen(item);
+        if (length == n && strncmp(item, name, n) == 0)
+            return 1;
+        item = end ? end + 1 : NULL;
+    }
+    return 0;
+}
+
+// Removes the PERCHBOX_VANISH files (but the one in use) the first time a path named in
+// PERCHBOX_VANISH_ON is used.
+static void vanishOn(const char *path)
+{
+    const char *on = getenv("PERCHBOX_VANISH_ON");
+    if (!on || !*on || !path || atomic_load(&g_vanished))
+        return;
+    const char *slash = strrchr(path, '/');
+    const char *name = slash ? slash + 1 : path;
+    if (!nameInList(name, on) || atomic_exchange(&g_vanished, 1))
+        return;
+    const char *list = getenv("PERCHBOX_VANISH");
+    char buffer[8192];
+    snprintf(buffer, sizeof buffer, "%s", list ? list : "");
+    const int saved = errno;
+    for (char *save = NULL, *item = strtok_r(buffer, ":", &save); item; item = strtok_r(NULL, ":", &save)) {
+        const char *itemSlash = strrchr(item, '/');
+        if (strcmp(itemSlash ? itemSlash + 1 : item, name) != 0 && unlink(item) == 0)
+            logFault("vanished", item);
+    }
+    errno = saved;
+}
+
 #define REAL(name) \
     static __typeof__(&name) real_##name; \
     if (!real_##name) real_##name = (__typeof__(&name))dlsym(RTLD_NEXT, #name)
@@ -306,6 +349,7 @@ int fdatasync(int fd)
 
 static int pairFault(int kind, const char *call, int fromDir, const char *from, int toDir, const char *to)
 {
+    vanishOn(from);
     if (!getenv("PERCHBOX_FAULT_PATH"))
         return 0;
     char a[PATH_MAX], b[PATH_MAX];
@@ -365,6 +409,7 @@ int symlink(const char *target, const char *path)
 
 static int createFault(const char *call, int dirfd, const char *path, int flags)
 {
+    vanishOn(path);
     if (!getenv("PERCHBOX_FAULT_PATH"))
         return 0;
     if (!(flags & (O_CREAT | O_WRONLY | O_RDWR)) && (flags & O_TMPFILE) != O_TMPFILE)
@@ -441,4 +486,51 @@ int mkdirat(int dirfd, const char *path, mode_t mode)
     const int e = createFault("mkdirat", dirfd, path, O_CREAT);
     if (e) { errno = e; return -1; }
     return real_mkdirat(dirfd, path, mode);
+}
+
+FILE *fopen(const char *path, const char *mode)
+{
+    REAL(fopen);
+    vanishOn(path);
+    return real_fopen(path, mode);
+}
+
+FILE *fopen64(const char *path, const char *mode)
+{
+    REAL(fopen64);
+    vanishOn(path);
+    return real_fopen64(path, mode);
+}
+
+// The checked forms that fortified programs call when the flags are not known at compile time.
+int __open_2(const char *path, int flags)
+{
+    REAL(__open_2);
+    const int e = createFault("__open_2", AT_FDCWD, path, flags);
+    if (e) { errno = e; return -1; }
+    return real___open_2(path, flags);
+}
+
+int __open64_2(const char *path, int flags)
+{
+    REAL(__open64_2);
+    const int e = createFault("__open64_2", AT_FDCWD, path, flags);
+    if (e) { errno = e; return -1; }
+    return real___open64_2(path, flags);
+}
+
+int __openat_2(int dirfd, const char *path, int flags)
+{
+    REAL(__openat_2);
+    const int e = createFault("__openat_2", dirfd, path, flags);
+    if (e) { errno = e; return -1; }
+    return real___openat_2(dirfd, path, flags);
+}
+
+int __openat64_2(int dirfd, const char *path, int flags)
+{
+    REAL(__openat64_2);
+    const int e = createFault("__openat64_2", dirfd, path, flags);
+    if (e) { errno = e; return -1; }
+    return real___openat64_2(dirfd, path, flags);
 }

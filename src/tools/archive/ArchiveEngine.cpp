@@ -152,23 +152,37 @@ namespace ArchiveEngine {
 QString toolFailedMessage(int status, const QByteArray &toolErrors)
 {
     QString message = QStringLiteral("Archive tool failed (exit %1).").arg(status);
-    // 7-Zip mixes its percentages ("\b\b 45% 3 + name") into the same stream.
-    QString reason;
-    QString lastLine;
+    // 7-Zip mixes its percentages ("\b\b 45% 3 + name") into the same stream, and names the
+    // file on the line after its complaint ("WARNING: errno=2 : No such file or directory").
+    QStringList lines;
     for (QByteArray line : toolErrors.split('\n')) {
         line.replace('\b', ' ').replace('\r', ' ');
         const QString text = QString::fromLocal8Bit(line).simplified();
-        if (text.isEmpty() || QRegularExpression(QStringLiteral("^\\d+%")).match(text).hasMatch())
-            continue;
-        lastLine = text;
-        static const QRegularExpression failure(
-            QStringLiteral("error|cannot|can't|could not|failed|denied|no space|read-only|input/output|quota"),
-            QRegularExpression::CaseInsensitiveOption);
-        if (reason.isEmpty() && failure.match(text).hasMatch())
-            reason = text; // the first: what follows is often only "exiting now"
+        static const QRegularExpression progress(QStringLiteral("^\\d+[%M]"));
+        if (!text.isEmpty() && !progress.match(text).hasMatch())
+            lines << text;
     }
-    if (reason.isEmpty())
-        reason = lastLine;
+    static const QRegularExpression failure(
+        QStringLiteral("error|errno|warning|cannot|can't|could not|failed|denied|no such file|no space|read-only|"
+                       "input/output|quota"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression sevenZipComplaint(QStringLiteral("^(WARNING|ERROR): (errno=\\d+ : )?(.*)$"));
+    QString reason;
+    for (qsizetype i = 0; i < lines.size() && reason.isEmpty(); ++i) {
+        if (!failure.match(lines[i]).hasMatch())
+            continue; // the first complaint: what follows is often only "exiting now"
+        const QRegularExpressionMatch complaint = sevenZipComplaint.match(lines[i]);
+        if (complaint.hasMatch() && i + 1 < lines.size() && !failure.match(lines[i + 1]).hasMatch())
+            reason = lines[i + 1] + QStringLiteral(": ") + complaint.captured(3);
+        else if (lines[i].endsWith(QLatin1Char(':')) && i + 1 < lines.size())
+            reason = lines[i] + QLatin1Char(' ') + lines[i + 1]; // "System ERROR:" then the errno line
+        else
+            reason = lines[i];
+    }
+    static const QRegularExpression errnoNumber(QStringLiteral("errno=\\d+ : "));
+    reason.remove(errnoNumber);
+    if (reason.isEmpty() && !lines.isEmpty())
+        reason = lines.last();
     if (!reason.isEmpty())
         message += QLatin1Char('\n') + reason.left(400);
     return message;

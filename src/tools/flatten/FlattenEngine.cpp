@@ -206,6 +206,13 @@ FlattenResult FlattenEngine::run(const QList<QUrl> &items, const QUrl &destinati
                                  + QStringLiteral(": ") + FileOps::errorDescription(errno));
             continue;
         }
+        // A pipe, a device or a socket is never opened, copied or moved.
+        if (S_ISFIFO(sourceSt.st_mode) || S_ISCHR(sourceSt.st_mode) || S_ISBLK(sourceSt.st_mode)
+            || S_ISSOCK(sourceSt.st_mode)) {
+            result.errors.append(QStringLiteral("Could not process ") + display(name)
+                                 + QStringLiteral(": not a file or a folder (a pipe or a device, for example)"));
+            continue;
+        }
         struct stat targetSt;
         if (::lstat(target.constData(), &targetSt) != 0) {
             const int err = move ? FileOps::moveNew(source, target, stop) : FileOps::copyNew(source, target, stop);

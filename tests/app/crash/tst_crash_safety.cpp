@@ -187,12 +187,20 @@ private slots:
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const QString programLog = dir.filePath(QStringLiteral("program.log"));
         const auto verb = [&](const QStringList &arguments) {
             QProcess p;
             p.setProcessEnvironment(env);
             p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             p.start(QStringLiteral(PERCHBOX_EXECUTABLE), arguments);
-            return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+            const bool finished = p.waitForFinished(30000);
+            if (finished && p.exitStatus() == QProcess::NormalExit)
+                return p.exitCode();
+            qWarning("perchbox %s: %s; the program's log ends with:\n%s", qPrintable(arguments.first()),
+                     finished ? "crashed" : "did not finish", readFile(programLog).right(3000).constData());
+            p.kill();
+            p.waitForFinished();
+            return -1;
         };
 
         const int kills = killCount(10);
@@ -203,7 +211,7 @@ private slots:
             QProcess program;
             program.setProcessEnvironment(env);
             program.setStandardOutputFile(QProcess::nullDevice());
-            program.setStandardErrorFile(dir.filePath(QStringLiteral("program.log")), QIODevice::Append);
+            program.setStandardErrorFile(programLog, QIODevice::Append);
             program.start(QStringLiteral(PERCHBOX_EXECUTABLE), {});
             QVERIFY(program.waitForStarted(10000));
             QDeadlineTimer up(20000);
@@ -234,6 +242,9 @@ private slots:
                     for (const QString &path : std::as_const(batch))
                         sent << path;
                 }
+                QVERIFY2(program.state() == QProcess::Running,
+                         qPrintable(QStringLiteral("the program ended by itself (status %1); its log ends with:\n%2")
+                                        .arg(program.exitCode()).arg(QString::fromUtf8(readFile(programLog).right(3000)))));
             } while (!stop.hasExpired());
             QString error;
             const auto before = filesOnShelves(shelvesFile, &error);
@@ -258,7 +269,7 @@ private slots:
         QProcess program;
         program.setProcessEnvironment(env);
         program.setStandardOutputFile(QProcess::nullDevice());
-        program.setStandardErrorFile(dir.filePath(QStringLiteral("program.log")), QIODevice::Append);
+        program.setStandardErrorFile(programLog, QIODevice::Append);
         program.start(QStringLiteral(PERCHBOX_EXECUTABLE), {});
         QVERIFY(program.waitForStarted(10000));
         QCOMPARE(verb({QStringLiteral("--send"), files + QStringLiteral("/file 00000.txt")}), 0);
