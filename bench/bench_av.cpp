@@ -8,6 +8,7 @@
 //   BENCH_AV_ONLY=h264,wav24 a subset of the cases
 
 #include "conversion/audio/AudioConverter.h"
+#include "conversion/LamePath.h"
 #include "conversion/video/VideoConverter.h"
 
 #include <QCoreApplication>

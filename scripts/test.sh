@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (engine suites headless, desktop
-# suites under their own Xvfb). Usage: scripts/test.sh [--sanitize] [ctest arguments…]
+# suites under their own Xvfb).
+# Usage: scripts/test.sh [--sanitize | --thread] [ctest arguments…]
+#   --sanitize  the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   --thread    the threaded suites (ctest label "threaded") under ThreadSanitizer
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
-sanitize=()
+mode=()
 build="$root/build"
-if [ "${1:-}" = "--sanitize" ]; then sanitize=(--sanitize); build="$root/build-asan"; shift; fi
-"$root/scripts/build.sh" "${sanitize[@]}" "$build"
+case "${1:-}" in
+  --sanitize) mode=(--sanitize); build="$root/build-asan"; shift ;;
+  --thread) mode=(--thread); build="$root/build-tsan"; shift ;;
+esac
+if [ "${mode[*]}" = "--thread" ]; then
+  # Configure, then build only what the threaded suites need.
+  "$root/scripts/build.sh" --thread "$build" --target perchbox_foundation
+  mapfile -t suites < <(cd "$build" && ctest -N -L threaded | awk '/Test +#/ {print $3}')
+  targets=()
+  for s in "${suites[@]}"; do targets+=(--target "$s"); done
+  "$root/scripts/build.sh" --thread "$build" "${targets[@]}"
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-} halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp"
+  cd "$build"
+  exec ctest --output-on-failure -L threaded "$@"
+fi
+"$root/scripts/build.sh" "${mode[@]}" "$build"
 cd "$build"
 ctest --output-on-failure --parallel "$(nproc)" "$@"

@@ -273,14 +273,6 @@ bool ConversionExporter::stopAllForQuit(int graceMs)
     return jobPool().waitForDone(graceMs);
 }
 
-QString ConversionExporter::findLamePath()
-{
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/lame");
-    if (QFileInfo(beside).isExecutable())
-        return beside;
-    return QStandardPaths::findExecutable(QStringLiteral("lame"));
-}
-
 // ---------------------------------------------------------------------------------------
 
 QStringList ConversionReport::failureLines() const

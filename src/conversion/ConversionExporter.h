@@ -87,8 +87,6 @@ public:
     // waiting for it, since nothing it could still produce would be kept.
     static bool stopAllForQuit(int graceMs);
     static constexpr int quitGraceMs = 500;
-    // The MP3 encoder executable: "lame" next to the program, else on PATH; "" when none.
-    static QString findLamePath();
 
     // ---- the rules, exposed for tests ----
     // The type a file is converted as (a video with "Extract audio only" counts as audio).

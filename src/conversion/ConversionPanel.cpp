@@ -1,4 +1,5 @@
 #include "conversion/ConversionPanel.h"
+#include "conversion/LamePath.h"
 #include "conversion/ConversionPresetOptions.h"
 
 #include "conversion/CompletionNotifier.h"
@@ -313,7 +314,7 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
         rows->addWidget(m_channelsRow);
         m_mp3Row = row(QStringLiteral("MP3 Bitrate"), bitRateCombo(&m_options.mp3Bitrate), this);
         rows->addWidget(m_mp3Row);
-        m_mp3Note = note(mp3EncoderNote(ConversionExporter::findLamePath()), this);
+        m_mp3Note = note(mp3EncoderNote(defaultLamePath()), this);
         rows->addWidget(m_mp3Note);
         m_aacRow = row(QStringLiteral("AAC Bitrate"), bitRateCombo(&m_options.aacBitrate), this);
         rows->addWidget(m_aacRow);
@@ -713,7 +714,7 @@ void ConversionOptionsWindowController::startConversion()
     job.files = m_files;
     job.options = options;
     job.stagingFolder = ConversionExporter::makeStagingFolder();
-    job.lamePath = ConversionExporter::findLamePath();
+    job.lamePath = defaultLamePath();
     job.cancel = std::make_shared<LockedFlag>(false);
     job.progress = m_progress;
     job.sourceShelfName = m_shelfName;

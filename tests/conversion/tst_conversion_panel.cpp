@@ -1,6 +1,7 @@
 // The Convert panel: scanning, the no-media alert, the Convert button's condition, the
 // transparency warning, presets and stored defaults.
 #include "conversion/ConversionExporter.h"
+#include "conversion/LamePath.h"
 #include "MediaTestSupport.h"
 
 #include "conversion/ConversionPanel.h"
@@ -121,7 +122,7 @@ void ConversionPanelTest::optionsViewConditions()
     o.audioFormat = AudioOutputFormat::mp3;
     view->setOptions(o);
     // The note names the lame program that will run.
-    const QString lame = ConversionExporter::findLamePath();
+    const QString lame = defaultLamePath();
     QVERIFY(visibleLabel(view, lame.isEmpty() ? "MP3 export needs the lame encoder, which is not installed "
                                                 "(on Debian and Ubuntu: the \"lame\" package)."
                                               : qPrintable(QStringLiteral("MP3 export uses the lame encoder (%1).").arg(lame))));

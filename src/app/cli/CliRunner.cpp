@@ -1,4 +1,5 @@
 #include "app/cli/CliRunner.h"
+#include "conversion/LamePath.h"
 
 #include "app/cli/FlattenDryRun.h"
 #include "conversion/ConversionExporter.h"
@@ -469,7 +470,7 @@ void CliRunner::convertGathered(const ConversionPreset &preset, const QList<Reso
     job.stagingFolder = ConversionExporter::makeStagingFolder();
     if (job.stagingFolder.isEmpty())
         return fail(QStringLiteral("cannot create a staging folder for the conversion"), Cli::exitFailure);
-    job.lamePath = ConversionExporter::findLamePath();
+    job.lamePath = defaultLamePath();
     job.cancel = std::make_shared<LockedFlag>(false);
     m_state = new ShelfProgressState(this);
     job.progress = m_state;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUuid>
@@ -339,17 +340,6 @@ ConversionResult runLAME(const QString &lamePath, const QByteArray &inputWav, Au
                                              : collected);
     }
     return ConversionResult::success();
-}
-
-QString defaultLamePath()
-{
-    if (QCoreApplication::instance()) {
-        const QString bundled = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("lame"));
-        if (QFileInfo(bundled).isExecutable() && QFileInfo(bundled).isFile())
-            return bundled;
-    }
-    const QString system = QStringLiteral("/usr/bin/lame");
-    return QFileInfo(system).isExecutable() ? system : QString();
 }
 
 ConversionResult convertAudioFile(const QUrl &source, const AudioConversionSettings &settings,

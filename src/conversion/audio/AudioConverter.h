@@ -84,10 +84,6 @@ ConversionResult runLAME(const QString &lamePath, const QByteArray &inputWav, Au
                          const QByteArray &outputMp3, const LockedFlagPtr &cancel,
                          const ConversionProgress &onProgress);
 
-// Where the MP3 helper lives: "lame" next to our executable, else /usr/bin/lame. Empty when
-// neither exists.
-QString defaultLamePath();
-
 // The converter the media module hands to the conversion job (makeAudioConverter() in
 // MediaConverter.h reaches it through the media backend).
 std::unique_ptr<MediaConverter> makeLibavAudioConverter();

@@ -1,4 +1,5 @@
 #include "tools/favorites/FavoriteRunner.h"
+#include "conversion/LamePath.h"
 
 #include "conversion/ConversionPresetOptions.h"
 #include "conversion/ConvertedShelf.h"
@@ -501,7 +502,7 @@ void FavoriteRunner::runConvert(const QueuedFavoriteRun &run)
             if (job.stagingFolder.isEmpty())
                 return self->fail(favorite, QStringLiteral("Conversion did not produce any output files."),
                                   QStringLiteral("The temporary folder for the conversion could not be made."));
-            job.lamePath = ConversionExporter::findLamePath();
+            job.lamePath = defaultLamePath();
             job.cancel = cancel;
             job.progress = self->m_progress;
             job.sourceShelfName = self->shelfName();
