@@ -499,15 +499,12 @@ void ShelfFileView::runRowDrag(const QList<ShelfFile> &files)
     drag->setPixmap(pm);
     drag->setHotSpot(QPoint(16, 16));
     const DragOut::Offer offer = DragOut::rowOffer(mode);
-    Qt::DropActions actions = Qt::CopyAction;
-    if (offer.move)
-        actions |= Qt::MoveAction;
     // Alt has done its part (it chose the mode); held on, Qt would read it as "link" and
     // propose a copy. Installed once the drag's own filter is in place, so it runs first.
     auto *keepAltOut = new AltModifierFilter;
     QTimer::singleShot(0, keepAltOut, [keepAltOut] { qApp->installEventFilter(keepAltOut); });
     const Qt::DropAction result =
-        drag->exec(actions, offer.proposed == DragOut::Operation::move ? Qt::MoveAction : Qt::CopyAction);
+        drag->exec(DragOut::dropActions(offer), DragOut::proposedAction(offer));
     delete keepAltOut;
     const bool inside = drag->target() != nullptr; // a widget of ours took the drop
     m_dragActive = false;

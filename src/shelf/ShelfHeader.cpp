@@ -133,7 +133,8 @@ void StackDragHandle::mouseMoveEvent(QMouseEvent *event)
     drag->setMimeData(shelfDragMimeData(urls, ids, shelfId, DragSource::stack));
     drag->setPixmap(fannedDragPixmap(urls, devicePixelRatioF()));
     drag->setHotSpot(QPoint(16, 16));
-    const Qt::DropAction result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    const DragOut::Offer offer = DragOut::stackOffer();
+    const Qt::DropAction result = drag->exec(DragOut::dropActions(offer), DragOut::proposedAction(offer));
     const bool inside = drag->target() != nullptr;
     const DragOut::Operation op = result == Qt::IgnoreAction ? DragOut::Operation::none
                                                              : DragOut::Operation::copy;

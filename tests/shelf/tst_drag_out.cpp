@@ -54,16 +54,18 @@ private slots:
         QCOMPARE(mode(DragMode::move, Qt::AltModifier), DragMode::copy);
     }
 
-    // A copy offers copy alone (a file manager offered both moves within one file system);
-    // a move offers both and proposes move; the stack handle copies.
+    // What the row and the stack-handle drags hand to QDrag::exec: a copy allows copy alone
+    // (a file manager offered both moves within one file system); a move allows both and
+    // proposes move; the stack handle copies.
     void offers()
     {
-        const Offer copy = rowOffer(DragMode::copy);
-        QVERIFY(copy.copy && !copy.move && copy.proposed == Operation::copy);
-        const Offer move = rowOffer(DragMode::move);
-        QVERIFY(move.copy && move.move && move.proposed == Operation::move);
-        const Offer stack = stackOffer();
-        QVERIFY(stack.copy && !stack.move && stack.proposed == Operation::copy);
+        QCOMPARE(dropActions(rowOffer(DragMode::copy)), Qt::DropActions(Qt::CopyAction));
+        QCOMPARE(proposedAction(rowOffer(DragMode::copy)), Qt::CopyAction);
+        QCOMPARE(dropActions(rowOffer(DragMode::move)), Qt::CopyAction | Qt::MoveAction);
+        QCOMPARE(proposedAction(rowOffer(DragMode::move)), Qt::MoveAction);
+        QCOMPARE(dropActions(stackOffer()), Qt::DropActions(Qt::CopyAction));
+        QCOMPARE(proposedAction(stackOffer()), Qt::CopyAction);
+        QCOMPARE(proposedAction(Offer{}), Qt::IgnoreAction);
     }
 
     // Whatever the receiver did, nothing is deleted here; only the outcome it reports decides

@@ -52,6 +52,26 @@ Offer stackOffer()
     return {true, false, Operation::copy};
 }
 
+Qt::DropActions dropActions(const Offer &offer)
+{
+    Qt::DropActions actions;
+    if (offer.copy)
+        actions |= Qt::CopyAction;
+    if (offer.move)
+        actions |= Qt::MoveAction;
+    return actions;
+}
+
+Qt::DropAction proposedAction(const Offer &offer)
+{
+    switch (offer.proposed) {
+    case Operation::move: return Qt::MoveAction;
+    case Operation::copy: return Qt::CopyAction;
+    case Operation::none: break;
+    }
+    return Qt::IgnoreAction;
+}
+
 QSet<QUuid> &shelfDroppedFileIDs()
 {
     static QSet<QUuid> ids;

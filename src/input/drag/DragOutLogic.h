@@ -56,6 +56,9 @@ struct Offer {
 Offer rowOffer(DragMode mode);
 // The stack handle: copy, outside the program only (its drops inside are refused).
 Offer stackOffer();
+// An offer in the drag's terms: the actions it allows and the one it proposes.
+Qt::DropActions dropActions(const Offer &offer);
+Qt::DropAction proposedAction(const Offer &offer);
 
 // The process-wide set of ids of shelf files that a shelf of this application received
 // by a drop (inserted by the shelves' drop handlers, cleared at the end of every drag).

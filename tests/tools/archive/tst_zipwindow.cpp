@@ -94,32 +94,6 @@ private slots:
         QCOMPARE(window.options().password, QStringLiteral("hunter2"));
     }
 
-    void ringButtonTapsAndTooltips()
-    {
-        ShelfProgressState state;
-        ShelfProgressRingButton button;
-        button.resize(26, 26);
-        button.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&button));
-        int idleTaps = 0, cancels = 0;
-        button.setOnIdleTap([&] { ++idleTaps; });
-        button.setState(&state);
-        button.setQueueCount(2);
-        QCOMPARE(button.toolTip(), QStringLiteral("Customize shelf · 2 queued"));
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(idleTaps, 1);
-
-        state.setCancelHandler([&] { ++cancels; });
-        state.setLabel(QStringLiteral("Zipping…"));
-        state.setRunning(0.3);
-        QCOMPARE(button.toolTip(), QStringLiteral("Zipping… — click to cancel · 2 queued"));
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(cancels, 1);
-        QCOMPARE(idleTaps, 1);
-        state.markError();
-        QCOMPARE(button.toolTip(), QStringLiteral("Export failed · 2 queued"));
-    }
-
     void passwordPageWritesSettings()
     {
         AppSettings &settings = AppSettings::instance();

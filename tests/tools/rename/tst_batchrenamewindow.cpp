@@ -1,7 +1,6 @@
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsStore.h"
-#include "tools/flatten/FlattenWindow.h"
 #include "tools/rename/BatchRenameWindow.h"
 
 #include <QApplication>
@@ -163,45 +162,6 @@ private slots:
         QTRY_VERIFY(!first); // one at a time
         QCOMPARE(BatchRenameWindow::current(), second);
         second->close();
-    }
-
-    void flattenWindowRunsAndReports()
-    {
-        SettingsStore store(m_home.filePath("flatten-settings.json"));
-        AppSettings settings(store);
-        settings.setFlattenOperation(FlattenOperation::move);
-        QTemporaryDir dir;
-        QFile f(dir.filePath("one.txt"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("1");
-        f.close();
-        ShelfFile file;
-        file.id = QUuid::createUuid();
-        file.url = FilePath::urlFromPath(dir.filePath("one.txt"));
-        QSet<QUuid> removed{QUuid()};
-        FlattenWindow window({file}, "Shelf", std::nullopt, settings,
-                             [&](const QSet<QUuid> &ids) { removed = ids; });
-        QCOMPARE(window.flattenButtonTitle(), QString("Flatten & Move"));
-        window.setOptions({FlattenDuplicateMode::keepForReview, FlattenOperation::copy});
-        QCOMPARE(window.flattenButtonTitle(), QString("Flatten & Copy"));
-        window.startFlatten(); // no destination: nothing happens
-        QCOMPARE(window.state(), FlattenWindow::State::idle);
-
-        window.setDestination(FilePath::urlFromPath(dir.filePath("out")));
-        window.setSaveAsDefault(true);
-        window.startFlatten();
-        QCOMPARE(window.state(), FlattenWindow::State::busy);
-        QTRY_COMPARE(window.state(), FlattenWindow::State::finished);
-        QCOMPARE(window.resultLine(), QString("1 copied"));
-        QVERIFY(removed.isEmpty()); // copy: nothing leaves the shelf
-        QCOMPARE(settings.flattenOperation(), FlattenOperation::copy);
-        QCOMPARE(settings.flattenDefaultDestination(), FilePath::urlFromPath(dir.filePath("out")));
-
-        window.setOptions({FlattenDuplicateMode::keepForReview, FlattenOperation::move});
-        window.startFlatten();
-        QTRY_COMPARE(window.state(), FlattenWindow::State::finished);
-        QCOMPARE(window.resultLine(), QString("1 moved · 1 duplicate(s) in _Duplicates"));
-        QCOMPARE(removed, QSet<QUuid>{file.id});
     }
 };
 
