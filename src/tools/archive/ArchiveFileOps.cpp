@@ -1,9 +1,7 @@
 #include "tools/archive/ArchiveFileOps.h"
 
-#include "platform/AppPaths.h"
 #include "platform/FilePath.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -306,70 +304,6 @@ bool removeTree(const QByteArray &path)
         removeTree(child);
     }
     return ::rmdir(path.constData()) == 0;
-}
-
-bool moveToTrash(const QUrl &fileUrl, QString *error)
-{
-    const QByteArray path = FilePath::standardized(FilePath::bytes(fileUrl));
-    if (path.isEmpty() || !exists(path)) {
-        if (error)
-            *error = QStringLiteral("The file does not exist.");
-        return false;
-    }
-    // The home trash, created first: without it some Qt versions trash into the working folder.
-    const QByteArray trash = QFile::encodeName(AppPaths::dataHome()) + "/Trash";
-    const QByteArray files = trash + "/files";
-    const QByteArray info = trash + "/info";
-    QDir().mkpath(QFile::decodeName(files));
-    QDir().mkpath(QFile::decodeName(info));
-
-    struct stat fileSt, trashSt;
-    const bool sameDevice = ::lstat(path.constData(), &fileSt) == 0
-                            && ::stat(files.constData(), &trashSt) == 0
-                            && fileSt.st_dev == trashSt.st_dev;
-    if (sameDevice) {
-        // Freedesktop trash: an info file naming the original place, then a rename.
-        const auto [base, ext] = splitExtension(lastComponent(path));
-        const QByteArray date = QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1();
-        const QByteArray body = "[Trash Info]\nPath=" + path.toPercentEncoding("/") + "\nDeletionDate=" + date + "\n";
-        for (int n = 1; n < 10000; ++n) {
-            QByteArray name = lastComponent(path);
-            if (n > 1)
-                name = base + '.' + QByteArray::number(n) + (ext.isEmpty() ? QByteArray() : '.' + ext);
-            const QByteArray infoPath = info + '/' + name + ".trashinfo";
-            const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd < 0) {
-                if (errno == EEXIST)
-                    continue;
-                break;
-            }
-            const bool written = ::write(fd, body.constData(), static_cast<size_t>(body.size())) == body.size();
-            ::close(fd);
-            const QByteArray target = files + '/' + name;
-            if (written && !exists(target) && ::rename(path.constData(), target.constData()) == 0)
-                return true;
-            const int err = errno;
-            ::unlink(infoPath.constData());
-            if (!written || exists(target))
-                continue;
-            if (error)
-                *error = errnoText(err);
-            return false;
-        }
-    }
-    // Another file system: Qt finds the volume's own trash folder.
-    const QString text = QFile::decodeName(path);
-    if (QFile::encodeName(text) != path) {
-        if (error)
-            *error = QStringLiteral("The file cannot be moved to the Trash from this volume.");
-        return false;
-    }
-    QFile file(text);
-    if (file.moveToTrash())
-        return true;
-    if (error)
-        *error = file.errorString();
-    return false;
 }
 
 } // namespace ArchiveFileOps

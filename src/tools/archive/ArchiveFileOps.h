@@ -39,8 +39,5 @@ QByteArray resolvedTopLevel(const QByteArray &path);
 // Removes a file, link or whole folder tree (links are removed, never followed).
 bool removeTree(const QByteArray &path);
 
-// Moves a file or folder to the desktop Trash. Returns false (with a reason) when it could
-// not be trashed; the file is then left where it was.
-bool moveToTrash(const QUrl &fileUrl, QString *error = nullptr);
 
 } // namespace ArchiveFileOps

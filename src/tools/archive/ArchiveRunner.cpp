@@ -2,6 +2,7 @@
 
 #include "platform/FilePath.h"
 #include "platform/PrivateTemp.h"
+#include "platform/Trash.h"
 #include "tools/archive/ArchiveFileOps.h"
 #include "tools/flatten/FileOps.h"
 #include "tools/progress/ShelfProgressState.h"
@@ -56,7 +57,7 @@ int trashFiles(const QList<QUrl> &files)
 {
     int trashed = 0;
     for (const QUrl &url : files)
-        if (ArchiveFileOps::moveToTrash(url))
+        if (Trash::moveToTrash(url).ok)
             ++trashed;
     return trashed;
 }
