@@ -1,6 +1,6 @@
 #include "conversion/ConversionExporter.h"
 
-#include "conversion/CompletionNotifier.h"
+#include "platform/DesktopNotifications.h"
 #include "conversion/StagingFolder.h"
 #include "platform/FilePath.h"
 #include "tools/flatten/FileOps.h"
@@ -436,8 +436,8 @@ void ConversionExporter::finish()
         state->markDone();
     }
     if (!m_report.outputs.isEmpty() && m_job.postNotification)
-        CompletionNotifier::post(QStringLiteral("Conversion Complete"),
-                                 notificationBody(int(m_report.outputs.size()), m_job.sourceShelfName));
+        DesktopNotifications::notifyCompletion(QStringLiteral("Conversion Complete"),
+                                                  notificationBody(int(m_report.outputs.size()), m_job.sourceShelfName));
     emit finished(m_report.outputs);
     if (m_completion)
         m_completion(m_report);

@@ -2,7 +2,7 @@
 #include "conversion/LamePath.h"
 #include "conversion/ConversionPresetOptions.h"
 
-#include "conversion/CompletionNotifier.h"
+#include "platform/DesktopNotifications.h"
 #include "conversion/ConversionExporter.h"
 #include "conversion/ConvertedShelf.h"
 #include "conversion/MediaBackend.h"
@@ -751,7 +751,7 @@ void announceConversion(const ConversionReport &report, const QString &sourceShe
 {
     const ConversionAnnouncement a = conversionAnnouncement(report, sourceShelfName, leftOnShelf);
     if (a.notificationBody)
-        CompletionNotifier::post(QStringLiteral("Conversion Complete"), *a.notificationBody);
+        DesktopNotifications::notifyCompletion(QStringLiteral("Conversion Complete"), *a.notificationBody);
     if (!a.alertTitle)
         return;
     auto *box = new QMessageBox(QMessageBox::Warning, *a.alertTitle, *a.alertTitle, QMessageBox::Ok);

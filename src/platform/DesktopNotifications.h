@@ -15,4 +15,8 @@ namespace DesktopNotifications {
 void notify(const QString &title, const QString &body, const QString &iconName = {},
             std::function<void(unsigned id)> done = {});
 
+// A banner that ends a piece of work (a conversion): the program's icon and the desktop's
+// "complete" sound.
+void notifyCompletion(const QString &title, const QString &body);
+
 } // namespace DesktopNotifications
