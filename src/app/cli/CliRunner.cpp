@@ -1,9 +1,9 @@
 #include "app/cli/CliRunner.h"
-#include "conversion/LamePath.h"
 
 #include "app/cli/FlattenDryRun.h"
 #include "conversion/ConversionExporter.h"
 #include "conversion/ConversionPresetOptions.h"
+#include "conversion/LamePath.h"
 #include "platform/AppBus.h"
 #include "platform/AtomicFile.h"
 #include "platform/FilePath.h"
@@ -306,11 +306,34 @@ void CliRunner::runRename(const RenamePreset &stored)
     finish(Cli::exitSuccess);
 }
 
+// A preset written by a newer version (or by hand) may name a value this version does not
+// know. A window keeps its own choice then; a run from the shell says so and does nothing,
+// rather than zip where 7Z was asked or copy where a move was.
+namespace {
+
+template <typename E>
+std::optional<QString> unknownValue(const char *key, const QString &raw)
+{
+    if (enumFromRaw<E>(raw))
+        return std::nullopt;
+    QStringList known;
+    for (E value : allCases<E>())
+        known << QLatin1Char('"') + rawValue(value) + QLatin1Char('"');
+    return QStringLiteral("the preset's %1 \"%2\" is not one this version knows (%3)")
+        .arg(QLatin1String(key), raw, known.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Flatten
 
 void CliRunner::runFlatten(const FlattenPreset &preset)
 {
+    for (const auto &unknown : {unknownValue<FlattenDuplicateMode>("duplicateMode", preset.duplicateMode),
+                                unknownValue<FlattenOperation>("operation", preset.operation)})
+        if (unknown)
+            return fail(*unknown, Cli::exitUsage);
     FlattenToolOptions options;
     PresetRules::applyFlatten(preset, options);
     if (!resolveOutputFolder(true))
@@ -357,6 +380,10 @@ void CliRunner::runFlatten(const FlattenPreset &preset)
 
 void CliRunner::runZip(const ArchivePreset &preset)
 {
+    for (const auto &unknown : {unknownValue<ArchiveFormat>("format", preset.format),
+                                unknownValue<CompressionLevel>("compressionLevel", preset.compressionLevel)})
+        if (unknown)
+            return fail(*unknown, Cli::exitUsage);
     ArchiveToolOptions tool;
     PresetRules::applyArchive(preset, tool);
     ArchiveJobOptions options;

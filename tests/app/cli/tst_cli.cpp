@@ -286,6 +286,20 @@ private slots:
         QVERIFY(writeFile(work("f.json"), R"({"name":"x","duplicateMode":"keepForReview","operation":"copy"})"));
         QCOMPARE(perchbox({"run", "flatten", "--preset-file", "f.json", "-o", "flat", "IMG_3.jpg"}).status, 0);
         QVERIFY(QFile::exists(work("flat/IMG_3.jpg")));
+
+        // A value this version does not know is refused by name: no zip in place of a 7Z
+        // archive, no copy in place of a move.
+        QVERIFY(writeFile(work("z.json"), R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","name":"z","format":"sevenZip","compressionLevel":"normal",)"
+                                          R"("usePassword":false,"password":"","zipIndividually":false,"removeOriginals":false})"));
+        r = perchbox({"run", "zip", "--preset-file", "z.json", "-o", "zips", "IMG_3.jpg"});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(R"(format "sevenZip" is not one this version knows ("zip", "7z", "tarGz"))"), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(work("zips")) || QDir(work("zips")).isEmpty());
+        QVERIFY(writeFile(work("m.json"), R"({"name":"x","duplicateMode":"keepForReview","operation":"moveAll"})"));
+        r = perchbox({"run", "flatten", "--preset-file", "m.json", "-o", "flat2", "IMG_3.jpg"});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(R"(operation "moveAll")"), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(work("flat2/IMG_3.jpg")));
     }
 
     void renameDryRunAndRun()
