@@ -207,12 +207,8 @@ private slots:
             return -1;
         };
 
-        const int kills = killCount(10);
-        QSet<QString> sent;
-        QSet<QString> onDisk;
-        int fileNumber = 0;
-        for (int k = 0; k < kills; ++k) {
-            QProcess program;
+        // Starts the program and waits until it is on the bus.
+        const auto startProgram = [&](QProcess &program) {
             program.setProcessEnvironment(env);
             program.setStandardOutputFile(QProcess::nullDevice());
             program.setStandardErrorFile(programLog, QIODevice::Append);
@@ -223,6 +219,17 @@ private slots:
                 QVERIFY2(!up.hasExpired() && program.state() == QProcess::Running, "the program did not come up");
                 QThread::msleep(20);
             }
+        };
+
+        const int kills = killCount(10);
+        QSet<QString> sent;
+        QSet<QString> onDisk;
+        int fileNumber = 0;
+        for (int k = 0; k < kills; ++k) {
+            QProcess program;
+            startProgram(program);
+            if (QTest::currentTestFailed())
+                return;
             const QStringList damaged = damagedBackups(dir.path());
             QVERIFY2(damaged.isEmpty(), qPrintable(damaged.join(QLatin1Char(' '))));
 
@@ -271,11 +278,9 @@ private slots:
 
         // A last start and a proper quit: every file ever sent is there, once.
         QProcess program;
-        program.setProcessEnvironment(env);
-        program.setStandardOutputFile(QProcess::nullDevice());
-        program.setStandardErrorFile(programLog, QIODevice::Append);
-        program.start(perchboxExecutable(), {});
-        QVERIFY(program.waitForStarted(10000));
+        startProgram(program);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(verb({QStringLiteral("--send"), files + QStringLiteral("/file 00000.txt")}), 0);
         QCOMPARE(verb({QStringLiteral("--quit")}), 0);
         QVERIFY(program.waitForFinished(20000));
