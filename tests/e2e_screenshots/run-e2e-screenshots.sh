@@ -4,8 +4,7 @@
 #
 #   run-e2e-screenshots.sh PATH/TO/perchbox
 #
-# In its own D-Bus session with Xvfb (on a free display), openbox, xcompmgr and trayer, every
-# XDG folder in a temporary directory and a GNOME-like desktop whose Pictures folder is
+# On the shared test desktop (tests/e2e/desktop.sh), as a GNOME-like desktop whose Pictures folder is
 # "$HOME/Pictures", with Screenshot Auto-Capture on in the settings, it checks that:
 #   - the launch check finds the newer version of a feed served on 127.0.0.1 and says so,
 #     and "Open Download Page" hands the page to the browser (a stand-in xdg-open);
@@ -19,65 +18,12 @@ set -uo pipefail
 perchbox="${1:?usage: run-e2e-screenshots.sh PATH/TO/perchbox}"
 perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
 
-for tool in Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3 ffmpeg; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "e2e-screenshots: SKIP: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-
-if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
-  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
-fi
-
-work="$(mktemp -d /tmp/perchbox-e2e-screenshots.XXXXXX)"
-pids=()
-app_pid=""
-failures=0
-checks=0
-
-cleanup() {
-  local pid
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { checks=$((checks+1)); echo "e2e-screenshots: ok   $*"; }
-fail() { checks=$((checks+1)); failures=$((failures+1)); echo "e2e-screenshots: FAIL $*"; }
-
-# wait_for SECONDS COMMAND… : polls every 100 ms until COMMAND succeeds, for at most SECONDS.
-wait_for() {
-  local limit="$1"; shift
-  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%.0f", s * 1000000000 }') ))
-  while true; do
-    if "$@" >/dev/null 2>&1; then return 0; fi
-    [ "$(date +%s%N)" -gt "$end" ] && return 1
-    sleep 0.1
-  done
-}
-
-# --- the desktop -----------------------------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-if ! wait_for 10 test -s "$work/display"; then
-  echo "e2e-screenshots: Xvfb did not start"; cat "$work/xvfb.log"; exit 1
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
-echo "e2e-screenshots: display $DISPLAY"
-
-mkdir -p "$work/home/Pictures/Screenshots" "$work/data" "$work/config/Perchbox" "$work/cache" "$work/runtime" \
-         "$work/feeds" "$work/bin"
-chmod 700 "$work/runtime"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_DIRS="$work/etc" \
-       XDG_CURRENT_DESKTOP=GNOME LANGUAGE=C
-export QT_QPA_PLATFORM=xcb
-unset QT_QPA_PLATFORMTHEME
+e2e_args=("$@")
+source "$(dirname "$0")/../e2e/desktop.sh"
+e2e_prepare e2e-screenshots Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3 ffmpeg
+e2e_desktop 1440x900
+mkdir -p "$work/home/Pictures/Screenshots" "$work/config/Perchbox" "$work/feeds" "$work/bin"
+export XDG_CURRENT_DESKTOP=GNOME LANGUAGE=C
 printf 'XDG_PICTURES_DIR="$HOME/Pictures"\nXDG_DESKTOP_DIR="$HOME/Desktop"\n' >"$XDG_CONFIG_HOME/user-dirs.dirs"
 shots="$HOME/Pictures/Screenshots"
 
@@ -89,17 +35,9 @@ SH
 chmod +x "$work/bin/xdg-open"
 export PATH="$work/bin:$PATH"
 
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-xcompmgr >"$work/xcompmgr.log" 2>&1 &
-pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --classname trayer || echo "e2e-screenshots: note: trayer window not found by class"
-
 # --- the update feed on the loopback interface -----------------------------------------------
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/feeds" >"$work/http.log" 2>&1 &
-pids+=($!)
+e2e_track $!
 port_known() { grep -qE 'port [0-9]+' "$work/http.log"; }
 if ! wait_for 10 port_known; then echo "e2e-screenshots: feed server did not start"; cat "$work/http.log"; exit 1; fi
 port=$(grep -oE 'port [0-9]+' "$work/http.log" | head -n1 | awk '{print $2}')
@@ -225,8 +163,4 @@ if wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null"; then pass "--quit quits
 wait "$app_pid" 2>/dev/null
 app_pid=""
 
-if [ $failures -ne 0 ]; then
-  echo "---- perchbox log"; cat "$work/perchbox.log"
-fi
-echo "e2e-screenshots: $((checks-failures)) passed, $failures failed"
-[ $failures -eq 0 ]
+e2e_finish

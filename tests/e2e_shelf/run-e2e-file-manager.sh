@@ -7,70 +7,20 @@
 #
 #   run-e2e-file-manager.sh PATH/TO/perchbox
 #
-# In its own D-Bus session with Xvfb, openbox, xcompmgr and trayer, every XDG folder in a
-# temporary directory. Exit 77 means a required program is missing (scripts/setup.sh installs
-# them all).
+# On the shared test desktop (tests/e2e/desktop.sh). Exit 77 means a required program is
+# missing (scripts/setup.sh installs them all).
 set -uo pipefail
 
 perchbox="${1:?usage: run-e2e-file-manager.sh PATH/TO/perchbox}"
 perchbox="$(cd "$(dirname "$perchbox")" && pwd)/$(basename "$perchbox")"
 
-for tool in Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3 thunar; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "e2e-fm: SKIP: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-
-if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
-  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
-fi
-
-work="$(mktemp -d /tmp/perchbox-e2e-fm.XXXXXX)"
-pids=()
-app_pid=""
+e2e_args=("$@")
+source "$(dirname "$0")/../e2e/desktop.sh"
+e2e_prepare e2e-fm Xvfb openbox xcompmgr trayer xdotool dbus-run-session python3 thunar
 fm_pid=""
-failures=0
-
-stop() { [ -n "$1" ] && kill "$1" 2>/dev/null && wait "$1" 2>/dev/null; }
-cleanup() {
-  stop "$app_pid"; stop "$fm_pid"
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { echo "e2e-fm: ok   $*"; }
-fail() { failures=$((failures+1)); echo "e2e-fm: FAIL $*"; }
-
-wait_for() {
-  local limit="$1"; shift
-  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%d", s * 1000000000 }') ))
-  while true; do
-    if "$@" >/dev/null 2>&1; then return 0; fi
-    [ "$(date +%s%N)" -gt "$end" ] && return 1
-    sleep 0.1
-  done
-}
-
-# --- the desktop -----------------------------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-wait_for 10 test -s "$work/display" || { echo "e2e-fm: Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
-mkdir -p "$work/home" "$work/data" "$work/config" "$work/cache" "$work/runtime" "$work/files" "$work/dest"
-chmod 700 "$work/runtime"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
-unset QT_QPA_PLATFORMTHEME
-openbox >"$work/openbox.log" 2>&1 & pids+=($!)
-xcompmgr >"$work/xcompmgr.log" 2>&1 & pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-sleep 1
+trap 'finish; e2e_cleanup' EXIT
+e2e_desktop 1440x900
+mkdir -p "$work/dest"
 
 SHELF=5E1F0000-0000-4000-8000-0000000000F1
 shelves="$XDG_DATA_HOME/Perchbox/shelves.json"
@@ -149,20 +99,22 @@ run() {
   finish
 }
 
-# Quits both programs of a run.
+# Quits both programs of a run (also on the way out).
 finish() {
-  timeout 10 "$perchbox" --quit >/dev/null 2>&1
-  wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || kill "$app_pid"
-  wait "$app_pid" 2>/dev/null; app_pid=""
-  thunar -q >/dev/null 2>&1
-  wait_for 5 bash -c "! kill -0 $fm_pid 2>/dev/null" || kill "$fm_pid"
-  wait "$fm_pid" 2>/dev/null; fm_pid=""
+  if [ -n "$app_pid" ]; then
+    timeout 10 "$perchbox" --quit >/dev/null 2>&1
+    wait_for 5 bash -c "! kill -0 $app_pid 2>/dev/null" || kill "$app_pid"
+    wait "$app_pid" 2>/dev/null; app_pid=""
+  fi
+  if [ -n "$fm_pid" ]; then
+    thunar -q >/dev/null 2>&1
+    wait_for 5 bash -c "! kill -0 $fm_pid 2>/dev/null" || kill "$fm_pid"
+    wait "$fm_pid" 2>/dev/null; fm_pid=""
+  fi
 }
 
 run copy
 run move
 
-if [ "$failures" -ne 0 ]; then
-  echo "e2e-fm: $failures check(s) failed"; cat "$work/perchbox.log"; tail -20 "$work/thunar.log"; exit 1
-fi
-echo "e2e-fm: all checks passed"
+[ "$failures" -ne 0 ] && tail -20 "$work/thunar.log"
+e2e_finish
