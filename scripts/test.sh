@@ -20,7 +20,8 @@ if [ "${mode[*]}" = "--thread" ]; then
   targets=()
   for s in "${suites[@]}"; do targets+=(--target "$s"); done
   "$root/scripts/build.sh" --thread "$build" "${targets[@]}"
-  export TSAN_OPTIONS="${TSAN_OPTIONS:-} halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp"
+  # die_after_fork=0: the suites start child processes (QProcess) from threaded programs.
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-} halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$root/scripts/tsan.supp"
   cd "$build"
   exec ctest --output-on-failure -L threaded "$@"
 fi
