@@ -19,7 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     double duration = 0;
     std::memcpy(&duration, data, 8);
     const QString output = QString::fromUtf8(reinterpret_cast<const char *>(data + 8), qsizetype(size - 8));
-    for (const QString &line : output.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
+    // Lines end at a carriage return (LAME redraws its progress line) or a line feed.
+    QStringList lines;
+    for (const QString &piece : output.split(u'\n', Qt::SkipEmptyParts))
+        lines += piece.split(u'\r', Qt::SkipEmptyParts);
+    for (const QString &line : std::as_const(lines)) {
         const auto report = parseLameProgressLine(line, duration);
         if (!report)
             continue;
