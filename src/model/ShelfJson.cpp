@@ -443,10 +443,14 @@ bool parseBase64(const QByteArray &raw, QByteArray *out)
     return true;
 }
 
-QString invalid(const char *key) { return QStringLiteral("missing or invalid \"%1\"").arg(QLatin1String(key)); }
+// `key` may be a key read from the document: a view into its bytes, with no NUL after it.
+QString invalid(QByteArrayView key)
+{
+    return QStringLiteral("missing or invalid \"%1\"").arg(QString::fromUtf8(key));
+}
 
 // Marks the record failed unless the reader already holds a syntax error.
-bool failKey(Reader &r, QString *error, const char *key)
+bool failKey(Reader &r, QString *error, QByteArrayView key)
 {
     if (error && r.ok())
         *error = invalid(key);
@@ -477,7 +481,7 @@ bool readColor(Reader &r, ShelfColorData *out, QString *error)
         }
         const char p = r.peek();
         if (!(p == '-' || (p >= '0' && p <= '9')) || !r.readNumber(&c[i]))
-            return failKey(r, error, key.constData());
+            return failKey(r, error, key);
         has[i] = true;
     }
     if (!r.ok())
@@ -765,10 +769,10 @@ bool readShelf(Reader &r, Shelf *out, QString *error)
             std::optional<QString> text;
             if (r.peek() == '"') {
                 if (!r.readString(&raw))
-                    return failKey(r, error, key.constData());
+                    return failKey(r, error, key);
                 text = QString::fromUtf8(raw);
             } else if (!r.skipValue()) {
-                return failKey(r, error, key.constData());
+                return failKey(r, error, key);
             }
             if (key == "tuckedEdge")
                 out->tuckedEdge = text ? enumFromRaw<TuckEdge>(*text) : std::nullopt;

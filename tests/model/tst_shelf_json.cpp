@@ -340,6 +340,19 @@ private slots:
         QCOMPARE(ShelfJson::decodeShelves(" [ ] ")->size(), 0);
     }
 
+    // Found by fuzz/fuzz_shelves_json: the message about a colour component of the wrong
+    // type read the key's name on past its end, up to a NUL that a file mapped into memory
+    // need not have.
+    void errorNamesTheKeyAlone()
+    {
+        QJsonObject shelf = minimalShelf();
+        shelf["colorData"] = QJsonObject{{"r", 0}, {"g", QJsonArray{2}}, {"b", 0}, {"a", 1}};
+        const QByteArray text = QJsonDocument(QJsonArray{shelf}).toJson(QJsonDocument::Compact);
+        QString error;
+        QVERIFY(!ShelfJson::decodeShelves(QByteArrayView(text.constData(), text.size()), &error));
+        QCOMPARE(error, QStringLiteral("missing or invalid \"g\""));
+    }
+
     void jsonSyntax()
     {
         // Escapes, including a surrogate pair and an escaped key.
