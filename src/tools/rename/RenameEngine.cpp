@@ -113,6 +113,52 @@ QString toUpperKeepingBytes(const QString &text)
     return mapCase(text, true);
 }
 
+// File names hold at most this many bytes.
+constexpr qsizetype kMaxNameBytes = 255;
+
+bool namesNoFile(const QString &name)
+{
+    return name.isEmpty() || name == u"." || name == u"..";
+}
+
+// Drops whole characters from the end of `text` until it takes at most `budget` bytes on
+// disk (an escaped byte counts as the one byte it is; a surrogate pair stays together).
+QString shortenedTo(const QString &text, qsizetype budget)
+{
+    qsizetype bytes = FileOps::encodeName(text).size();
+    qsizetype end = text.size();
+    while (end > 0 && bytes > budget) {
+        qsizetype start = end - 1;
+        if (start > 0 && text.at(start).isLowSurrogate() && text.at(start - 1).isHighSurrogate())
+            --start;
+        bytes -= FileOps::encodeName(text.mid(start, end - start)).size();
+        end = start;
+    }
+    return text.left(end);
+}
+
+// A name the file system takes in the file's own folder, whatever the options made of it:
+// "/" (as in "AC/DC") becomes "-"; a name longer than a file system takes loses characters
+// at the end of its base so that the extension `tail` stays; a name that would be empty,
+// "." or ".." — no file, or the folders around it — leaves the file its old name.
+QString usableName(QString base, QString tail, const QString &oldName)
+{
+    base.replace(u'/', u'-');
+    tail.replace(u'/', u'-');
+    QString name = base + tail;
+    if (FileOps::encodeName(name).size() > kMaxNameBytes) {
+        const qsizetype tailBytes = FileOps::encodeName(tail).size();
+        name = tailBytes < kMaxNameBytes ? shortenedTo(base, kMaxNameBytes - tailBytes) + tail
+                                         : shortenedTo(name, kMaxNameBytes);
+    }
+    if (!namesNoFile(name))
+        return name;
+    // Only a name that no file has can fail here too; it still gets a usable one.
+    if (oldName != name && !oldName.isEmpty())
+        return usableName(oldName, QString(), QString());
+    return QStringLiteral("-");
+}
+
 } // namespace
 
 struct RenameRules::Impl {
@@ -293,7 +339,7 @@ QString RenameRules::newName(const QString &fileName, qint64 index) const
         else
             name = name + p.counterSep + number;
     }
-    return name + tail;
+    return usableName(name, tail, fileName);
 }
 
 namespace RenameEngine {

@@ -47,7 +47,10 @@ public:
     RenameRules(const RenameRules &) = delete;
     RenameRules &operator=(const RenameRules &) = delete;
 
-    // The new name of a file called `fileName` at zero-based position `index`.
+    // The new name of a file called `fileName` at zero-based position `index`. It always
+    // names a file in the same folder: never empty, "." or "..", without "/", at most 255
+    // bytes ("/" becomes "-", a long name is cut before its extension, and a name that would
+    // name no file leaves the old one).
     QString newName(const QString &fileName, qint64 index) const;
 
 private:

@@ -348,6 +348,43 @@ private slots:
     }
 
     // Names the file system cannot take are refused before anything is touched, with a reason.
+    // Whatever the preset, a new name names a file in the same folder (inputs found by
+    // fuzz/fuzz_rename_new_name): "/" becomes "-", a name too long loses the end of its base
+    // and keeps its extension, and one that would be empty, "." or ".." keeps the old name.
+    void newNamesAlwaysNameAFileInTheFolder()
+    {
+        RenamePreset p = advanced();
+        p.prefix = "../";
+        QCOMPARE(renamed("a.txt", p), QString("..-a.txt"));
+        p.prefix.clear();
+        p.findText = "a";
+        p.replaceWith = "AC/DC";
+        QCOMPARE(renamed("a.mp3", p), QString("AC-DC.mp3"));
+        p.replaceWith = "..";
+        QCOMPARE(renamed("a", p), QString("a"));
+        p.keepExt = false;
+        p.replaceWith = ".";
+        QCOMPARE(renamed("a", p), QString("a"));
+        p.replaceWith.clear();
+        QCOMPARE(renamed("a", p), QString("a"));
+        p.findText.clear();
+        p.trimHead = 3;
+        QCOMPARE(renamed("ab", p), QString("ab"));
+
+        RenamePreset longer;
+        longer.prefix = QString(300, QChar(0xE9)); // 600 bytes
+        const QString name = renamed("photo.jpg", longer);
+        QCOMPARE(FileOps::encodeName(name).size(), 254); // 125 × "é" and ".jpg": no half character
+        QVERIFY(name.endsWith(".jpg"));
+        QVERIFY(name.startsWith(QString(125, QChar(0xE9))));
+        // Bytes that are not UTF-8 count as the single bytes they are on disk.
+        const QString bytes = FileOps::decodeName(QByteArray(200, '\xff') + ".txt");
+        longer.prefix = QString(100, QLatin1Char('x'));
+        QCOMPARE(FileOps::encodeName(renamed(bytes, longer)), QByteArray(100, 'x') + QByteArray(151, '\xff') + ".txt");
+        for (const QString &result : {renamed("a", p), name, renamed(bytes, longer)})
+            QVERIFY2(RenameEngine::invalidNameReason(result).isEmpty(), qPrintable(result));
+    }
+
     void invalidNamesHaveReasons()
     {
         QVERIFY(RenameEngine::invalidNameReason(QString()).contains("empty"));
