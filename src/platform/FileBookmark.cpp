@@ -51,7 +51,9 @@ Resolution resolve(const QByteArray &bookmark)
     quint64 device = 0, inode = 0;
     QByteArray path;
     stream >> magic >> device >> inode >> path;
-    if (stream.status() != QDataStream::Ok || magic != kMagic || !path.startsWith('/'))
+    // A NUL ends the path for the system but not for the URL made of it: such a bookmark
+    // would lead one place and name another.
+    if (stream.status() != QDataStream::Ok || magic != kMagic || !path.startsWith('/') || path.contains('\0'))
         return result;
 
     struct stat st;

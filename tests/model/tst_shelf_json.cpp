@@ -5,6 +5,7 @@
 #include "platform/FileBookmark.h"
 #include "platform/FilePath.h"
 
+#include <QDataStream>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -492,6 +493,20 @@ private slots:
         QCOMPARE(d.resolvedURL(), FilePath::urlFromPath(dir.path() + "/out dir/"));
         d.bookmarkData = FileBookmark::create(FilePath::urlFromPath(dir.path()));
         QCOMPARE(FilePath::displayPath(d.resolvedURL()), dir.path());
+    }
+
+    // Found by fuzz_file_bookmark: a bookmark whose path holds a NUL resolved to a URL that
+    // kept the bytes after it, while the file system had looked only at those before it.
+    void bookmarkPathWithNulLeadsNowhere()
+    {
+        QTemporaryDir dir;
+        QByteArray bookmark;
+        QDataStream out(&bookmark, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_6_0);
+        out << quint32(0x50424B31) << quint64(0) << quint64(0) << (QFile::encodeName(dir.path()) + QByteArray("\0/etc", 5));
+        QVERIFY(FileBookmark::resolve(bookmark).url.isEmpty());
+        const ShelfFile file{QUuid::createUuid(), FilePath::urlFromPath(dir.path() + "/a"), {}, bookmark};
+        QCOMPARE(file.resolvedURL(), file.url);
     }
 };
 
