@@ -238,8 +238,8 @@ QStringList lameArguments(const QString &inputPath, const QString &outputPath, A
 
 std::optional<LameProgress> parseLameProgressLine(const QString &line, double durationSeconds)
 {
-    if (durationSeconds <= 0)
-        return std::nullopt;
+    if (!(durationSeconds > 0) || !std::isfinite(durationSeconds))
+        return std::nullopt; // unknown (or not a number at all)
     if (!line.contains(QLatin1String("%)")) && !line.contains(QLatin1String("x|")))
         return std::nullopt;
     // LAME pads the percentage inside its parentheses ("( 45%)"); the padding is allowed.
@@ -261,6 +261,8 @@ std::optional<LameProgress> parseLameProgressLine(const QString &line, double du
         for (const QString &piece : pieces) {
             if (piece.endsWith(QLatin1Char('x'))) {
                 speed = piece.chopped(1).toDouble();
+                if (!std::isfinite(speed))
+                    speed = 0; // digits beyond any double
                 break;
             }
         }

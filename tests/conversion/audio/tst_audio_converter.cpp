@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+#include <limits>
+
 using mediatest::ffmpeg;
 using mediatest::readBack;
 
@@ -295,6 +298,13 @@ private slots:
         QCOMPARE(p->speed, 0.0);
         QVERIFY(!parseLameProgressLine("Encoding s.wav to s.mp3", 60));
         QVERIFY(!parseLameProgressLine("  1/2 (45%)| 31.2x|", 0));
+        // Found by fuzz_lame_progress: a duration that is not a number is unknown too, and a
+        // speed past any double is no speed.
+        QVERIFY(!parseLameProgressLine("  1/2 (45%)| 31.2x|", std::nan("")));
+        QVERIFY(!parseLameProgressLine("  1/2 (45%)| 31.2x|", std::numeric_limits<double>::infinity()));
+        p = parseLameProgressLine("  1/2 (45%)| " + QString(400, QLatin1Char('9')) + "x|", 10);
+        QVERIFY(p && std::isfinite(p->processedSeconds));
+        QCOMPARE(p->speed, 0.0);
     }
 
     void failuresLeaveNothing()
