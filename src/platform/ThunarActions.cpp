@@ -96,7 +96,10 @@ bool replaceOurs(const QByteArray &existing, const std::function<bool(const QStr
         pos = r.end;
     }
     const QString actions = QString::fromUtf8(block);
-    if (selfClosing) {
+    if (selfClosing && actions.isEmpty()) {
+        // Nothing of ours was in "<actions/>" and nothing goes in: it stays as it is.
+        out += text.mid(pos);
+    } else if (selfClosing) {
         // "<actions/>": there is nothing of the user's inside; write the element out in full.
         out += text.mid(pos, closingAt - pos);
         out += QStringLiteral("<actions>\n") + actions + QStringLiteral("</actions>");

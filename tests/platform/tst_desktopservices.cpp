@@ -261,6 +261,11 @@ private slots:
         QVERIFY(merged.contains("<unique-id>perchbox-send-to-perchbox</unique-id>"));
         QVERIFY(!SendToIntegration::mergeThunarActions("<actions><action>", QStringLiteral("/p"), &merged));
         QVERIFY(!SendToIntegration::mergeThunarActions("<other/>", QStringLiteral("/p"), &merged));
+        // Found by fuzz_thunar_uca_xml: with nothing of ours to take out or put in, an empty
+        // root stays byte for byte as the user wrote it.
+        const QByteArray emptyRoot = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions />\n<!-- end -->\n";
+        QVERIFY(SendToIntegration::mergeThunarActions(emptyRoot, QString(), &removed));
+        QCOMPARE(removed, emptyRoot);
     }
 
     void installLeavesAnUnreadableThunarFileAlone()
