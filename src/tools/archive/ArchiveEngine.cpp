@@ -340,9 +340,9 @@ std::optional<double> ProgressParser::handleLine(const QByteArray &line)
             return std::nullopt;
         bool ok = false;
         const double percent = QString::fromLatin1(word.chopped(1)).toDouble(&ok);
-        if (!ok)
+        if (!ok || !(percent >= 0)) // a negative number or "nan" is no percentage
             return std::nullopt;
-        return std::min(0.1 + 0.9 * percent / 100.0, 0.98);
+        return std::min(0.1 + 0.9 * std::min(percent, 100.0) / 100.0, 0.98);
     }
     case ArchiveFormat::tarGz:
         if (line.trimmed().isEmpty())

@@ -232,6 +232,12 @@ private slots:
         f = seven.feed("\r100%\n");
         QVERIFY(f && qFuzzyCompare(*f, 0.98));
         QCOMPARE(seven.feed("Everything is Ok\n"), std::nullopt);
+        // Found by fuzz_archive_progress: what is no percentage gives no progress (a fraction
+        // below 0 or NaN came out).
+        QCOMPARE(seven.feed("-100%\n"), std::nullopt);
+        QCOMPARE(seven.feed("nan%\b"), std::nullopt);
+        f = seven.feed("inf% 1e9%\n");
+        QVERIFY(f && qFuzzyCompare(*f, 0.98));
 
         // zip: only "adding:" lines count, as a fraction of the entries to pack.
         ProgressParser zip(ArchiveFormat::zip, 4);
