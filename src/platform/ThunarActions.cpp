@@ -1,6 +1,7 @@
 #include "platform/ThunarActions.h"
 
 #include <QList>
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 
 namespace ThunarActions {
@@ -37,7 +38,12 @@ bool replaceOurs(const QByteArray &existing, const std::function<bool(const QStr
 
     // Find our <action> elements and the closing </actions> by their offsets in the text, so
     // that everything else (the user's actions, comments, formatting) stays byte for byte.
-    const QString text = QString::fromUtf8(source);
+    // Text that is not UTF-8 would come back with its bytes replaced: such a file is not
+    // one we can read.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = decoder.decode(source);
+    if (decoder.hasError())
+        return false;
     QXmlStreamReader reader(text);
     struct Range { qint64 begin; qint64 end; };
     QList<Range> ours;

@@ -16,7 +16,7 @@ QByteArray actionElement(const QString &name, const QString &submenu, const QStr
                          const QString &command, const QString &description);
 
 // Returns false, leaving `result` empty, when `existing` is not a well-formed <actions>
-// document: a file we cannot read is never replaced. An empty `existing` counts as an empty
+// document in UTF-8: a file we cannot read is never replaced. An empty `existing` counts as an empty
 // document.
 bool replaceOurs(const QByteArray &existing, const std::function<bool(const QString &uniqueId)> &isOurs,
                  const QByteArray &block, QByteArray *result);

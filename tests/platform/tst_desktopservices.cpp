@@ -266,6 +266,12 @@ private slots:
         const QByteArray emptyRoot = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions />\n<!-- end -->\n";
         QVERIFY(SendToIntegration::mergeThunarActions(emptyRoot, QString(), &removed));
         QCOMPARE(removed, emptyRoot);
+        // Found by fuzz_thunar_uca_xml: a byte that is not UTF-8 came back as U+FFFD; such a
+        // file is left alone like any other we cannot read.
+        QVERIFY(!SendToIntegration::mergeThunarActions("<actions><!-- caf\xe9 --></actions>", QStringLiteral("/p"), &merged));
+        QVERIFY(merged.isEmpty());
+        QVERIFY(SendToIntegration::mergeThunarActions("\xef\xbb\xbf<actions><!-- caf\xc3\xa9 --></actions>", QString(), &merged));
+        QCOMPARE(merged, QByteArray("\xef\xbb\xbf<actions><!-- caf\xc3\xa9 --></actions>"));
     }
 
     void installLeavesAnUnreadableThunarFileAlone()
