@@ -74,15 +74,17 @@ for t in "${targets[@]}"; do
     mv "$dir/findings" "$dir/findings.previous"
   fi
   mkdir -p "$dir/findings"
-  rm -rf "$dir/tmp" && mkdir -p "$dir/tmp"
+  # The targets that read files work in a scratch folder of their own, in memory when the
+  # machine has /dev/shm.
+  scratch="$(mktemp -d "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "$dir")/perchbox-fuzz.XXXXXX")"
   echo "== $t: $seconds s" >&2
   set +e
-  TMPDIR="$dir/tmp" nice -n 10 "$build/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
+  TMPDIR="$scratch" nice -n 10 "$build/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
     -timeout=10 -rss_limit_mb=2048 -max_len=8192 -artifact_prefix="$dir/findings/" \
     "$dir/corpus" >"$dir/last-run.log" 2>&1
   status=$?
   set -e
-  rm -rf "$dir/tmp"
+  rm -rf "$scratch"
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/last-run.log" | tail -1)"
   if [ -z "$execs" ]; then # stopped by a finding: the last status line counts
     execs="$(grep -o '^#[0-9]*' "$dir/last-run.log" | tail -1 | tr -d '#')"
