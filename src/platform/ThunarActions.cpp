@@ -40,7 +40,8 @@ bool replaceOurs(const QByteArray &existing, const std::function<bool(const QStr
     // that everything else (the user's actions, comments, formatting) stays byte for byte.
     // Text that is not UTF-8 would come back with its bytes replaced: such a file is not
     // one we can read.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder.decode(source);
     if (decoder.hasError())
         return false;

@@ -270,6 +270,7 @@ private slots:
         // file is left alone like any other we cannot read.
         QVERIFY(!SendToIntegration::mergeThunarActions("<actions><!-- caf\xe9 --></actions>", QStringLiteral("/p"), &merged));
         QVERIFY(merged.isEmpty());
+        QVERIFY(!SendToIntegration::mergeThunarActions("<actions/>\xd3", QString(), &merged)); // cut short
         QVERIFY(SendToIntegration::mergeThunarActions("\xef\xbb\xbf<actions><!-- caf\xc3\xa9 --></actions>", QString(), &merged));
         QCOMPARE(merged, QByteArray("\xef\xbb\xbf<actions><!-- caf\xc3\xa9 --></actions>"));
     }
