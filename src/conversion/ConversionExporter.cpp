@@ -1,19 +1,16 @@
 #include "conversion/ConversionExporter.h"
 
-#include "platform/DesktopNotifications.h"
 #include "conversion/StagingFolder.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/FilePath.h"
 #include "tools/flatten/FileOps.h"
 #include "tools/progress/ShelfProgressState.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMetaObject>
 #include <QMutex>
-#include <QStandardPaths>
 #include <QThreadPool>
 
 #include <algorithm>

@@ -3,10 +3,7 @@
 #include "platform/ChildLifeline.h"
 #include "platform/FilePath.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUuid>

@@ -1,8 +1,8 @@
 #include "tools/favorites/FavoriteRunner.h"
-#include "conversion/LamePath.h"
 
 #include "conversion/ConversionPresetOptions.h"
 #include "conversion/ConvertedShelf.h"
+#include "conversion/LamePath.h"
 #include "conversion/MediaBackend.h"
 #include "model/ShelfManager.h"
 #include "platform/FilePath.h"
