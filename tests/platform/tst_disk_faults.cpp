@@ -44,24 +44,46 @@ QByteArray errnoName(int e)
     }
 }
 
-// The faults of one test step, set in this process's environment (children inherit them).
-struct Faults {
-    Faults(const QString &folder, int error, const QByteArray &calls, int after, const QString &log)
+// What the disk-fault library is told: the settings of one test step.
+struct FaultSettings {
+    QString folder;
+    int error = ENOSPC;
+    QByteArray calls;
+    int after = 0;
+    QString log;
+    QString diskSwitch; // empty: always
+
+    // The settings as environment variables, for a program we start.
+    void addTo(QProcessEnvironment &env) const
     {
-        qputenv("PERCHBOX_FAULT_PATH", QFile::encodeName(folder));
-        qputenv("PERCHBOX_FAULT_ERRNO", errnoName(error));
-        qputenv("PERCHBOX_FAULT_CALLS", calls);
-        qputenv("PERCHBOX_FAULT_AFTER", QByteArray::number(after));
-        qputenv("PERCHBOX_FAULT_LOG", QFile::encodeName(log));
+        env.insert(QStringLiteral("PERCHBOX_FAULT_PATH"), folder);
+        env.insert(QStringLiteral("PERCHBOX_FAULT_ERRNO"), QString::fromLatin1(errnoName(error)));
+        env.insert(QStringLiteral("PERCHBOX_FAULT_CALLS"), QString::fromLatin1(calls));
+        env.insert(QStringLiteral("PERCHBOX_FAULT_AFTER"), QString::number(after));
+        env.insert(QStringLiteral("PERCHBOX_FAULT_LOG"), log);
+        if (!diskSwitch.isEmpty())
+            env.insert(QStringLiteral("PERCHBOX_FAULT_SWITCH"), diskSwitch);
+    }
+};
+
+// The faults of one test step, set in this process's own environment for a scope.
+struct Faults {
+    explicit Faults(const FaultSettings &settings)
+    {
+        settings.addTo(m_env);
+        for (const QString &name : m_env.keys())
+            qputenv(name.toLatin1().constData(), QFile::encodeName(m_env.value(name)));
     }
     ~Faults()
     {
-        for (const char *name : {"PERCHBOX_FAULT_PATH", "PERCHBOX_FAULT_ERRNO", "PERCHBOX_FAULT_CALLS",
-                                 "PERCHBOX_FAULT_AFTER", "PERCHBOX_FAULT_LOG", "PERCHBOX_FAULT_SWITCH"})
-            qunsetenv(name);
+        for (const QString &name : m_env.keys())
+            qunsetenv(name.toLatin1().constData());
     }
     Faults(const Faults &) = delete;
     Faults &operator=(const Faults &) = delete;
+
+private:
+    QProcessEnvironment m_env;
 };
 
 } // namespace
@@ -153,7 +175,7 @@ private slots:
         dropped.setData(QStringLiteral("image/png"), png);
         QList<QUrl> written;
         {
-            Faults faults(target, error, calls, after, log);
+            Faults faults({target, error, calls, after, log, {}});
             written << ShelfIntake::paste(&pasted, target, 1700000000);
             written << ShelfIntake::drop(&dropped, target, 1700000000000);
         }
@@ -249,11 +271,7 @@ private slots:
         QProcess run;
         QProcessEnvironment env = programEnvironment();
         env.insert(QStringLiteral("TMPDIR"), tmp);
-        env.insert(QStringLiteral("PERCHBOX_FAULT_PATH"), root);
-        env.insert(QStringLiteral("PERCHBOX_FAULT_ERRNO"), QString::fromLatin1(errnoName(error)));
-        env.insert(QStringLiteral("PERCHBOX_FAULT_CALLS"), QString::fromLatin1(calls));
-        env.insert(QStringLiteral("PERCHBOX_FAULT_AFTER"), QString::number(after));
-        env.insert(QStringLiteral("PERCHBOX_FAULT_LOG"), log);
+        FaultSettings{root, error, calls, after, log, {}}.addTo(env);
         run.setProcessEnvironment(env);
         run.start(QStringLiteral(PERCHBOX_EXECUTABLE), arguments);
         QVERIFY(run.waitForFinished(120000));
@@ -374,11 +392,7 @@ private slots:
         }
 
         QVERIFY(writeFile(diskSwitch, ""));
-        env.insert(QStringLiteral("PERCHBOX_FAULT_PATH"), state);
-        env.insert(QStringLiteral("PERCHBOX_FAULT_ERRNO"), QString::fromLatin1(errnoName(error)));
-        env.insert(QStringLiteral("PERCHBOX_FAULT_CALLS"), QString::fromLatin1(calls));
-        env.insert(QStringLiteral("PERCHBOX_FAULT_SWITCH"), diskSwitch);
-        env.insert(QStringLiteral("PERCHBOX_FAULT_LOG"), dir.filePath(QStringLiteral("faults.log")));
+        FaultSettings{state, error, calls, 0, dir.filePath(QStringLiteral("faults.log")), diskSwitch}.addTo(env);
         QProcess program;
         startProgram(program);
         QCOMPARE(perchbox({QStringLiteral("--send"), dir.filePath(QStringLiteral("second.txt"))}), 0);
