@@ -83,6 +83,10 @@ void TrayHost::useWindow()
     m_panel->setWindowFlags(Qt::Window);
     m_panel->setWindowTitle(QStringLiteral("Perchbox"));
     m_panel->setWindowIcon(m_icon);
+    if (!m_windowPlaced) {
+        m_windowPlaced = true;
+        placeWindowInCorner();
+    }
     m_panel->show();
     if (!m_appeared) {
         m_appeared = true;
@@ -142,6 +146,21 @@ void TrayHost::togglePanel()
         hidePanel();
     else
         showPanel();
+}
+
+void TrayHost::placeWindowInCorner()
+{
+    // Where a tray panel would drop down: the top-right corner of the main screen. Shelves
+    // appear in the middle or at the pointer, and this window floats above them, so it
+    // must not be where they come up.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize size = m_panel->sizeHint().expandedTo(m_panel->size());
+    m_panel->resize(size);
+    m_panel->move(std::max(area.left(), area.left() + area.width() - size.width() - 4 * kPanelGap),
+                  area.top() + 4 * kPanelGap);
 }
 
 void TrayHost::placePanelAtTray()

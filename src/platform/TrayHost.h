@@ -46,6 +46,7 @@ private:
     void useTray();
     void useWindow();
     void placePanelAtTray();
+    void placeWindowInCorner();
     void checkAvailability();
 
     QPointer<QWidget> m_panel;
@@ -55,4 +56,5 @@ private:
     QString m_toolTip;
     bool m_appeared = false;
     bool m_started = false;
+    bool m_windowPlaced = false;
 };

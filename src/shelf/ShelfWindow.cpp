@@ -493,6 +493,8 @@ void ShelfWindow::present()
         placeWhereNothingElseDid();
     if (r.kind != WindowPlacement::Request::Kind::keepPosition)
         cascadeAwayFromOtherShelves();
+    if (!isTucked())
+        moveFromUnderFloatingWindows();
     if (!m_manager.isShelfHidden(m_shelfId)) {
         setAttribute(Qt::WA_ShowWithoutActivating, g_showingInBatch);
         show();
@@ -541,6 +543,24 @@ void ShelfWindow::moveToRememberedPosition()
         move(*at);
         m_freePosition = *at;
     }
+}
+
+void ShelfWindow::moveFromUnderFloatingWindows()
+{
+    // Our dialogs and tool windows float above every shelf: one that appears under them
+    // would be hidden, so it comes up beside them instead.
+    const QList<QRect> floating = WindowRules::floatingFrames();
+    if (floating.isEmpty())
+        return;
+    QScreen *screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QPoint at = WindowPlacement::clearOf(geometry(), floating, screen->availableGeometry(),
+                                               WindowPlacement::pointerGap);
+    if (at != pos())
+        move(at);
 }
 
 void ShelfWindow::cascadeAwayFromOtherShelves()

@@ -127,6 +127,7 @@ private:
     bool isTucked() const;
     void moveToRememberedPosition();
     void cascadeAwayFromOtherShelves();
+    void moveFromUnderFloatingWindows();
     void rememberPosition();
     std::optional<ShelfWindowPosition> freePosition() const;
     static void rememberAllPositions();

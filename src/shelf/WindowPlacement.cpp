@@ -107,4 +107,58 @@ QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, cons
     return at;
 }
 
+QPoint clearOf(const QRect &frame, const QList<QRect> &obstacles, const QRect &area, int gap)
+{
+    const QPoint start = frame.topLeft();
+    if (obstacles.isEmpty() || obstacles.size() > maxClearObstacles)
+        return start;
+    const int w = frame.width();
+    const int h = frame.height();
+    // Candidate edges: where the frame is, and flush beside each obstacle on every side.
+    QList<int> xs{start.x()};
+    QList<int> ys{start.y()};
+    for (const QRect &o : obstacles) {
+        xs << o.left() + o.width() + gap << o.left() - gap - w;
+        ys << o.top() + o.height() + gap << o.top() - gap - h;
+    }
+    const auto inside = [&](QPoint p) {
+        if (area.isEmpty())
+            return p;
+        p.setX(std::clamp(p.x(), area.left(), std::max(area.left(), area.left() + area.width() - w)));
+        p.setY(std::clamp(p.y(), area.top(), std::max(area.top(), area.top() + area.height() - h)));
+        return p;
+    };
+    const auto covered = [&](const QPoint &p) {
+        const QRect r(p, frame.size());
+        qint64 sum = 0;
+        for (const QRect &o : obstacles) {
+            const QRect cut = r.intersected(o);
+            if (!cut.isEmpty())
+                sum += qint64(cut.width()) * cut.height();
+        }
+        return sum;
+    };
+    const auto distance = [&](const QPoint &p) {
+        const qint64 dx = p.x() - start.x();
+        const qint64 dy = p.y() - start.y();
+        return dx * dx + dy * dy;
+    };
+    QPoint best = inside(start);
+    qint64 bestCovered = covered(best);
+    qint64 bestDistance = distance(best);
+    for (int x : std::as_const(xs)) {
+        for (int y : std::as_const(ys)) {
+            const QPoint p = inside(QPoint(x, y));
+            const qint64 c = covered(p);
+            const qint64 d = distance(p);
+            if (c < bestCovered || (c == bestCovered && d < bestDistance)) {
+                best = p;
+                bestCovered = c;
+                bestDistance = d;
+            }
+        }
+    }
+    return best;
+}
+
 } // namespace WindowPlacement

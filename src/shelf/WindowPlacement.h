@@ -77,4 +77,13 @@ std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &scr
 // cascade starts again at the area's top-left corner when it would leave it).
 QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, const QSize &size, const QRect &area);
 
+// Where a window with the frame `frame` goes so that it covers none of `obstacles` (the
+// frames of shelves, which our other windows float above): the position nearest to where
+// it is, inside `area` (when that is not empty), with `gap` pixels kept from every
+// obstacle it is moved past. Where no such place exists, the one covering the least of
+// them (nearest first). With more than `maxObstacles` obstacles the screen is full of them
+// and the frame stays where it is.
+inline constexpr int maxClearObstacles = 48;
+QPoint clearOf(const QRect &frame, const QList<QRect> &obstacles, const QRect &area, int gap);
+
 } // namespace WindowPlacement

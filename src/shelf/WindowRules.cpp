@@ -1,5 +1,7 @@
 #include "shelf/WindowRules.h"
 
+#include "shelf/WindowPlacement.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -37,6 +39,10 @@ QMargins g_lastFrame;
 // How long the window manager may take to frame a window that just appeared.
 constexpr qint64 kSettleMs = 1500;
 const char *const kShownAt = "_perchbox_shownAt";
+const char *const kPlaced = "_perchbox_placed";
+const char *const kClampPending = "_perchbox_clampPending";
+// The room kept between a window of ours and a shelf it was moved beside.
+constexpr int kShelfGap = 8;
 
 bool isShelfWindow(const QWidget *w)
 {
@@ -122,6 +128,70 @@ void applyStacking(QWidget *w)
         if (guard && guard->isVisible())
             guard->raise();
     });
+}
+
+bool isUnplacedDialog(const QWidget *w)
+{
+    return qobject_cast<const QDialog *>(w) && !w->testAttribute(Qt::WA_Moved);
+}
+
+// The widget whose native window `w` is transient for (its parent's window, else the owner
+// the stacking rules gave it), or null.
+QWidget *ownerOf(const QWidget *w)
+{
+    if (const QWidget *parent = w->parentWidget())
+        return parent->window();
+    const QWindow *handle = w->windowHandle();
+    const QWindow *transientParent = handle ? handle->transientParent() : nullptr;
+    if (!transientParent)
+        return nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->windowHandle() == transientParent)
+            return top;
+    return nullptr;
+}
+
+// A window of ours that floats above the shelves would hide the one it appears on: on its
+// first showing it moves to the nearest place on its screen that covers no shelf. Only
+// positions we know are checked: a window given one, and a dialog, which comes up centred
+// on the window it belongs to (Qt and the window manager both put it there; it is placed
+// only after this runs, so that position is worked out here). The window manager places
+// other windows itself and avoids what is there.
+void placeClearOfShelves(QWidget *w)
+{
+    if (w->property(kPlaced).toBool())
+        return;
+    w->setProperty(kPlaced, true);
+    const bool unplacedDialog = isUnplacedDialog(w);
+    if (!unplacedDialog && !w->testAttribute(Qt::WA_Moved))
+        return;
+    QScreen *screen = screenFor(w);
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QList<QRect> shelves;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top == w || !top->isVisible() || !isShelfWindow(top))
+            continue;
+        if (const QRect r = top->frameGeometry(); r.intersects(area))
+            shelves.append(r);
+        if (shelves.size() > WindowPlacement::maxClearObstacles)
+            return; // a screen full of shelves: nowhere better to go
+    }
+    if (shelves.isEmpty())
+        return;
+    const QMargins m = frameOf(w);
+    QRect frame = w->geometry().marginsAdded(m);
+    if (unplacedDialog) {
+        const QWidget *owner = ownerOf(w);
+        const QPoint centre = owner && owner->isVisible() ? owner->frameGeometry().center() : area.center();
+        frame.moveCenter(centre);
+        frame = clampedInto(frame, area);
+    }
+    const QPoint at = WindowPlacement::clearOf(frame, shelves, area, kShelfGap);
+    // A dialog that covers nothing is left to be centred as usual.
+    if (at != frame.topLeft())
+        w->move(at);
 }
 
 // A shelf that shows is raised to the top of the floating layer; our other floating windows
@@ -214,6 +284,24 @@ bool handleWindowKey(QWidget *window, QKeyEvent *key)
     return false;
 }
 
+// Checks the window against its screen once the window manager has framed it (its frame
+// is known then), unless a check is already due.
+void clampOnceFramed(QWidget *w)
+{
+    if (w->property(kClampPending).toBool())
+        return;
+    w->setProperty(kClampPending, true);
+    const qint64 since = QDateTime::currentMSecsSinceEpoch() - w->property(kShownAt).toLongLong();
+    const QPointer<QWidget> guard(w);
+    QTimer::singleShot(int(std::clamp<qint64>(kSettleMs - since, 0, kSettleMs)), w, [guard] {
+        if (!guard)
+            return;
+        guard->setProperty(kClampPending, false);
+        if (guard->isVisible())
+            clampToScreen(guard);
+    });
+}
+
 class RulesFilter : public QObject
 {
 public:
@@ -252,8 +340,17 @@ protected:
                 }
                 if (isClampedWindow(w)) {
                     w->setProperty(kShownAt, QDateTime::currentMSecsSinceEpoch());
-                    clampToScreen(w);
+                    // Only a position we gave is checked now. Without one the window has none
+                    // yet: a dialog is centred on its owner (inside the screen) after this,
+                    // the window manager places any other window.
+                    if (w->testAttribute(Qt::WA_Moved))
+                        clampToScreen(w);
+                    // Until the window manager has framed it, its frame is a guess (the
+                    // title bar may reach past the bottom): checked again once it is known.
+                    clampOnceFramed(w);
                 }
+                if (isRuledWindow(w))
+                    placeClearOfShelves(w);
             }
             break;
         case QEvent::Resize:
@@ -261,9 +358,12 @@ protected:
                 // A window that grows while shown is brought back in — once the window manager
                 // has framed it (while it does, the reported position is the frame's inside).
                 // Moves are the user's: a window may be put partly off screen on purpose.
+                // One that grows before then is checked once it has been framed.
                 const qint64 shownAt = w->property(kShownAt).toLongLong();
                 if (QDateTime::currentMSecsSinceEpoch() - shownAt >= kSettleMs)
                     clampToScreen(w);
+                else
+                    clampOnceFramed(w);
             }
             break;
         default:
@@ -326,6 +426,16 @@ void clampToScreen(QWidget *window)
     // For a window, move() places the top-left corner of its frame.
     if (fitted.topLeft() != frame.topLeft())
         window->move(fitted.topLeft());
+}
+
+QList<QRect> floatingFrames()
+{
+    QList<QRect> frames;
+    g_stacked.removeAll(nullptr);
+    for (const QPointer<QWidget> &w : std::as_const(g_stacked))
+        if (w->isVisible() && !w->isMinimized())
+            frames.append(w->frameGeometry());
+    return frames;
 }
 
 QWidget *currentOwner()

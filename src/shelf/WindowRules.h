@@ -15,6 +15,8 @@ class QWidget;
 //    alerts, file choosers, tool windows, settings — floats too, is transient for its owner
 //    (the shelf or panel it was opened from, else the window that was active, else the shelf
 //    last used) and is raised above the shelves when it appears.
+//  - Shelves. A dialog, or a window shown at a position of ours, that would cover a shelf
+//    when it first appears moves to the nearest place on its screen where it covers none.
 //  - Screen. A window or pop-up that appears, or grows while shown, is moved (and, when it
 //    is larger than the screen, shrunk) into the available area of its screen.
 //  - Keys. In windows that are not dialogs, Escape closes the window and Enter presses the
@@ -44,6 +46,10 @@ QWidget *currentOwner();
 // Remembers a shelf window or the panel as the window last used (the rules also notice
 // focus changes by themselves).
 void noteOwnerUsed(QWidget *window);
+
+// The frames of our visible windows that float above the shelves (dialogs, tool windows,
+// settings, the tutorial, the panel window): a shelf that appears under one moves clear.
+QList<QRect> floatingFrames();
 
 // True when a top-level widget is one the stacking rules apply to.
 bool isRuledWindow(const QWidget *window);

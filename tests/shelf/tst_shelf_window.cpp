@@ -7,8 +7,10 @@
 #include "shelf/ShelfHooks.h"
 #include "shelf/ShelfWindow.h"
 #include "shelf/WindowPlacement.h"
+#include "shelf/WindowRules.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -425,6 +427,38 @@ private slots:
         second->close();
     }
 
+    // Our other windows float above every shelf; a shelf never comes up hidden under one
+    // (the first start's tutorial, the window the program shows without a tray), and a
+    // dialog of a shelf comes up beside it.
+    void neverUnderOurOtherWindows()
+    {
+        WindowRules::install();
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        QWidget tutorial(nullptr, Qt::Window);
+        tutorial.setWindowTitle(QStringLiteral("Perchbox Tutorial"));
+        tutorial.resize(std::min(640, avail.width() / 2), std::min(360, avail.height() / 2));
+        tutorial.move(avail.center() - QPoint(tutorial.width() / 2, tutorial.height() / 2));
+        tutorial.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tutorial));
+
+        const QUuid id = makeShelf(QStringLiteral("Inbox"));
+        WindowPlacement::setCenterNextWindow(true);
+        auto *w = new ShelfWindow(*manager, id);
+        w->present();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY2(!w->frameGeometry().intersects(tutorial.frameGeometry()),
+                 qPrintable(QStringLiteral("shelf at %1,%2").arg(w->x()).arg(w->y())));
+        QVERIFY(avail.contains(w->geometry()));
+        tutorial.hide();
+
+        QDialog alert(w);
+        alert.resize(300, 120);
+        alert.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&alert));
+        QVERIFY(!alert.frameGeometry().intersects(w->frameGeometry()));
+        alert.hide();
+        w->close();
+    }
 };
 
 QTEST_MAIN(TestShelfWindow)

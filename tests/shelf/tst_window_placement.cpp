@@ -127,6 +127,65 @@ private slots:
         QVERIFY(area.contains(QRect(wrapped, size)));
         QVERIFY(wrapped != QPoint(1210, 690));
     }
+
+    // Our other windows float above the shelves, so they appear beside them, not on them.
+    void clearOfShelves()
+    {
+        const QRect area(0, 24, 1280, 776);
+        const int gap = 8;
+        const auto clearOfAll = [](const QRect &r, const QList<QRect> &obstacles) {
+            for (const QRect &o : obstacles)
+                if (r.intersects(o))
+                    return false;
+            return true;
+        };
+        // Nothing in the way: unchanged.
+        QCOMPARE(WindowPlacement::clearOf({490, 180, 300, 440}, {{10, 30, 200, 180}}, area, gap), QPoint(490, 180));
+        QCOMPARE(WindowPlacement::clearOf({490, 180, 300, 440}, {}, area, gap), QPoint(490, 180));
+
+        // The centred panel over the centred Inbox shelf: the nearest clear place, beside it.
+        const QRect inbox(530, 317, 220, 182);
+        const QPoint p = WindowPlacement::clearOf({490, 180, 300, 440}, {inbox}, area, gap);
+        const QRect moved(p, QSize(300, 440));
+        QVERIFY(clearOfAll(moved, {inbox}));
+        QVERIFY(area.contains(moved));
+        // Beside it at the same height (to the right and to the left are equally near).
+        QVERIFY(p == QPoint(inbox.left() + inbox.width() + gap, 180) || p == QPoint(inbox.left() - gap - 300, 180));
+
+        // A dialog centred on the shelf it came from, next to the right screen edge: not past
+        // the edge (no room on the right), and as near as the left side at most.
+        const QRect shelf(1000, 300, 220, 300);
+        const QPoint d = WindowPlacement::clearOf({960, 350, 300, 200}, {shelf}, area, gap);
+        QVERIFY(clearOfAll(QRect(d, QSize(300, 200)), {shelf}));
+        QVERIFY(area.contains(QRect(d, QSize(300, 200))));
+        QVERIFY((d - QPoint(960, 350)).manhattanLength() <= 960 - (shelf.left() - gap - 300));
+        // With the space above and below taken too, it goes to the left.
+        const QList<QRect> column{shelf, {900, 600, 380, 200}, {900, 24, 380, 270}};
+        const QPoint l = WindowPlacement::clearOf({960, 350, 300, 200}, column, area, gap);
+        QVERIFY(clearOfAll(QRect(l, QSize(300, 200)), column));
+        QCOMPARE(l, QPoint(shelf.left() - gap - 300, 350));
+
+        // Hemmed in on both sides and above and below: the least covered place inside.
+        const QList<QRect> wall{{0, 24, 400, 776}, {700, 24, 580, 776}};
+        const QPoint squeezed = WindowPlacement::clearOf({300, 300, 500, 200}, wall, area, gap);
+        QVERIFY(area.contains(QRect(squeezed, QSize(500, 200))));
+        qint64 covered = 0;
+        for (const QRect &o : wall)
+            if (const QRect cut = QRect(squeezed, QSize(500, 200)).intersected(o); !cut.isEmpty())
+                covered += qint64(cut.width()) * cut.height();
+        QCOMPARE(covered, qint64(200) * 200); // 500 wide in a 300-wide gap: 200 columns must overlap
+
+        // Two shelves side by side: the window clears both, not just the first it meets.
+        const QList<QRect> pair{{400, 300, 220, 200}, {628, 300, 220, 200}};
+        const QPoint both = WindowPlacement::clearOf({450, 320, 300, 150}, pair, area, gap);
+        QVERIFY(clearOfAll(QRect(both, QSize(300, 150)), pair));
+
+        // A screen full of shelves: left where it is.
+        QList<QRect> many;
+        for (int i = 0; i <= WindowPlacement::maxClearObstacles; ++i)
+            many.append(QRect(i * 20, 30, 220, 200));
+        QCOMPARE(WindowPlacement::clearOf({100, 100, 300, 200}, many, area, gap), QPoint(100, 100));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWindowPlacement)

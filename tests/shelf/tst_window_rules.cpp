@@ -79,6 +79,17 @@ private slots:
         QVERIFY(area.contains(popup.geometry()));
         popup.hide();
 
+        // Growing past the bottom right after it appeared (a panel that lays out its
+        // content): brought back in once it has been framed.
+        QWidget grows(nullptr, Qt::Tool);
+        grows.resize(200, 150);
+        grows.move(area.left() + 10, area.bottom() - 200);
+        grows.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grows));
+        grows.resize(200, 260);
+        QTRY_VERIFY_WITH_TIMEOUT(area.contains(grows.frameGeometry()), 4000);
+        QCOMPARE(grows.height(), 260);
+
         // Growing taller than the screen (once it has settled): shrunk to fit.
         QTest::qWait(1600);
         dialog.resize(300, area.height() + 400);
@@ -121,6 +132,43 @@ private slots:
         QVERIFY(!WindowRules::isRuledWindow(&menu));
         QFrame popup(nullptr, Qt::Popup);
         QVERIFY(!WindowRules::isRuledWindow(&popup));
+    }
+
+    // A dialog that Qt centres on the shelf it came from floats above the shelves and would
+    // hide that shelf: it comes up beside it instead. One the user moved back stays there.
+    void dialogsComeUpBesideShelves()
+    {
+        const QRect area = available();
+        QWidget shelf(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        shelf.setObjectName(QStringLiteral("perchbox-shelf-22222222-2222-4222-8222-222222222222"));
+        shelf.resize(220, 180);
+        shelf.move(area.center() - QPoint(110, 90));
+        shelf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&shelf));
+
+        QDialog alert(&shelf);
+        alert.resize(360, 160);
+        alert.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&alert));
+        QVERIFY2(!alert.frameGeometry().intersects(shelf.frameGeometry()),
+                 qPrintable(QStringLiteral("alert at %1,%2").arg(alert.x()).arg(alert.y())));
+        QVERIFY(area.contains(alert.frameGeometry()));
+        // Beside the shelf, not across the screen.
+        QVERIFY2((alert.frameGeometry().center() - shelf.geometry().center()).manhattanLength() < 500,
+                 qPrintable(QStringLiteral("alert at %1,%2, shelf at %3,%4 in %5x%6").arg(alert.x()).arg(alert.y())
+                            .arg(shelf.x()).arg(shelf.y()).arg(area.width()).arg(area.height())));
+
+        alert.hide();
+        alert.move(shelf.pos());
+        alert.show();
+        QCOMPARE(alert.pos(), shelf.pos());
+        alert.hide();
+
+        // A window placed by the window manager is left to it.
+        QWidget tool(nullptr, Qt::Tool);
+        tool.resize(200, 100);
+        tool.show();
+        QVERIFY(!tool.testAttribute(Qt::WA_Moved));
     }
 
     // Scrolling a page never changes the box under the pointer; a focused box still takes it.
