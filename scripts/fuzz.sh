@@ -79,8 +79,11 @@ for t in "${targets[@]}"; do
   scratch="$(mktemp -d "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "$dir")/perchbox-fuzz.XXXXXX")"
   echo "== $t: $seconds s" >&2
   set +e
+  # An input counts as hanging after 60 s: on a loaded machine the sanitizer's allocator
+  # alone has stalled a run for over 10 s (returning memory to the system) on an input that
+  # takes milliseconds.
   TMPDIR="$scratch" nice -n 10 "$build/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
-    -timeout=10 -rss_limit_mb=2048 -max_len=8192 -artifact_prefix="$dir/findings/" \
+    -timeout=60 -rss_limit_mb=2048 -max_len=8192 -artifact_prefix="$dir/findings/" \
     "$dir/corpus" >"$dir/last-run.log" 2>&1
   status=$?
   set -e
