@@ -298,14 +298,58 @@ QByteArray StagingNamer::nameFor(const QByteArray &name)
     return chosen;
 }
 
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first word of `text`, looked for in its first `limit` bytes (empty when it runs on
+// past them).
+QByteArrayView firstWord(QByteArrayView text, qsizetype limit)
+{
+    const qsizetype n = std::min(text.size(), limit);
+    qsizetype from = 0;
+    while (from < n && isBlank(text[from]))
+        ++from;
+    qsizetype to = from;
+    while (to < n && !isBlank(text[to]))
+        ++to;
+    if (to == n && n < text.size())
+        return {};
+    return text.sliced(from, to - from);
+}
+
+// 7-Zip's progress is the first word of its line: "45%".
+std::optional<double> sevenZipFraction(QByteArrayView word)
+{
+    if (word.size() < 2 || !word.endsWith('%'))
+        return std::nullopt;
+    bool ok = false;
+    const double percent = QString::fromLatin1(word.chopped(1)).toDouble(&ok);
+    if (!ok || !(percent >= 0)) // a negative number or "nan" is no percentage
+        return std::nullopt;
+    return std::min(0.1 + 0.9 * std::min(percent, 100.0) / 100.0, 0.98);
+}
+
+// How far into a line that has not ended its percentage is looked for (7-Zip pads it to
+// four characters; the file name follows it).
+constexpr qsizetype kPercentReach = 64;
+
+} // namespace
+
 ProgressParser::ProgressParser(ArchiveFormat format, qint64 total) : m_format(format), m_total(total) {}
 
 std::optional<double> ProgressParser::feed(const QByteArray &chunk)
 {
     std::optional<double> result;
+    // What was pending holds no line break: only the new bytes are looked through, so a long
+    // line arriving in many pieces costs its length, not its length squared.
+    qsizetype i = m_partial.size();
     m_partial += chunk;
     qsizetype start = 0;
-    for (qsizetype i = 0; i < m_partial.size(); ++i) {
+    for (; i < m_partial.size(); ++i) {
         const char c = m_partial.at(i);
         // 7-Zip redraws its percentage with backspaces where a terminal would get carriage returns.
         const bool isBreak = c == '\n' || c == '\r' || (m_format == ArchiveFormat::sevenZip && c == '\b');
@@ -317,12 +361,9 @@ std::optional<double> ProgressParser::feed(const QByteArray &chunk)
     }
     m_partial.remove(0, start);
     // 7-Zip leaves its percentage unterminated until the next redraw: read it right away.
-    if (m_format == ArchiveFormat::sevenZip && !m_partial.isEmpty()) {
-        const QByteArray word = m_partial.trimmed().split(' ').value(0);
-        if (word.endsWith('%') && word.size() > 1)
-            if (auto f = handleLine(m_partial))
-                result = f;
-    }
+    if (m_format == ArchiveFormat::sevenZip && !m_partial.isEmpty())
+        if (auto f = sevenZipFraction(firstWord(m_partial, kPercentReach)))
+            result = f;
     if (m_format != ArchiveFormat::sevenZip && result && m_total <= 0)
         return std::nullopt;
     return result;
@@ -331,19 +372,8 @@ std::optional<double> ProgressParser::feed(const QByteArray &chunk)
 std::optional<double> ProgressParser::handleLine(const QByteArray &line)
 {
     switch (m_format) {
-    case ArchiveFormat::sevenZip: {
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty())
-            return std::nullopt;
-        const QByteArray word = trimmed.simplified().split(' ').value(0);
-        if (!word.endsWith('%'))
-            return std::nullopt;
-        bool ok = false;
-        const double percent = QString::fromLatin1(word.chopped(1)).toDouble(&ok);
-        if (!ok || !(percent >= 0)) // a negative number or "nan" is no percentage
-            return std::nullopt;
-        return std::min(0.1 + 0.9 * std::min(percent, 100.0) / 100.0, 0.98);
-    }
+    case ArchiveFormat::sevenZip:
+        return sevenZipFraction(firstWord(line, line.size()));
     case ArchiveFormat::tarGz:
         if (line.trimmed().isEmpty())
             return std::nullopt;

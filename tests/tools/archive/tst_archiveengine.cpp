@@ -239,6 +239,19 @@ private slots:
         f = seven.feed("inf% 1e9%\n");
         QVERIFY(f && qFuzzyCompare(*f, 0.98));
 
+        // A line of a megabyte (a long file name after the percentage) arriving a few bytes
+        // at a time: its percentage is read once it is complete, the pieces are not
+        // looked through again and again (that took hours), and the next line still counts.
+        ProgressParser longLine(ArchiveFormat::sevenZip, 0);
+        const QByteArray name = " 12% 1 + " + QByteArray(1 << 20, 'n');
+        std::optional<double> seen;
+        for (qsizetype at = 0; at < name.size(); at += 7)
+            if (auto g = longLine.feed(name.mid(at, 7)))
+                seen = g;
+        QVERIFY(seen && qFuzzyCompare(*seen, 0.1 + 0.9 * 0.12));
+        f = longLine.feed("\b\b 50%");
+        QVERIFY(f && qFuzzyCompare(*f, 0.55));
+
         // zip: only "adding:" lines count, as a fraction of the entries to pack.
         ProgressParser zip(ArchiveFormat::zip, 4);
         f = zip.feed("  adding: a.txt\t(in=3) (out=3) (stored 0%)\n  adding: di");
