@@ -24,20 +24,6 @@
 
 namespace {
 
-QByteArray lastComponent(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    return slash < 0 ? path : path.mid(slash + 1);
-}
-
-QByteArray parentOf(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    if (slash <= 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
-}
-
 // "a/b/c.wav" → "a/b"; "c.wav" → "".
 QByteArray directoryPart(const QByteArray &relativePath)
 {
@@ -132,7 +118,7 @@ QByteArray ConversionExporter::finalPath(const ResolvedMediaFile &file, const QB
                                          const ConversionJobOptions &options, bool createFolders)
 {
     const QByteArray source = FilePath::bytes(file.url);
-    const QByteArray sourceFolder = parentOf(source);
+    const QByteArray sourceFolder = FilePath::parentPath(source);
     QByteArray folder = options.outputFolder && options.outputFolder->isLocalFile()
                             ? FilePath::standardized(FilePath::bytes(*options.outputFolder))
                             : sourceFolder;
@@ -192,7 +178,7 @@ QByteArray ConversionExporter::moveIntoPlace(const QByteArray &staged, const QBy
         *error = QStringLiteral("No converted file");
         return {};
     }
-    const QByteArray folder = parentOf(target);
+    const QByteArray folder = FilePath::parentPath(target);
     if (const int err = FileOps::makePath(folder)) {
         *error = QStringLiteral("Cannot create the folder %1: %2").arg(QFile::decodeName(folder), FileOps::errorDescription(err));
         return {};
@@ -208,7 +194,7 @@ QByteArray ConversionExporter::moveIntoPlace(const QByteArray &staged, const QBy
     }
 
     // Never touch an existing file: "photo.png", "photo 2.png", "photo 3.png", …
-    const QByteArray name = lastComponent(target);
+    const QByteArray name = FilePath::lastComponent(target);
     for (int n = 1; n < 100000; ++n) {
         const QByteArray candidate = n == 1 ? target : joinPath(folder, numberedName(name, n));
         if (::lstat(candidate.constData(), &st) == 0)
@@ -370,10 +356,10 @@ void ConversionExporter::runOnWorker()
         const MediaType type = effectiveType(file.type, options);
         const QString extension = outputExtension(type, options);
         const QByteArray sourcePath = FilePath::bytes(file.url);
-        const QByteArray sourceName = lastComponent(sourcePath);
+        const QByteArray sourceName = FilePath::lastComponent(sourcePath);
         const QByteArray name = outputName(sourceName, extension);
         const QByteArray staged = joinPath(joinPath(staging, directoryPart(file.relativePathBytes)), name);
-        makePath(parentOf(staged)); // a failure surfaces as a converter failure
+        makePath(FilePath::parentPath(staged)); // a failure surfaces as a converter failure
 
         ConversionResult result;
         if (!isRegularMediaFile(sourcePath)) {

@@ -35,15 +35,9 @@ std::optional<MediaType> classifyMediaExtension(const QString &extension)
     return std::nullopt;
 }
 
-static QByteArray lastComponent(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    return slash < 0 ? path : path.mid(slash + 1);
-}
-
 QString mediaFileExtension(const QByteArray &path)
 {
-    const QByteArray name = lastComponent(path);
+    const QByteArray name = FilePath::lastComponent(path);
     const int dot = name.lastIndexOf('.');
     if (dot < 0)
         return {};
@@ -224,7 +218,7 @@ QByteArray relativePathFor(const QByteArray &filePath, const QByteArray &baseFol
         base += '/';
     if (file.startsWith(base))
         return file.mid(base.size());
-    return lastComponent(file);
+    return FilePath::lastComponent(file);
 }
 
 namespace {
@@ -234,14 +228,6 @@ struct RawFile {
     QByteArray itemParent; // folder holding the shelf item this file came from
     QUrl item;             // that shelf item
 };
-
-QByteArray parentOf(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    if (slash <= 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
-}
 
 // Depth-first walk, entries of a folder in name order; hidden entries are skipped and
 // hidden folders never entered; unreadable folders are passed over.
@@ -286,9 +272,9 @@ QList<ResolvedMediaFile> gatherMediaFiles(const QList<MediaSourceItem> &items, b
         if (::stat(path.constData(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
-            walkFolder(path, parentOf(path), item.url, raw);
+            walkFolder(path, FilePath::parentPath(path), item.url, raw);
         else
-            raw.append({path, parentOf(path), item.url});
+            raw.append({path, FilePath::parentPath(path), item.url});
     }
 
     QList<QByteArray> parents;

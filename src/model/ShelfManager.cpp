@@ -112,12 +112,6 @@ QByteArray realPath(const QByteArray &path)
     return out;
 }
 
-QByteArray parentOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
-
 } // namespace
 
 ShelfManager::ShelfManager(QObject *parent)
@@ -731,7 +725,7 @@ bool ShelfManager::isOwnedFile(const QUrl &url) const
     // The text says "inside"; make sure no symbolic link inside the shelf folder leads the
     // path somewhere else.
     const QByteArray realFolder = realPath(root + '/' + name);
-    const QByteArray realParent = realPath(parentOf(path));
+    const QByteArray realParent = realPath(FilePath::parentPath(path));
     if (realFolder.isEmpty() || realParent.isEmpty())
         return false;
     return realParent == realFolder || realParent.startsWith(realFolder + '/');

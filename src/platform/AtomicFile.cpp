@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/FilePath.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -84,19 +86,6 @@ bool writeAll(int fd, const QByteArray &data)
     return true;
 }
 
-QByteArray resolvedLinks(const QByteArray &path)
-{
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char *resolved = ::realpath(path.constData(), nullptr);
-    if (!resolved)
-        return path;
-    QByteArray out(resolved);
-    std::free(resolved);
-    return out;
-}
-
 // The mode of the new file: what the old one had (only its owner's bits for owner-only
 // files), 0600 for a new owner-only file; -1 leaves a new standard file to the umask.
 mode_t wantedMode(const QByteArray &target, FileAccess access, bool *keepUmask)
@@ -115,7 +104,7 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, QString *e
 {
     using AtomicFileFaults::Step;
     // A symbolic link (settings kept in a dotfiles folder) stays a link: its target is replaced.
-    const QByteArray target = resolvedLinks(QFile::encodeName(path));
+    const QByteArray target = FilePath::resolvedIfLink(QFile::encodeName(path));
     const QByteArray folder = parentOf(target);
     const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
     const auto fail = [&](const char *what) {

@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +72,41 @@ QByteArray workingDirectory()
         buffer.resize(buffer.size() * 2);
     }
     return QByteArray(buffer.constData());
+}
+
+QByteArray lastComponent(const QByteArray &path)
+{
+    QByteArray p = path;
+    while (p.size() > 1 && p.endsWith('/'))
+        p.chop(1);
+    const qsizetype slash = p.lastIndexOf('/');
+    return slash < 0 ? p : p.mid(slash + 1);
+}
+
+QByteArray parentPath(const QByteArray &path)
+{
+    QByteArray p = path;
+    while (p.size() > 1 && p.endsWith('/'))
+        p.chop(1);
+    const qsizetype slash = p.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArray(".");
+    if (slash == 0)
+        return QByteArray("/");
+    return p.left(slash);
+}
+
+QByteArray resolvedIfLink(const QByteArray &path)
+{
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char *resolved = ::realpath(path.constData(), nullptr);
+    if (!resolved)
+        return path;
+    const QByteArray out(resolved);
+    ::free(resolved);
+    return out;
 }
 
 } // namespace FilePath

@@ -24,5 +24,12 @@ bool exists(const QUrl &fileUrl);
 QByteArray standardized(const QByteArray &path);
 // The current working directory as raw bytes ("/" when it cannot be read).
 QByteArray workingDirectory();
+// The last component of a byte path ("/a/b/" → "b", "/a/b.txt" → "b.txt").
+QByteArray lastComponent(const QByteArray &path);
+// The folder part of a byte path ("/a/b.txt" → "/a", "/a" → "/", "b" → ".").
+QByteArray parentPath(const QByteArray &path);
+// The path the symbolic link at `path` leads to (fully resolved), or `path` itself when it
+// is no link or a dangling one.
+QByteArray resolvedIfLink(const QByteArray &path);
 
 } // namespace FilePath

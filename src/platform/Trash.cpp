@@ -43,29 +43,12 @@ bool ensureTrash(const QByteArray &trash)
     return makeDir(trash + "/files", 0700) && makeDir(trash + "/info", 0700);
 }
 
-QByteArray baseName(const QByteArray &path)
-{
-    QByteArray p = path;
-    while (p.size() > 1 && p.endsWith('/'))
-        p.chop(1);
-    const int slash = p.lastIndexOf('/');
-    return slash < 0 ? p : p.mid(slash + 1);
-}
-
-QByteArray parentDir(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    if (slash <= 0)
-        return "/";
-    return path.left(slash);
-}
-
 // The mount point of `path`: the highest ancestor on the same device.
 QByteArray mountPointOf(const QByteArray &path, dev_t device)
 {
-    QByteArray current = parentDir(path);
+    QByteArray current = FilePath::parentPath(path);
     while (current != "/") {
-        const QByteArray up = parentDir(current);
+        const QByteArray up = FilePath::parentPath(current);
         struct stat st;
         if (::lstat(up.constData(), &st) != 0 || st.st_dev != device)
             break;
@@ -124,7 +107,7 @@ bool moveInto(const QByteArray &trash, const QByteArray &path, const QByteArray 
         return false;
     }
     QByteArray entry;
-    if (!reserveEntry(trash, baseName(path), infoPath, &entry, error))
+    if (!reserveEntry(trash, FilePath::lastComponent(path), infoPath, &entry, error))
         return false;
     const QByteArray target = trash + "/files/" + entry;
     if (::rename(path.constData(), target.constData()) != 0) {

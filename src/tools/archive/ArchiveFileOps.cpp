@@ -158,15 +158,6 @@ bool copyRegularFile(const QByteArray &source, const QByteArray &target, const s
 
 } // namespace
 
-QByteArray lastComponent(const QByteArray &path)
-{
-    QByteArray p = path;
-    while (p.size() > 1 && p.endsWith('/'))
-        p.chop(1);
-    const qsizetype slash = p.lastIndexOf('/');
-    return slash < 0 ? p : p.mid(slash + 1);
-}
-
 std::pair<QByteArray, QByteArray> splitExtension(const QByteArray &name)
 {
     const qsizetype dot = name.lastIndexOf('.');
@@ -268,19 +259,6 @@ bool stageCopy(const QByteArray &source, const QByteArray &target, QString *erro
     }
     // Pipes, sockets and devices have no content to archive (and a pipe would stall zip).
     return true;
-}
-
-QByteArray resolvedTopLevel(const QByteArray &path)
-{
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char *resolved = ::realpath(path.constData(), nullptr);
-    if (!resolved)
-        return path;
-    const QByteArray out(resolved);
-    ::free(resolved);
-    return out;
 }
 
 bool removeTree(const QByteArray &path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FilePath.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -10,8 +12,7 @@
 // survive. None of them follows a symbolic link into the tree it works on.
 namespace ArchiveFileOps {
 
-// The last path component of a byte path ("/a/b/" → "b").
-QByteArray lastComponent(const QByteArray &path);
+using FilePath::lastComponent;
 // Splits a name at its last dot: "a.tar.gz" → {"a.tar", "gz"}. A leading dot does not start an
 // extension (".profile" has none); the extension is empty when there is none.
 std::pair<QByteArray, QByteArray> splitExtension(const QByteArray &name);
@@ -34,7 +35,7 @@ bool stageCopy(const QByteArray &source, const QByteArray &target, QString *erro
 // What an item given to the Zip tool stands for: the path the link at `path` leads to
 // (fully resolved) when `path` itself is a symbolic link, else `path`. A dangling link
 // stays as it is.
-QByteArray resolvedTopLevel(const QByteArray &path);
+inline QByteArray resolvedTopLevel(const QByteArray &path) { return FilePath::resolvedIfLink(path); }
 
 // Removes a file, link or whole folder tree (links are removed, never followed).
 bool removeTree(const QByteArray &path);

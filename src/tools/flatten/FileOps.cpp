@@ -353,28 +353,6 @@ int makePath(const QByteArray &path)
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-QByteArray lastComponent(const QByteArray &path)
-{
-    QByteArray p = path;
-    while (p.size() > 1 && p.endsWith('/'))
-        p.chop(1);
-    const qsizetype slash = p.lastIndexOf('/');
-    return slash < 0 ? p : p.mid(slash + 1);
-}
-
-QByteArray parentPath(const QByteArray &path)
-{
-    QByteArray p = path;
-    while (p.size() > 1 && p.endsWith('/'))
-        p.chop(1);
-    const qsizetype slash = p.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArray(".");
-    if (slash == 0)
-        return QByteArray("/");
-    return p.left(slash);
-}
-
 QString decodeName(const QByteArray &name)
 {
     QString out;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FilePath.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -52,10 +54,8 @@ int replaceExisting(const QByteArray &source, const QByteArray &target, bool con
 // Creates `path` and any missing parent folders; an existing folder is fine.
 int makePath(const QByteArray &path);
 
-// The last path component of a path ("/a/b.txt" → "b.txt"), on bytes.
-QByteArray lastComponent(const QByteArray &path);
-// The folder part of a path ("/a/b.txt" → "/a").
-QByteArray parentPath(const QByteArray &path);
+using FilePath::lastComponent;
+using FilePath::parentPath;
 
 // File names as text. A name is bytes; bytes that are not valid UTF-8 are carried through
 // QString as lone surrogates U+DC80…U+DCFF (one per byte), so that a name read from disk,
