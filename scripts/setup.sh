@@ -11,7 +11,7 @@ PACKAGES=(
   libgl-dev libxcb1-dev libx11-dev libx11-xcb-dev libxkbcommon-dev
   # media
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavfilter-dev libavutil-dev
-  libvips-dev libvips-tools libheif-dev libheif-examples zlib1g-dev
+  libvips-dev libvips-tools libheif-dev libheif-examples zlib1g-dev libtiff-dev
   libicu-dev libopencv-dev
   # outside programs the tools run
   zip unzip tar 7zip lame

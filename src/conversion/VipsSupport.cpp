@@ -30,8 +30,10 @@ bool ensureStarted()
             g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_MASK & ~G_LOG_LEVEL_ERROR), &logToCategory, nullptr);
         ok = VIPS_INIT("perchbox") == 0;
         if (ok) {
-            // Keep the operation cache small: conversions touch each image once.
-            vips_cache_set_max(16);
+            // No operation cache: it keeps loaded images by file name, so a picture edited
+            // between two conversions (or thumbnails) would come back as it was. Each image
+            // is read once a run anyway.
+            vips_cache_set_max(0);
         }
     });
     return ok;

@@ -7,9 +7,13 @@
 #include "conversion/VipsSupport.h"
 #include "conversion/image/BackgroundRemover.h"
 #include "conversion/image/ImageConverter.h"
+#include "conversion/image/ImageMetadata.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <tiffio.h>
+#include <zlib.h>
 
 using namespace MediaTestSupport;
 
@@ -80,6 +84,113 @@ quint32 pngCrc(const QByteArray &data)
     return c ^ 0xffffffffu;
 }
 
+// An EXIF block in big-endian order (the other order than the TIFF files written here):
+// camera make and model and an orientation in the main directory, the date taken, ISO and
+// an interoperability directory in the EXIF directory, a latitude in the GPS directory.
+// With `loop`, the EXIF directory points back at itself as its interoperability directory.
+QByteArray cameraExif(bool loop = false)
+{
+    struct Ifd {
+        QList<std::tuple<quint16, quint16, quint32, QByteArray>> entries; // tag, type, count, value
+    };
+    const auto be16 = [](quint16 v) {
+        const char b[] = {char(v >> 8), char(v & 0xff)};
+        return QByteArray(b, 2);
+    };
+    const auto be32 = [&](quint32 v) { return be16(quint16(v >> 16)) + be16(quint16(v)); };
+    const auto ascii = [](const char *t) { return QByteArray(t) + QByteArray(1, '\0'); };
+    // Layout: header 8, IFD0 at 8, EXIF IFD, interop IFD, GPS IFD, then the data area.
+    QByteArray out = "MM" + be16(42) + be32(8);
+    QByteArray data;
+    quint32 dataAt = 0;
+    const auto place = [&](const QByteArray &v) {
+        const quint32 at = dataAt + quint32(data.size());
+        data += v;
+        if (data.size() % 2)
+            data += '\0';
+        return at;
+    };
+    const auto ifdSize = [](int n) { return 2 + n * 12 + 4; };
+    const quint32 ifd0 = 8, exifIfd = ifd0 + ifdSize(5), interop = exifIfd + ifdSize(3), gps = interop + ifdSize(1);
+    dataAt = gps + ifdSize(2);
+    const auto entry = [&](quint16 tag, quint16 type, quint32 count, const QByteArray &value) {
+        QByteArray e = be16(tag) + be16(type) + be32(count);
+        if (value.size() <= 4)
+            e += value + QByteArray(4 - value.size(), '\0');
+        else
+            e += be32(place(value));
+        return e;
+    };
+    QByteArray d0 = be16(5) + entry(0x010f, 2, 9, ascii("Acme Cam")) + entry(0x0110, 2, 3, ascii("X1"))
+        + entry(0x0112, 3, 1, be16(6)) + entry(0x8769, 4, 1, be32(exifIfd)) + entry(0x8825, 4, 1, be32(gps)) + be32(0);
+    QByteArray dExif = be16(3) + entry(0x8827, 3, 1, be16(200)) + entry(0x9003, 2, 20, ascii("2024:05:06 07:08:09"))
+        + entry(0xa005, 4, 1, be32(loop ? exifIfd : interop)) + be32(0);
+    QByteArray dInterop = be16(1) + entry(0x0001, 2, 4, ascii("R98")) + be32(0);
+    QByteArray latitude = be32(52) + be32(1) + be32(30) + be32(1) + be32(0) + be32(1);
+    QByteArray dGps = be16(2) + entry(0x0001, 2, 2, ascii("N")) + entry(0x0002, 5, 3, latitude) + be32(0);
+    out += d0 + dExif + dInterop + dGps + data;
+    return QByteArray("Exif\0\0", 6) + out;
+}
+
+// IPTC records (caption and a keyword) in a Photoshop resource block, as a JPEG holds them.
+QByteArray captionIptc()
+{
+    const auto dataset = [](int number, const QByteArray &value) {
+        const char head[] = {char(0x1c), 2, char(number), char(value.size() >> 8), char(value.size() & 0xff)};
+        return QByteArray(head, sizeof head) + value;
+    };
+    return ImageMetadata::photoshopSegment(dataset(120, "Harbour at dawn") + dataset(25, "boats"));
+}
+
+// The text of a PNG's compressed text chunk with `keyword`, or nothing.
+QByteArray pngText(const QString &file, const QByteArray &keyword)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray png = f.readAll();
+    const qsizetype at = png.indexOf("zTXt" + keyword + QByteArray(2, '\0'));
+    if (at < 4)
+        return {};
+    const quint32 length = (quint32(uchar(png[at - 4])) << 24) | (uchar(png[at - 3]) << 16) | (uchar(png[at - 2]) << 8) | uchar(png[at - 1]);
+    const QByteArray packed = png.mid(at + 4 + keyword.size() + 2, length - keyword.size() - 2);
+    QByteArray text(1 << 20, Qt::Uninitialized);
+    uLongf size = uLongf(text.size());
+    if (uncompress(reinterpret_cast<Bytef *>(text.data()), &size, reinterpret_cast<const Bytef *>(packed.constData()), uLong(packed.size())) != Z_OK)
+        return {};
+    text.truncate(qsizetype(size));
+    return text;
+}
+
+struct TiffClose {
+    void operator()(TIFF *t) const { if (t) TIFFClose(t); }
+};
+
+// What a TIFF reader finds of the camera's EXIF: make, date taken, latitude reference.
+QStringList tiffExif(const QString &file)
+{
+    std::unique_ptr<TIFF, TiffClose> tif(TIFFOpen(QFile::encodeName(file).constData(), "r"));
+    if (!tif)
+        return {QStringLiteral("unreadable")};
+    QStringList out;
+    char *make = nullptr;
+    out << (TIFFGetField(tif.get(), TIFFTAG_MAKE, &make) ? QString::fromLatin1(make) : QString());
+    toff_t exif = 0, gps = 0;
+    const bool hasGps = TIFFGetField(tif.get(), TIFFTAG_GPSIFD, &gps);
+    char *date = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_EXIFIFD, &exif) && TIFFReadEXIFDirectory(tif.get(), exif)
+        && TIFFGetField(tif.get(), EXIFTAG_DATETIMEORIGINAL, &date))
+        out << QString::fromLatin1(date);
+    else
+        out << QString();
+    char *ref = nullptr;
+    if (hasGps && TIFFReadGPSDirectory(tif.get(), gps) && TIFFGetField(tif.get(), GPSTAG_LATITUDEREF, &ref))
+        out << QString::fromLatin1(ref);
+    else
+        out << QString();
+    return out;
+}
+
 } // namespace
 
 class ImageConverterTest : public QObject
@@ -95,6 +206,9 @@ private slots:
     void qualityIsClamped();
     void transparencyPerFormat();
     void metadataKeptOrDropped();
+    void metadataEachFormatCanCarry();
+    void exifIntoTiffStandsHostileBlocks();
+    void aChangedSourceIsReadAgain();
     void refusesMultiPageAndBrokenInput();
     void removesBackgroundAroundSubject();
 
@@ -250,6 +364,114 @@ void ImageConverterTest::metadataKeptOrDropped()
         QVERIFY2(!vips_image_get_typeof(dropped.get(), VIPS_META_XMP_NAME), qPrintable(ext));
         QCOMPARE(orientationOf(dropped.get()), 1);
     }
+}
+
+// EXIF reaches a TIFF's own directories, IPTC goes into TIFF, PNG and JPEG in the form each
+// keeps it in (also from a TIFF, where it is bare records, into a JPEG); with metadata off
+// none of it is there.
+void ImageConverterTest::metadataEachFormatCanCarry()
+{
+    ImagePtr src = markedImage(96, 64);
+    const QByteArray exif = cameraExif();
+    const QByteArray iptc = captionIptc();
+    vips_image_set_blob_copy(src.get(), VIPS_META_EXIF_NAME, exif.constData(), size_t(exif.size()));
+    vips_image_set_blob_copy(src.get(), VIPS_META_IPTC_NAME, iptc.constData(), size_t(iptc.size()));
+    QVERIFY(vips_jpegsave(src.get(), QFile::encodeName(path("camera.jpg")).constData(), nullptr) == 0);
+
+    // TIFF: the camera's tags where a TIFF reader looks, the picture unchanged.
+    QVERIFY(convert("camera.jpg", ImageOutputFormat::tiff, "camera.tiff"));
+    QCOMPARE(tiffExif(path("camera.tiff")),
+             QStringList({QStringLiteral("Acme Cam"), QStringLiteral("2024:05:06 07:08:09"), QStringLiteral("N")}));
+    ImagePtr tiff = load(path("camera.tiff"));
+    QVERIFY(tiff);
+    QCOMPARE(vips_image_get_width(tiff.get()), 64); // orientation 6 applied: upright
+    QCOMPARE(vips_image_get_height(tiff.get()), 96);
+    QCOMPARE(orientationOf(tiff.get()), 1);
+    QVERIFY(ImageMetadata::iptcRecords(VipsSupport::blobField(tiff.get(), VIPS_META_IPTC_NAME)).contains("Harbour at dawn"));
+
+    // PNG: the records in the text chunk other tools read.
+    QVERIFY(convert("camera.jpg", ImageOutputFormat::png, "camera.png"));
+    const QByteArray profile = pngText(path("camera.png"), "Raw profile type iptc");
+    QVERIFY(profile.startsWith("\niptc\n"));
+    QVERIFY(profile.contains(QByteArray("Harbour at dawn").toHex()));
+    QVERIFY(load(path("camera.png")));
+
+    // JPEG, from the TIFF (bare records) and from the JPEG (a resource block).
+    for (const QString &from : {QStringLiteral("camera.tiff"), QStringLiteral("camera.jpg")}) {
+        QVERIFY(convert(from, ImageOutputFormat::jpeg, from + ".jpg"));
+        ImagePtr jpeg = load(path(from + ".jpg"));
+        const QByteArray block = VipsSupport::blobField(jpeg.get(), VIPS_META_IPTC_NAME);
+        QVERIFY2(block.startsWith(QByteArray("Photoshop 3.0\0", 14)), qPrintable(from));
+        QVERIFY(ImageMetadata::iptcRecords(block).contains("boats"));
+    }
+
+    // Off: nothing of it.
+    QVERIFY(convert("camera.jpg", ImageOutputFormat::tiff, "bare.tiff", 90, ImageDimensionsPreset::original, false));
+    QCOMPARE(tiffExif(path("bare.tiff")), QStringList({QString(), QString(), QString()}));
+    QVERIFY(!vips_image_get_typeof(load(path("bare.tiff")).get(), VIPS_META_IPTC_NAME));
+    QVERIFY(convert("camera.jpg", ImageOutputFormat::png, "bare.png", 90, ImageDimensionsPreset::original, false));
+    QVERIFY(pngText(path("bare.png"), "Raw profile type iptc").isEmpty());
+}
+
+// An EXIF block that loops, lies about its sizes or is cut short never hangs or breaks the
+// file; a file that is not a TIFF is refused with a reason.
+void ImageConverterTest::exifIntoTiffStandsHostileBlocks()
+{
+    ImagePtr src = markedImage(40, 30);
+    const QByteArray loop = cameraExif(true);
+    QByteArray cut = cameraExif().left(60);
+    QByteArray lying = cameraExif();
+    lying[6 + 8 + 2 + 4 + 3] = char(0x7f); // the make's count: far past the block
+    int n = 0;
+    // (A new name each time: the image library keeps what it loaded by name.)
+    const auto fresh = [&] {
+        const QString name = QStringLiteral("plain-%1.tiff").arg(++n);
+        return vips_tiffsave(src.get(), QFile::encodeName(path(name)).constData(), nullptr) == 0 ? name : QString();
+    };
+    for (const QByteArray &block : {loop, cut, lying, QByteArray("Exif\0\0II*\0", 10), QByteArray()}) {
+        const QString name = fresh();
+        QVERIFY(!name.isEmpty());
+        QString error;
+        QVERIFY2(ImageMetadata::addToTiff(QFile::encodeName(path(name)), block, {}, &error), qPrintable(error));
+        ImagePtr back = load(path(name));
+        QVERIFY(back);
+        QCOMPARE(vips_image_get_width(back.get()), 40);
+        QCOMPARE(pixel(back.get(), 0, 0), QList<double>({255, 0, 0}));
+    }
+    // The loop's EXIF directory still arrives, once, and the IPTC whole.
+    const QString name = fresh();
+    QString error;
+    QVERIFY(ImageMetadata::addToTiff(QFile::encodeName(path(name)), loop, captionIptc(), &error));
+    QCOMPARE(tiffExif(path(name)).value(1), QStringLiteral("2024:05:06 07:08:09"));
+    const QByteArray iptc = VipsSupport::blobField(load(path(name)).get(), VIPS_META_IPTC_NAME);
+    QVERIFY(iptc.startsWith(QByteArray("\x1c\x02\x78\x00\x0fHarbour at dawn", 20)));
+
+    QFile junk(path("junk.tiff"));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a tiff at all");
+    junk.close();
+    QVERIFY(!ImageMetadata::addToTiff(QFile::encodeName(path("junk.tiff")), cameraExif(), {}, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+// A picture edited between two conversions (same name) is converted as it is now, not as
+// the image library saw it the first time.
+void ImageConverterTest::aChangedSourceIsReadAgain()
+{
+    ImagePtr first = markedImage(48, 32);
+    QVERIFY(vips_pngsave(first.get(), QFile::encodeName(path("edited.png")).constData(), nullptr) == 0);
+    QVERIFY(convert("edited.png", ImageOutputFormat::png, "edited-1.png"));
+    QCOMPARE(pixel(load(path("edited-1.png")).get(), 0, 0), QList<double>({255, 0, 0}));
+
+    VipsImage *black = nullptr;
+    vips_black(&black, 48, 32, "bands", 3, nullptr);
+    ImagePtr second(black);
+    VipsImage *u = nullptr;
+    vips_cast_uchar(second.get(), &u, nullptr);
+    ImagePtr dark(u);
+    QVERIFY(vips_pngsave(dark.get(), QFile::encodeName(path("edited.png")).constData(), nullptr) == 0);
+    QVERIFY(convert("edited.png", ImageOutputFormat::png, "edited-2.png"));
+    QCOMPARE(pixel(load(path("edited-2.png")).get(), 0, 0), QList<double>({0, 0, 0}));
 }
 
 void ImageConverterTest::refusesMultiPageAndBrokenInput()

@@ -5,6 +5,7 @@
 
 #include "conversion/VipsSupport.h"
 #include "conversion/image/BackgroundRemover.h"
+#include "conversion/image/ImageMetadata.h"
 #include "conversion/image/PngWriter.h"
 #include "platform/FilePath.h"
 
@@ -344,6 +345,13 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
     image.reset(t);
     if (!preserveMetadata)
         dropMetadata(image.get());
+    // IPTC in the form the output format keeps it in (see ImageMetadata).
+    const QByteArray iptc = ImageMetadata::iptcRecords(VipsSupport::blobField(image.get(), VIPS_META_IPTC_NAME));
+    vips_image_remove(image.get(), VIPS_META_IPTC_NAME);
+    if (!iptc.isEmpty() && format == ImageOutputFormat::jpeg) {
+        const QByteArray block = ImageMetadata::photoshopSegment(iptc);
+        vips_image_set_blob_copy(image.get(), VIPS_META_IPTC_NAME, block.constData(), size_t(block.size()));
+    }
     vips_image_remove(image.get(), VIPS_META_ORIENTATION);
     vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);
     if (isOpaqueFormat(format) && !flattenOnWhite(image, error))
@@ -380,6 +388,11 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
         *error = takeVipsError("Could not write the image");
         ok = false;
     }
+    // What the library leaves out of the file.
+    if (ok && preserveMetadata && format == ImageOutputFormat::png && !iptc.isEmpty())
+        ok = ImageMetadata::addPngTextChunk(outPath, "Raw profile type iptc", ImageMetadata::rawProfileText(iptc), error);
+    if (ok && preserveMetadata && format == ImageOutputFormat::tiff)
+        ok = ImageMetadata::addToTiff(outPath, VipsSupport::blobField(image.get(), VIPS_META_EXIF_NAME), iptc, error);
     if (!ok) {
         ::unlink(outPath.constData());
         return std::nullopt;
