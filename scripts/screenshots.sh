@@ -11,51 +11,21 @@ out="$(mkdir -p "${2:-$root/data/screenshots}" && cd "${2:-$root/data/screenshot
 perchbox="$build/src/app/perchbox"
 [ -x "$perchbox" ] || { echo "screenshots: build Perchbox first ($perchbox)"; exit 1; }
 
-if [ -z "${PERCHBOX_SHOTS_INNER:-}" ]; then
-  exec dbus-run-session -- env PERCHBOX_SHOTS_INNER=1 "$0" "$build" "$out"
-fi
-
-work="$(mktemp -d /tmp/perchbox-shots.XXXXXX)"
-pids=()
-cleanup() {
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wait_for() {
-  local limit=$(( $(date +%s) + $1 )); shift
-  until "$@" >/dev/null 2>&1; do [ "$(date +%s)" -ge "$limit" ] && return 1; sleep 0.1; done
-}
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1200x750x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-wait_for 10 test -s "$work/display" || { echo "screenshots: Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
-mkdir -p "$work/home/Pictures/Holiday" "$work/home/Documents/Project" "$work/data/Perchbox/Shelves" "$work/config" \
-         "$work/runtime"
-chmod 700 "$work/runtime"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
-       QT_QPA_PLATFORM=xcb
-unset QT_QPA_PLATFORMTHEME
+e2e_args=("$build" "$out")
+source "$root/tests/e2e/desktop.sh"
+e2e_prepare screenshots Xvfb openbox xcompmgr trayer xdotool ffmpeg import dbus-run-session python3
+e2e_desktop 1200x750
+mkdir -p "$HOME/Pictures/Holiday" "$HOME/Documents/Project" "$XDG_DATA_HOME/Perchbox/Shelves"
 # A desktop background, so that the shelves float over something.
 xsetroot -solid '#5d7a99' 2>/dev/null || true
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-xcompmgr >"$work/xcompmgr.log" 2>&1 &
-pids+=($!)
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
 
 # Sample files: photos, a recording and documents.
-pics="$work/home/Pictures/Holiday"
+pics="$HOME/Pictures/Holiday"
 ffmpeg -v error -f lavfi -i "mandelbrot=size=960x640" -frames:v 1 "$pics/Lagoon.jpg"
 ffmpeg -v error -f lavfi -i "testsrc2=size=960x640" -frames:v 1 "$pics/Harbour.jpg"
 ffmpeg -v error -f lavfi -i "cellauto=size=960x640:rule=110" -frames:v 1 "$pics/Terraces.png"
 ffmpeg -v error -f lavfi -i "life=size=960x640:mold=10:ratio=0.5:death_color=#2b5f8a:life_color=#f2c65a" -frames:v 1 "$pics/Market.png"
-docs="$work/home/Documents/Project"
+docs="$HOME/Documents/Project"
 ffmpeg -v error -f lavfi -i "sine=frequency=330:duration=2" "$docs/Interview.wav"
 printf 'Agenda\n' >"$docs/Meeting notes.txt"
 printf '%%PDF-1.4\n' >"$docs/Proposal.pdf"
@@ -84,7 +54,7 @@ ids=($(python3 -c "import json,sys; print(' '.join(s['id'] for s in json.load(op
 mkdir -p "$XDG_CONFIG_HOME/Perchbox"
 
 "$perchbox" >"$work/perchbox.log" 2>&1 &
-pids+=($!)
+app_pid=$!
 shelf() { xdotool search --onlyvisible --classname "^perchbox-shelf-$1\$" | head -n1; }
 for id in "${ids[@]}"; do wait_for 20 shelf "$id" || { echo "screenshots: shelf $id not shown"; cat "$work/perchbox.log"; exit 1; }; done
 # Close the tutorial if it came up, and place the shelves.

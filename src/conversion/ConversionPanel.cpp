@@ -12,6 +12,7 @@
 #include "platform/DesktopNotifications.h"
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
+#include "shelf/WindowRules.h"
 #include "tools/presets/PresetStore.h"
 #include "tools/presets/PresetsSection.h"
 #include "tools/progress/ShelfProgressState.h"
@@ -693,6 +694,8 @@ void ConversionOptionsWindowController::showOptions(const QList<ResolvedMediaFil
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+    // Centred, but not over the shelf it converts from (it floats above the shelves).
+    WindowRules::keepClearOfShelves(this);
 }
 
 void ConversionOptionsWindowController::fitToContent()

@@ -157,17 +157,13 @@ QWidget *ownerOf(const QWidget *w)
 // on the window it belongs to (Qt and the window manager both put it there; it is placed
 // only after this runs, so that position is worked out here). The window manager places
 // other windows itself and avoids what is there.
-void placeClearOfShelves(QWidget *w)
+// Moves `w`, whose frame is (or is about to be) `frame`, to the nearest place on its screen
+// where it covers no visible shelf; false when it stays where it is.
+bool moveFrameClearOfShelves(QWidget *w, QRect frame)
 {
-    if (w->property(kPlaced).toBool())
-        return;
-    w->setProperty(kPlaced, true);
-    const bool unplacedDialog = isUnplacedDialog(w);
-    if (!unplacedDialog && !w->testAttribute(Qt::WA_Moved))
-        return;
     QScreen *screen = screenFor(w);
     if (!screen)
-        return;
+        return false;
     const QRect area = screen->availableGeometry();
     QList<QRect> shelves;
     for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -176,22 +172,37 @@ void placeClearOfShelves(QWidget *w)
         if (const QRect r = top->frameGeometry(); r.intersects(area))
             shelves.append(r);
         if (shelves.size() > WindowPlacement::maxClearObstacles)
-            return; // a screen full of shelves: nowhere better to go
+            return false; // a screen full of shelves: nowhere better to go
     }
     if (shelves.isEmpty())
-        return;
-    const QMargins m = frameOf(w);
-    QRect frame = w->geometry().marginsAdded(m);
-    if (unplacedDialog) {
-        const QWidget *owner = ownerOf(w);
-        const QPoint centre = owner && owner->isVisible() ? owner->frameGeometry().center() : area.center();
-        frame.moveCenter(centre);
-        frame = clampedInto(frame, area);
-    }
+        return false;
     const QPoint at = WindowPlacement::clearOf(frame, shelves, area, kShelfGap);
-    // A dialog that covers nothing is left to be centred as usual.
-    if (at != frame.topLeft())
-        w->move(at);
+    if (at == frame.topLeft())
+        return false;
+    w->move(at);
+    return true;
+}
+
+void placeClearOfShelves(QWidget *w)
+{
+    if (w->property(kPlaced).toBool())
+        return;
+    w->setProperty(kPlaced, true);
+    const bool unplacedDialog = isUnplacedDialog(w);
+    if (!unplacedDialog && !w->testAttribute(Qt::WA_Moved))
+        return;
+    QRect frame = w->geometry().marginsAdded(frameOf(w));
+    if (unplacedDialog) {
+        // A dialog that covers nothing is left to be centred as usual.
+        QScreen *screen = screenFor(w);
+        if (!screen)
+            return;
+        const QWidget *owner = ownerOf(w);
+        frame.moveCenter(owner && owner->isVisible() ? owner->frameGeometry().center()
+                                                     : screen->availableGeometry().center());
+        frame = clampedInto(frame, screen->availableGeometry());
+    }
+    moveFrameClearOfShelves(w, frame);
 }
 
 // A shelf that shows is raised to the top of the floating layer; our other floating windows
@@ -426,6 +437,12 @@ void clampToScreen(QWidget *window)
     // For a window, move() places the top-left corner of its frame.
     if (fitted.topLeft() != frame.topLeft())
         window->move(fitted.topLeft());
+}
+
+void keepClearOfShelves(QWidget *window)
+{
+    if (window && window->isWindow())
+        moveFrameClearOfShelves(window, window->geometry().marginsAdded(frameOf(window)));
 }
 
 QList<QRect> floatingFrames()

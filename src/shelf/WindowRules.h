@@ -47,6 +47,10 @@ QWidget *currentOwner();
 // focus changes by themselves).
 void noteOwnerUsed(QWidget *window);
 
+// Moves a window of ours that a program change put over a shelf (a panel that re-centres
+// itself once its content is known) to the nearest place where it covers none.
+void keepClearOfShelves(QWidget *window);
+
 // The frames of our visible windows that float above the shelves (dialogs, tool windows,
 // settings, the tutorial, the panel window): a shelf that appears under one moves clear.
 QList<QRect> floatingFrames();

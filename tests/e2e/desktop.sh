@@ -2,10 +2,10 @@
 #
 #   e2e_prepare NAME TOOL…   skip (exit 77) when a tool is missing; re-run the calling script
 #                            in a private D-Bus session; make the work folder and the cleanup
-#   e2e_desktop [WxH] [strut]
+#   e2e_desktop [WxH] [strut|notray]
 #                            Xvfb on a free display, openbox, xcompmgr and trayer (with
 #                            "strut" the tray bar reserves its strip: windows' available area
-#                            starts below it), with every
+#                            starts below it; with "notray" there is no tray host), with every
 #                            XDG folder inside the work folder
 #   pass / fail TEXT         count a check
 #   wait_for SECONDS CMD…    poll CMD every 50 ms until it succeeds, for at most SECONDS
@@ -108,6 +108,7 @@ e2e_desktop() {
   e2e_track $!
   xcompmgr >"$work/xcompmgr.log" 2>&1 &
   e2e_track $!
+  [ "${2:-}" = notray ] && return 0
   trayer --edge top --align right --widthtype request --height 24 --SetDockType true "${strut[@]}" \
     >"$work/trayer.log" 2>&1 &
   e2e_track $!

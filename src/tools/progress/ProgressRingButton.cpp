@@ -3,10 +3,12 @@
 #include "platform/Icons.h"
 
 #include <QEnterEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyleHints>
 #include <QTimer>
 
 namespace {
@@ -202,6 +204,10 @@ void ShelfProgressRingButton::refresh()
     m_completed->setGeometry(rect());
     // A favorite run waiting between its steps (a folder being chosen) still shows activity.
     const bool spinning = phase == Phase::running || (m_favorite && phase == Phase::idle);
+    if (phase != Phase::running)
+        m_runningShown.invalidate();
+    else if (!m_runningShown.isValid())
+        m_runningShown.start();
     m_ring->setVisible(spinning);
     m_completed->setVisible(phase == Phase::done || phase == Phase::error);
     if (phase == Phase::running) {
@@ -234,6 +240,12 @@ void ShelfProgressRingButton::refresh()
 void ShelfProgressRingButton::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
+    // A ring that has only just started running may have been under a window that closed a
+    // moment ago (the tool's own window, closed by a click on its button): the next click of
+    // a double-click lands here and must not cancel the run it started.
+    const auto phase = m_state ? m_state->phase() : ShelfProgressState::Phase::idle;
+    m_pressMayCancel = phase != ShelfProgressState::Phase::running || !m_runningShown.isValid()
+        || m_runningShown.elapsed() >= QGuiApplication::styleHints()->mouseDoubleClickInterval();
 }
 
 void ShelfProgressRingButton::enterEvent(QEnterEvent *)
@@ -257,7 +269,7 @@ void ShelfProgressRingButton::mouseReleaseEvent(QMouseEvent *event)
     } else if (phase == ShelfProgressState::Phase::running) {
         if (m_onRunningTap)
             m_onRunningTap();
-        else if (m_state)
+        else if (m_state && m_pressMayCancel)
             m_state->cancel();
     } else if (phase == ShelfProgressState::Phase::idle && m_onIdleTap) {
         m_onIdleTap();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -101,6 +102,8 @@ private:
     bool m_favorite = false;
     std::function<void()> m_onRunningTap;
     std::function<void()> m_onIdleTap;
+    QElapsedTimer m_runningShown; // since the running face showed
+    bool m_pressMayCancel = true;
     ProgressRingView *m_ring;
     CompletedRingView *m_completed;
 };
