@@ -27,25 +27,17 @@ QString uuidString(const QUuid &id)
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
 
-static bool isHex(char16_t c)
+std::optional<QUuid> parseUuid(QAnyStringView text)
 {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
-std::optional<QUuid> parseUuid(QStringView text)
-{
+    // QUuid::fromString checks the 8-4-4-4-12 form; braces, which it also takes, do not fit
+    // in 36 characters.
     if (text.size() != 36)
         return std::nullopt;
-    for (qsizetype i = 0; i < 36; ++i) {
-        const char16_t c = text[i].unicode();
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != u'-')
-                return std::nullopt;
-        } else if (!isHex(c)) {
-            return std::nullopt;
-        }
-    }
-    return QUuid::fromString(text);
+    const QUuid id = QUuid::fromString(text);
+    // A null result is a failure, unless the text is the nil id itself.
+    if (id.isNull() && !QAnyStringView::equal(text, QLatin1StringView("00000000-0000-0000-0000-000000000000")))
+        return std::nullopt;
+    return id;
 }
 
 QUrl ShelfFile::resolvedURL() const

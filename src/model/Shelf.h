@@ -2,6 +2,7 @@
 
 #include "model/RawEnum.h"
 
+#include <QAnyStringView>
 #include <QByteArray>
 #include <QHashFunctions>
 #include <QList>
@@ -64,7 +65,7 @@ ShelfFavoriteDestinationMode defaultDestinationMode(ShelfFavoriteToolKind tool);
 // The canonical upper-case 8-4-4-4-12 form used in files, settings and window identifiers.
 QString uuidString(const QUuid &id);
 // Parses the canonical form in either case; anything else (braces, other lengths) fails.
-std::optional<QUuid> parseUuid(QStringView text);
+std::optional<QUuid> parseUuid(QAnyStringView text);
 
 // ---- values ----
 

@@ -1,395 +1,354 @@
 #include "model/ShelfJson.h"
 
-#include "model/ShelfFolder.h"
-#include "platform/FilePath.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QThread>
 #include <QtConcurrent/QtConcurrentMap>
 
-#include <array>
+#include <simdjson.h>
+
+#include <atomic>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <numeric>
 
 // "shelves.json" holds every file of every shelf, easily a hundred thousand entries, and it
-// is read at start-up. The reader and writer below work directly on the UTF-8 bytes (no
-// document tree, no intermediate QString for URLs), which keeps loading well under a
-// quarter of a second for such a list. The QJsonObject entry points are thin conversions
-// over the same code, so there is one set of reading rules.
+// is read at start-up. It is read with simdjson's On-Demand parser, straight from the bytes
+// (no document tree, no intermediate QString for URLs), and a large list has its shelves
+// decoded side by side. The writer below works on the bytes too. The QJsonObject entry
+// points are thin conversions over the same code, so there is one set of reading rules.
 
 namespace ShelfJson {
 
+static_assert(kReadPadding >= qsizetype(simdjson::SIMDJSON_PADDING));
+
 namespace {
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+namespace od = simdjson::ondemand;
+using simdjson::error_code;
 
 // ---------------------------------------------------------------------------------------
-// Reader: a strict JSON pull reader over a byte range.
+// The text as the parser sees it.
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The text simdjson reads: the caller's bytes where enough readable bytes follow them, else
+// a padded copy. A UTF-8 byte-order mark some editors put at the start is not part of it.
+//
+// Two things simdjson refuses that our files have always been read with, and that the repairs
+// below turn into what they were always read as: bytes that are not UTF-8 (read as U+FFFD,
+// as QString::fromUtf8 reads them) and a \u escape of half a surrogate pair (U+FFFD too).
+// Each repair makes a copy, only for a text that needs it.
+class Text
+{
+    static constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+public:
+    Text(QByteArrayView text, qsizetype readableAfterEnd)
+    {
+        if (text.startsWith(kByteOrderMark))
+            text = text.sliced(3);
+        if (readableAfterEnd >= kReadPadding)
+            m_view = simdjson::padded_string_view(text.data(), size_t(text.size()),
+                                                  size_t(text.size() + readableAfterEnd));
+        else
+            setCopy(text);
+    }
+    Text(const Text &) = delete;
+    Text &operator=(const Text &) = delete;
+
+    const simdjson::padded_string_view &view() const { return m_view; }
+    const char *begin() const { return m_view.data(); }
+    // The bytes readable from `p` on, padding included.
+    size_t capacityFrom(const char *p) const { return size_t(m_view.data() + m_view.capacity() - p); }
+
+    void replaceInvalidUtf8()
+    {
+        // fromUtf8 drops a byte-order mark at the start: a second one is kept, and fails as before.
+        const bool mark = bytes().startsWith(kByteOrderMark);
+        setCopy((mark ? QByteArray(kByteOrderMark) : QByteArray()) + QString::fromUtf8(bytes()).toUtf8());
+    }
+
+    // Rewrites each \u escape of a lone surrogate half as \uFFFD (same length); false when
+    // there was none.
+    bool replaceLoneSurrogateEscapes()
+    {
+        QByteArray text = bytes().toByteArray();
+        const auto surrogate = [&text](qsizetype i, char32_t lo, char32_t hi) {
+            // An escape "\uXXXX" at i (the backslash) whose value lies in [lo, hi].
+            if (i < 0 || i + 6 > text.size() || text[i] != '\\' || text[i + 1] != 'u')
+                return false;
+            for (int k = 2; k < 6; ++k)
+                if (!isHex(text[i + k]))
+                    return false;
+            const char32_t v = char32_t(QByteArrayView(text).sliced(i + 2, 4).toUInt(nullptr, 16));
+            return v >= lo && v <= hi;
+        };
+        bool changed = false;
+        bool pairedLow = false; // the escape at i is the second half of a pair
+        for (qsizetype i = 0; i + 6 <= text.size(); ++i) {
+            if (text[i] != '\\')
+                continue;
+            // A backslash that is not itself escaped starts an escape: skip the escaped character.
+            if (!surrogate(i, 0xD800, 0xDFFF)) {
+                pairedLow = false;
+                ++i;
+                continue;
+            }
+            const bool high = surrogate(i, 0xD800, 0xDBFF);
+            const bool paired = high ? surrogate(i + 6, 0xDC00, 0xDFFF) : pairedLow;
+            pairedLow = high && paired;
+            if (!paired) {
+                text.replace(i + 2, 4, "FFFD");
+                changed = true;
+            }
+            i += 5;
+        }
+        if (changed)
+            setCopy(text);
+        return changed;
+    }
+
+private:
+    QByteArrayView bytes() const { return QByteArrayView(m_view.data(), qsizetype(m_view.length())); }
+    void setCopy(QByteArrayView text)
+    {
+        m_copy = simdjson::padded_string(text.data(), size_t(text.size()));
+        m_view = m_copy;
+    }
+
+    simdjson::padded_string m_copy;
+    simdjson::padded_string_view m_view;
+};
+
+// ---------------------------------------------------------------------------------------
+// Field readers. Values are read in document order, so of a repeated key the last one
+// counts. Every value is read to its end, including those of keys we do not know: a broken
+// text fails wherever it is broken.
+
+// What a field holds: null (absent), a value of the wanted type, something else.
+enum class Got { absent, value, wrongType, broken };
 
 class Reader
 {
 public:
-    Reader(const char *begin, const char *end) : m_p(begin), m_end(end) {}
+    // `doc` is null when the text could not even be started; positions in messages count
+    // from `base`.
+    Reader(od::document *doc, const char *base) : m_doc(doc), m_base(base) {}
 
-    bool ok() const { return !m_failed; }
-    QString error() const { return m_error; }
+    const QString &error() const { return m_error; }
+    // The text had a string simdjson refused (see Text::replaceLoneSurrogateEscapes).
+    bool sawStringError() const { return m_sawStringError; }
 
-    bool fail(const QString &message)
+    // Marks the record failed for `key` unless the text is already known to be broken.
+    bool invalid(std::string_view key)
     {
-        if (!m_failed) {
-            m_failed = true;
-            m_error = message;
-        }
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("missing or invalid \"%1\"").arg(QString::fromUtf8(key.data(), qsizetype(key.size())));
         return false;
     }
 
-    char peek()
+    // Marks the text broken, saying where.
+    bool broken(const QString &message)
     {
-        skipSpace();
-        return m_p < m_end ? *m_p : '\0';
-    }
-
-    bool atEnd()
-    {
-        skipSpace();
-        return m_p == m_end;
-    }
-
-    bool isNull() { return peek() == 'n'; }
-
-    // The position of the next token.
-    const char *position()
-    {
-        skipSpace();
-        return m_p;
-    }
-
-    bool readNull() { return literal("null"); }
-
-    bool beginArray() { return consume('[', "expected an array"); }
-    bool beginObject() { return consume('{', "expected an object"); }
-
-    // Element loop of an array: true while there is another element.
-    bool nextElement(bool *first)
-    {
-        if (m_failed)
-            return false;
-        const char c = peek();
-        if (c == ']') {
-            ++m_p;
-            return false;
+        if (m_error.isEmpty()) {
+            m_error = message;
+            const auto at = m_doc ? m_doc->current_location() : simdjson::OUT_OF_BOUNDS;
+            if (!at.error())
+                m_error += QStringLiteral(" (near byte %1)").arg(at.value_unsafe() - m_base);
         }
-        if (!*first && !consume(',', "expected ',' or ']'"))
-            return false;
-        *first = false;
-        if (peek() == ']')
-            return fail(QStringLiteral("trailing comma"));
+        return false;
+    }
+    bool broken(error_code code)
+    {
+        if (code == simdjson::STRING_ERROR)
+            m_sawStringError = true;
+        return broken(QString::fromUtf8(simdjson::error_message(code)));
+    }
+    // True when `e` is no error; else marks the text broken.
+    bool check(error_code e) { return !e || broken(e); }
+
+    // Null (read) gives absent; a value of type `want` is left to read, as is a value of any
+    // other type (wrongType).
+    Got kind(od::value &v, od::json_type want)
+    {
+        od::json_type type{};
+        if (!check(v.type().get(type)))
+            return Got::broken;
+        if (type == want)
+            return Got::value;
+        if (type != od::json_type::null)
+            return Got::wrongType;
+        return readNull(v) ? Got::absent : Got::broken;
+    }
+
+    // The view lives as long as the document and the text.
+    Got string(od::value &v, std::string_view *out)
+    {
+        const Got g = kind(v, od::json_type::string);
+        if (g != Got::value)
+            return g;
+        // A string without escapes (most are: URLs, ids, Base64) is read where it lies, not
+        // copied: its token is the quoted content, then perhaps blanks.
+        std::string_view token = v.raw_json_token();
+        while (token.size() > 1 && token.back() != '"')
+            token.remove_suffix(1);
+        od::raw_json_string raw;
+        if (token.size() >= 2 && token.find('\\') == std::string_view::npos && check(v.get_raw_json_string().get(raw))) {
+            *out = token.substr(1, token.size() - 2);
+            return Got::value;
+        }
+        return check(v.get_string().get(*out)) ? Got::value : Got::broken;
+    }
+
+    Got number(od::value &v, double *out)
+    {
+        const Got g = kind(v, od::json_type::number);
+        if (g != Got::value)
+            return g;
+        // simdjson checks the number; the value comes from from_chars, as simdjson 3.0's
+        // On-Demand get_double rounds some numbers of more than 19 digits wrongly (it reads
+        // 0.47843137254901800963 as 0.1094…). It also refuses a few numbers that are fine
+        // ("0e999999", an exponent with many leading zeros): those are checked against the
+        // grammar. A number too large or too small for a double is out of range (simdjson
+        // would read a tiny one as zero).
+        std::string_view token = v.raw_json_token();
+        while (!token.empty() && isSpace(token.back()))
+            token.remove_suffix(1);
+        double unused = 0;
+        const error_code e = v.get_double().get(unused);
+        if (e && (e != simdjson::NUMBER_ERROR || !isJsonNumber(token)))
+            return broken(e), Got::broken;
+        const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), *out);
+        if (ec == std::errc::result_out_of_range)
+            return broken(QStringLiteral("number out of range")), Got::broken;
+        if (ec != std::errc() || end != token.data() + token.size())
+            return broken(simdjson::NUMBER_ERROR), Got::broken;
+        return Got::value;
+    }
+
+    // An object or an array; false for any other value (a null is read, anything else is
+    // left to read).
+    bool object(od::value &v, od::object *out)
+    {
+        return kind(v, od::json_type::object) == Got::value && check(v.get_object().get(*out));
+    }
+    bool array(od::value &v, od::array *out)
+    {
+        return kind(v, od::json_type::array) == Got::value && check(v.get_array().get(*out));
+    }
+    bool rootArray(od::document &doc, od::array *out)
+    {
+        od::json_type type{};
+        if (doc.type().get(type) || type != od::json_type::array)
+            return broken(QStringLiteral("not a JSON array"));
+        return check(doc.get_array().get(*out));
+    }
+
+    // Calls `f(key, value)` for each field in order, `f(value)` for each element; stops at
+    // the first false.
+    template <typename F>
+    bool eachField(od::object &o, F &&f)
+    {
+        for (auto result : o) {
+            od::field field;
+            std::string_view key;
+            if (!check(std::move(result).get(field)) || !check(field.unescaped_key().get(key)) || !f(key, field.value()))
+                return false;
+        }
+        return true;
+    }
+    template <typename F>
+    bool eachElement(od::array &a, F &&f)
+    {
+        for (auto result : a) {
+            od::value element;
+            if (!check(std::move(result).get(element)) || !f(element))
+                return false;
+        }
         return true;
     }
 
-    // Key loop of an object: true while there is another key (stored in `key`, unescaped).
-    bool nextKey(bool *first, QByteArray *key)
-    {
-        if (m_failed)
-            return false;
-        const char c = peek();
-        if (c == '}') {
-            ++m_p;
-            return false;
-        }
-        if (!*first && !consume(',', "expected ',' or '}'"))
-            return false;
-        *first = false;
-        if (peek() != '"')
-            return fail(QStringLiteral("expected a key"));
-        if (!readString(key))
-            return false;
-        return consume(':', "expected ':'");
-    }
-
-    // A string's content, unescaped, as UTF-8. Without escapes the bytes are not copied:
-    // the result then points into the source and must not outlive it.
-    bool readString(QByteArray *out)
-    {
-        if (!consume('"', "expected a string"))
-            return false;
-        const char *start = m_p;
-        bool escaped = false;
-        while (m_p < m_end) {
-            const unsigned char c = static_cast<unsigned char>(*m_p);
-            if (c == '"')
-                break;
-            if (c < 0x20)
-                return fail(QStringLiteral("control character in a string"));
-            if (c == '\\') {
-                escaped = true;
-                if (++m_p == m_end)
-                    break;
-            }
-            ++m_p;
-        }
-        if (m_p >= m_end)
-            return fail(QStringLiteral("unterminated string"));
-        const char *stop = m_p++;
-        if (!escaped) {
-            *out = QByteArray::fromRawData(start, stop - start);
-            return true;
-        }
-        return unescape(start, stop, out);
-    }
-
-    bool readNumber(double *out)
-    {
-        skipSpace();
-        const char *start = m_p;
-        const char *p = m_p;
-        if (p < m_end && *p == '-')
-            ++p;
-        if (p == m_end || !isDigit(*p))
-            return fail(QStringLiteral("expected a number"));
-        if (*p == '0')
-            ++p;
-        else
-            while (p < m_end && isDigit(*p))
-                ++p;
-        if (p < m_end && *p == '.') {
-            ++p;
-            if (p == m_end || !isDigit(*p))
-                return fail(QStringLiteral("bad number"));
-            while (p < m_end && isDigit(*p))
-                ++p;
-        }
-        if (p < m_end && (*p == 'e' || *p == 'E')) {
-            ++p;
-            if (p < m_end && (*p == '+' || *p == '-'))
-                ++p;
-            if (p == m_end || !isDigit(*p))
-                return fail(QStringLiteral("bad number"));
-            while (p < m_end && isDigit(*p))
-                ++p;
-        }
-        const auto result = std::from_chars(start, p, *out);
-        if (result.ec == std::errc::result_out_of_range)
-            return fail(QStringLiteral("number out of range"));
-        if (result.ec != std::errc() || result.ptr != p)
-            return fail(QStringLiteral("bad number"));
-        m_p = p;
-        return true;
-    }
-
-    // Skips any value (checking its syntax).
-    bool skipValue(int depth = 0)
+    // Reads a value we have no use for, checking it.
+    bool skip(od::value &v, int depth = 0)
     {
         if (depth > kMaxDepth)
-            return fail(QStringLiteral("nested too deeply"));
-        switch (peek()) {
-        case '{': {
-            ++m_p;
-            bool first = true;
-            QByteArray key;
-            while (nextKey(&first, &key))
-                if (!skipValue(depth + 1))
-                    return false;
-            return ok();
+            return broken(QStringLiteral("nested too deeply"));
+        od::json_type type{};
+        if (!check(v.type().get(type)))
+            return false;
+        switch (type) {
+        case od::json_type::object: {
+            od::object o;
+            return object(v, &o)
+                && eachField(o, [&](std::string_view, od::value &field) { return skip(field, depth + 1); });
         }
-        case '[': {
-            ++m_p;
-            bool first = true;
-            while (nextElement(&first))
-                if (!skipValue(depth + 1))
-                    return false;
-            return ok();
+        case od::json_type::array: {
+            od::array a;
+            return array(v, &a) && eachElement(a, [&](od::value &element) { return skip(element, depth + 1); });
         }
-        case '"': {
-            QByteArray s;
-            return readString(&s);
+        case od::json_type::string: {
+            std::string_view s;
+            return string(v, &s) == Got::value;
         }
-        case 't':
-            return literal("true");
-        case 'f':
-            return literal("false");
-        case 'n':
-            return literal("null");
-        default: {
-            double d;
-            return readNumber(&d);
+        case od::json_type::number: {
+            double d = 0;
+            return number(v, &d) == Got::value;
         }
+        case od::json_type::boolean: {
+            bool b = false;
+            return check(v.get_bool().get(b));
         }
+        case od::json_type::null:
+            return readNull(v);
+        }
+        return false;
     }
 
 private:
     static constexpr int kMaxDepth = 512;
 
-    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-    void skipSpace()
+    bool readNull(od::value &v)
     {
-        while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
-            ++m_p;
+        bool isNull = false;
+        return check(v.is_null().get(isNull)) && (isNull || broken(simdjson::N_ATOM_ERROR));
     }
 
-    bool consume(char c, const char *message)
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    static bool isJsonNumber(std::string_view token)
     {
-        if (peek() != c)
-            return fail(QString::fromLatin1(message));
-        ++m_p;
-        return true;
+        const QRegularExpression number(QStringLiteral("\\A-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][+-]?[0-9]+)?\\z"));
+        return number.match(QString::fromLatin1(token.data(), qsizetype(token.size()))).hasMatch();
     }
 
-    bool literal(const char *word)
-    {
-        skipSpace();
-        const size_t n = std::strlen(word);
-        if (size_t(m_end - m_p) < n || std::memcmp(m_p, word, n) != 0)
-            return fail(QStringLiteral("unexpected character"));
-        m_p += n;
-        return true;
-    }
-
-    static bool hex4(const char *p, const char *end, char32_t *out)
-    {
-        if (end - p < 4)
-            return false;
-        char32_t v = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int h = hexDigit(p[i]);
-            if (h < 0)
-                return false;
-            v = (v << 4) | char32_t(h);
-        }
-        *out = v;
-        return true;
-    }
-
-    static void appendUtf8(QByteArray *out, char32_t cp)
-    {
-        if (cp < 0x80) {
-            out->append(char(cp));
-        } else if (cp < 0x800) {
-            out->append(char(0xC0 | (cp >> 6)));
-            out->append(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out->append(char(0xE0 | (cp >> 12)));
-            out->append(char(0x80 | ((cp >> 6) & 0x3F)));
-            out->append(char(0x80 | (cp & 0x3F)));
-        } else {
-            out->append(char(0xF0 | (cp >> 18)));
-            out->append(char(0x80 | ((cp >> 12) & 0x3F)));
-            out->append(char(0x80 | ((cp >> 6) & 0x3F)));
-            out->append(char(0x80 | (cp & 0x3F)));
-        }
-    }
-
-    bool unescape(const char *p, const char *end, QByteArray *out)
-    {
-        QByteArray s;
-        s.reserve(end - p);
-        while (p < end) {
-            if (*p != '\\') {
-                s.append(*p++);
-                continue;
-            }
-            ++p; // the string scan guarantees a character after the backslash
-            const char e = *p++;
-            switch (e) {
-            case '"': s.append('"'); break;
-            case '\\': s.append('\\'); break;
-            case '/': s.append('/'); break;
-            case 'b': s.append('\b'); break;
-            case 'f': s.append('\f'); break;
-            case 'n': s.append('\n'); break;
-            case 'r': s.append('\r'); break;
-            case 't': s.append('\t'); break;
-            case 'u': {
-                char32_t cp;
-                if (!hex4(p, end, &cp))
-                    return fail(QStringLiteral("bad \\u escape"));
-                p += 4;
-                if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    char32_t low;
-                    if (end - p >= 6 && p[0] == '\\' && p[1] == 'u' && hex4(p + 2, end, &low) && low >= 0xDC00
-                        && low <= 0xDFFF) {
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                        p += 6;
-                    } else {
-                        cp = 0xFFFD; // a lone surrogate
-                    }
-                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-                    cp = 0xFFFD;
-                }
-                appendUtf8(&s, cp);
-                break;
-            }
-            default:
-                return fail(QStringLiteral("bad escape"));
-            }
-        }
-        *out = std::move(s);
-        return true;
-    }
-
-    const char *m_p;
-    const char *m_end;
-    bool m_failed = false;
+    od::document *m_doc;
+    const char *m_base;
     QString m_error;
+    bool m_sawStringError = false;
 };
 
-// ---------------------------------------------------------------------------------------
-// Field readers. Each reads the value at the cursor. "Optional" readers treat null as
-// absent; a value of the wrong type fails the record.
-
-enum class Got { absent, value, wrongType };
-
-Got readOptionalString(Reader &r, QByteArray *raw)
+bool failed(Got g)
 {
-    const char c = r.peek();
-    if (c == 'n')
-        return r.readNull() ? Got::absent : Got::wrongType;
-    if (c != '"')
-        return Got::wrongType;
-    return r.readString(raw) ? Got::value : Got::wrongType;
+    return g == Got::wrongType || g == Got::broken;
 }
 
-// The canonical 8-4-4-4-12 form, either case, straight from the bytes.
-bool parseUuidBytes(const QByteArray &raw, QUuid *out)
+bool parseUuidBytes(std::string_view raw, QUuid *out)
 {
-    if (raw.size() != 36)
-        return false;
-    char bytes[16];
-    int n = 0;
-    for (int i = 0; i < 36;) {
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (raw[i] != '-')
-                return false;
-            ++i;
-            continue;
-        }
-        const int hi = hexDigit(raw[i]), lo = hexDigit(raw[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        bytes[n++] = char((hi << 4) | lo);
-        i += 2;
-    }
-    *out = QUuid::fromRfc4122(QByteArrayView(bytes, 16));
-    return true;
+    const auto id = parseUuid(QLatin1StringView(raw.data(), qsizetype(raw.size())));
+    if (id)
+        *out = *id;
+    return id.has_value();
 }
 
-bool parseUrlBytes(const QByteArray &raw, QUrl *out)
+bool parseUrlBytes(std::string_view raw, QUrl *out)
 {
-    if (raw.isEmpty())
+    if (raw.empty())
         return false;
-    QUrl url = QUrl::fromEncoded(raw, QUrl::TolerantMode);
+    QUrl url = QUrl::fromEncoded(QByteArray::fromRawData(raw.data(), qsizetype(raw.size())), QUrl::TolerantMode);
     if (!url.isValid() || url.isEmpty())
         return false;
     *out = std::move(url);
@@ -397,415 +356,488 @@ bool parseUrlBytes(const QByteArray &raw, QUrl *out)
 }
 
 // Standard Base64 with padding; anything else is a decoding error.
-bool parseBase64(const QByteArray &raw, QByteArray *out)
+bool parseBase64(std::string_view raw, QByteArray *out)
 {
-    static const auto table = [] {
-        std::array<signed char, 256> t {};
-        t.fill(-1);
-        const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        for (int i = 0; i < 64; ++i)
-            t[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
-        return t;
-    }();
-    const qsizetype n = raw.size();
-    if (n % 4 != 0)
+    // Qt's decoder takes a missing padding; ours does not.
+    if (raw.size() % 4 != 0)
         return false;
-    if (n == 0) {
-        out->clear();
-        return true;
-    }
-    const int padding = raw[n - 1] == '=' ? (raw[n - 2] == '=' ? 2 : 1) : 0;
-    QByteArray result(n / 4 * 3 - padding, Qt::Uninitialized);
-    char *dst = result.data();
-    const auto *src = reinterpret_cast<const unsigned char *>(raw.constData());
-    qsizetype o = 0;
-    for (qsizetype i = 0; i < n; i += 4) {
-        const bool last = i + 4 == n;
-        int v[4];
-        for (int k = 0; k < 4; ++k) {
-            if (last && k >= 4 - padding) {
-                v[k] = 0;
-                continue;
-            }
-            v[k] = table[src[i + k]];
-            if (v[k] < 0)
-                return false;
-        }
-        const quint32 triple = (quint32(v[0]) << 18) | (quint32(v[1]) << 12) | (quint32(v[2]) << 6) | quint32(v[3]);
-        if (o < result.size())
-            dst[o++] = char(triple >> 16);
-        if (o < result.size())
-            dst[o++] = char((triple >> 8) & 0xFF);
-        if (o < result.size())
-            dst[o++] = char(triple & 0xFF);
-    }
-    *out = std::move(result);
-    return true;
-}
-
-// `key` may be a key read from the document: a view into its bytes, with no NUL after it.
-QString invalid(QByteArrayView key)
-{
-    return QStringLiteral("missing or invalid \"%1\"").arg(QString::fromUtf8(key));
-}
-
-// Marks the record failed unless the reader already holds a syntax error.
-bool failKey(Reader &r, QString *error, QByteArrayView key)
-{
-    if (error && r.ok())
-        *error = invalid(key);
-    else if (error)
-        *error = r.error();
-    return false;
-}
-
-// ---------------------------------------------------------------------------------------
-// Record readers.
-
-bool readColor(Reader &r, ShelfColorData *out, QString *error)
-{
-    if (r.peek() != '{')
-        return failKey(r, error, "colorData");
-    r.beginObject();
-    bool first = true, has[4] = {false, false, false, false};
-    double c[4] = {0, 0, 0, 1};
-    QByteArray key;
-    while (r.nextKey(&first, &key)) {
-        int i = -1;
-        if (key.size() == 1)
-            i = key == "r" ? 0 : key == "g" ? 1 : key == "b" ? 2 : key == "a" ? 3 : -1;
-        if (i < 0) {
-            if (!r.skipValue())
-                return failKey(r, error, "colorData");
-            continue;
-        }
-        const char p = r.peek();
-        if (!(p == '-' || (p >= '0' && p <= '9')) || !r.readNumber(&c[i]))
-            return failKey(r, error, key);
-        has[i] = true;
-    }
-    if (!r.ok())
-        return failKey(r, error, "colorData");
-    static const char *names[4] = {"r", "g", "b", "a"};
-    for (int i = 0; i < 4; ++i)
-        if (!has[i])
-            return failKey(r, error, names[i]);
-    *out = ShelfColorData{c[0], c[1], c[2], c[3]};
-    return true;
-}
-
-// A window position, or nothing when the value is not an object with numeric "x" and "y"
-// inside a sane range; only a broken document leaves the reader failed.
-std::optional<ShelfWindowPosition> readWindowPosition(Reader &r)
-{
-    if (r.peek() != '{') {
-        r.skipValue();
-        return std::nullopt;
-    }
-    r.beginObject();
-    bool first = true, hasX = false, hasY = false;
-    ShelfWindowPosition pos;
-    QByteArray key, raw;
-    while (r.nextKey(&first, &key)) {
-        const char p = r.peek();
-        if ((key == "x" || key == "y") && (p == '-' || (p >= '0' && p <= '9'))) {
-            double v = 0;
-            if (!r.readNumber(&v))
-                return std::nullopt;
-            const bool sane = std::isfinite(v) && std::abs(v) < 1e6;
-            (key == "x" ? pos.x : pos.y) = sane ? int(std::lround(v)) : 0;
-            (key == "x" ? hasX : hasY) = sane;
-        } else if (key == "screen" && p == '"') {
-            if (!r.readString(&raw))
-                return std::nullopt;
-            pos.screen = QString::fromUtf8(raw);
-        } else if (!r.skipValue()) {
-            return std::nullopt;
-        }
-    }
-    if (!r.ok() || !hasX || !hasY)
-        return std::nullopt;
-    return pos;
-}
-
-bool readFile(Reader &r, ShelfFile *out, QString *error)
-{
-    if (r.peek() != '{')
-        return failKey(r, error, "files");
-    r.beginObject();
-    bool first = true, hasId = false, hasUrl = false;
-    QByteArray key, raw;
-    while (r.nextKey(&first, &key)) {
-        if (key == "id") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseUuidBytes(raw, &out->id)))
-                return failKey(r, error, "id");
-            hasId = g == Got::value;
-        } else if (key == "url") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseUrlBytes(raw, &out->url)))
-                return failKey(r, error, "url");
-            hasUrl = g == Got::value;
-        } else if (key == "sourceURL") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseUrlBytes(raw, &out->sourceURL)))
-                return failKey(r, error, "sourceURL");
-            if (g == Got::absent)
-                out->sourceURL.clear();
-        } else if (key == "bookmarkData") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseBase64(raw, &out->bookmarkData)))
-                return failKey(r, error, "bookmarkData");
-            if (g == Got::absent)
-                out->bookmarkData.clear();
-        } else if (!r.skipValue()) {
-            return failKey(r, error, "files");
-        }
-    }
-    if (!r.ok())
-        return failKey(r, error, "files");
-    if (!hasId)
-        return failKey(r, error, "id");
-    if (!hasUrl)
-        return failKey(r, error, "url");
-    return true;
-}
-
-bool readDestination(Reader &r, ShelfFavoriteDestination *out, QString *error)
-{
-    if (r.peek() != '{')
-        return failKey(r, error, "destination");
-    r.beginObject();
-    bool first = true, hasPath = false;
-    QByteArray key, raw;
-    while (r.nextKey(&first, &key)) {
-        if (key == "path") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType)
-                return failKey(r, error, "path");
-            hasPath = g == Got::value;
-            out->path = QString::fromUtf8(raw);
-        } else if (key == "bookmarkData") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseBase64(raw, &out->bookmarkData)))
-                return failKey(r, error, "bookmarkData");
-            if (g == Got::absent)
-                out->bookmarkData.clear();
-        } else if (!r.skipValue()) {
-            return failKey(r, error, "destination");
-        }
-    }
-    if (!r.ok())
-        return failKey(r, error, "destination");
-    if (!hasPath)
-        return failKey(r, error, "path");
+    auto result = QByteArray::fromBase64Encoding(QByteArray::fromRawData(raw.data(), qsizetype(raw.size())),
+                                                 QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (!result)
+        return false;
+    *out = std::move(*result);
     return true;
 }
 
 template <typename E>
-bool parseEnum(const QByteArray &raw, E *out)
+bool parseEnum(std::string_view raw, E *out)
 {
-    const auto v = enumFromRaw<E>(QString::fromUtf8(raw));
+    const auto v = enumFromRaw<E>(QString::fromUtf8(raw.data(), qsizetype(raw.size())));
     if (!v)
         return false;
     *out = *v;
     return true;
 }
 
-bool readFavorite(Reader &r, ShelfFavoriteAction *out, QString *error)
+QString text(std::string_view raw)
 {
-    if (r.peek() != '{')
-        return failKey(r, error, "favorites");
-    r.beginObject();
-    bool first = true, hasId = false, hasTool = false, hasPreset = false, hasName = false, hasScope = false;
-    std::optional<QByteArray> mode;
-    QByteArray key, raw;
-    while (r.nextKey(&first, &key)) {
+    return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Record readers.
+
+bool readColor(Reader &r, od::value &v, ShelfColorData *out)
+{
+    od::object o;
+    if (!r.object(v, &o))
+        return r.invalid("colorData");
+    bool has[4] = {false, false, false, false};
+    double c[4] = {0, 0, 0, 1};
+    const bool ok = r.eachField(o, [&](std::string_view key, od::value &value) {
+        const int i = key == "r" ? 0 : key == "g" ? 1 : key == "b" ? 2 : key == "a" ? 3 : -1;
+        if (i < 0)
+            return r.skip(value);
+        if (r.number(value, &c[i]) != Got::value)
+            return r.invalid(key);
+        has[i] = true;
+        return true;
+    });
+    if (!ok)
+        return false;
+    static const char *names[4] = {"r", "g", "b", "a"};
+    for (int i = 0; i < 4; ++i)
+        if (!has[i])
+            return r.invalid(names[i]);
+    *out = ShelfColorData{c[0], c[1], c[2], c[3]};
+    return true;
+}
+
+// A window position, or nothing when the value is not an object with numeric "x" and "y"
+// inside a sane range; only a broken text fails (`ok` false).
+std::optional<ShelfWindowPosition> readWindowPosition(Reader &r, od::value &v, bool *ok)
+{
+    const Got what = r.kind(v, od::json_type::object);
+    od::object o;
+    if (what != Got::value || !r.object(v, &o)) {
+        *ok = what == Got::absent || (what == Got::wrongType && r.skip(v));
+        return std::nullopt;
+    }
+    bool hasX = false, hasY = false;
+    ShelfWindowPosition pos;
+    *ok = r.eachField(o, [&](std::string_view key, od::value &value) {
+        double d = 0;
+        std::string_view raw;
+        if (key == "x" || key == "y") {
+            const Got g = r.number(value, &d);
+            if (g == Got::broken)
+                return false;
+            if (g != Got::value)
+                return g == Got::absent || r.skip(value);
+            const bool sane = std::isfinite(d) && std::abs(d) < 1e6;
+            (key == "x" ? pos.x : pos.y) = sane ? int(std::lround(d)) : 0;
+            (key == "x" ? hasX : hasY) = sane;
+        } else if (key == "screen") {
+            const Got g = r.string(value, &raw);
+            if (g == Got::broken)
+                return false;
+            if (g != Got::value)
+                return g == Got::absent || r.skip(value);
+            pos.screen = text(raw);
+        } else {
+            return r.skip(value);
+        }
+        return true;
+    });
+    if (!*ok || !hasX || !hasY)
+        return std::nullopt;
+    return pos;
+}
+
+bool readFile(Reader &r, od::value &v, ShelfFile *out)
+{
+    od::object o;
+    if (!r.object(v, &o))
+        return r.invalid("files");
+    bool hasId = false, hasUrl = false;
+    const bool ok = r.eachField(o, [&](std::string_view key, od::value &value) {
+        std::string_view raw;
         if (key == "id") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseUuidBytes(raw, &out->id)))
-                return failKey(r, error, "id");
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseUuidBytes(raw, &out->id)))
+                return r.invalid("id");
+            hasId = g == Got::value;
+        } else if (key == "url") {
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseUrlBytes(raw, &out->url)))
+                return r.invalid("url");
+            hasUrl = g == Got::value;
+        } else if (key == "sourceURL") {
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseUrlBytes(raw, &out->sourceURL)))
+                return r.invalid("sourceURL");
+            if (g == Got::absent)
+                out->sourceURL.clear();
+        } else if (key == "bookmarkData") {
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseBase64(raw, &out->bookmarkData)))
+                return r.invalid("bookmarkData");
+            if (g == Got::absent)
+                out->bookmarkData.clear();
+        } else {
+            return r.skip(value);
+        }
+        return true;
+    });
+    if (!ok)
+        return false;
+    if (!hasId)
+        return r.invalid("id");
+    if (!hasUrl)
+        return r.invalid("url");
+    return true;
+}
+
+bool readDestination(Reader &r, od::value &v, ShelfFavoriteDestination *out)
+{
+    od::object o;
+    if (!r.object(v, &o))
+        return r.invalid("destination");
+    bool hasPath = false;
+    const bool ok = r.eachField(o, [&](std::string_view key, od::value &value) {
+        std::string_view raw;
+        if (key == "path") {
+            const Got g = r.string(value, &raw);
+            if (failed(g))
+                return r.invalid("path");
+            hasPath = g == Got::value;
+            out->path = text(raw);
+        } else if (key == "bookmarkData") {
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseBase64(raw, &out->bookmarkData)))
+                return r.invalid("bookmarkData");
+            if (g == Got::absent)
+                out->bookmarkData.clear();
+        } else {
+            return r.skip(value);
+        }
+        return true;
+    });
+    if (!ok)
+        return false;
+    if (!hasPath)
+        return r.invalid("path");
+    return true;
+}
+
+bool readFavorite(Reader &r, od::value &v, ShelfFavoriteAction *out)
+{
+    od::object o;
+    if (!r.object(v, &o))
+        return r.invalid("favorites");
+    bool hasId = false, hasTool = false, hasPreset = false, hasName = false, hasScope = false;
+    std::optional<std::string_view> mode;
+    const bool ok = r.eachField(o, [&](std::string_view key, od::value &value) {
+        std::string_view raw;
+        if (key == "id") {
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseUuidBytes(raw, &out->id)))
+                return r.invalid("id");
             hasId = g == Got::value;
         } else if (key == "tool") {
-            const Got g = readOptionalString(r, &raw);
-            if (g != Got::value || !parseEnum(raw, &out->tool))
-                return failKey(r, error, "tool");
+            if (r.string(value, &raw) != Got::value || !parseEnum(raw, &out->tool))
+                return r.invalid("tool");
             hasTool = true;
         } else if (key == "presetID") {
-            const Got g = readOptionalString(r, &raw);
-            if (g != Got::value || !parseUuidBytes(raw, &out->presetID))
-                return failKey(r, error, "presetID");
+            if (r.string(value, &raw) != Got::value || !parseUuidBytes(raw, &out->presetID))
+                return r.invalid("presetID");
             hasPreset = true;
         } else if (key == "presetName") {
-            const Got g = readOptionalString(r, &raw);
-            if (g != Got::value)
-                return failKey(r, error, "presetName");
-            out->presetName = QString::fromUtf8(raw);
+            if (r.string(value, &raw) != Got::value)
+                return r.invalid("presetName");
+            out->presetName = text(raw);
             hasName = true;
         } else if (key == "scope") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseEnum(raw, &out->scope)))
-                return failKey(r, error, "scope");
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseEnum(raw, &out->scope)))
+                return r.invalid("scope");
             hasScope = g == Got::value;
         } else if (key == "destinationMode") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType)
-                return failKey(r, error, "destinationMode");
-            mode = g == Got::value ? std::optional<QByteArray>(QByteArray(raw.constData(), raw.size()))
-                                   : std::nullopt;
+            const Got g = r.string(value, &raw);
+            if (failed(g))
+                return r.invalid("destinationMode");
+            mode = g == Got::value ? std::optional(raw) : std::nullopt;
         } else if (key == "destination") {
-            if (r.isNull()) {
-                r.readNull();
+            const Got g = r.kind(value, od::json_type::object);
+            if (g == Got::broken)
+                return false;
+            if (g == Got::absent) {
                 out->destination.reset();
-            } else {
-                ShelfFavoriteDestination d;
-                if (!readDestination(r, &d, error))
-                    return false;
-                out->destination = std::move(d);
+                return true;
             }
+            ShelfFavoriteDestination d;
+            if (!readDestination(r, value, &d))
+                return false;
+            out->destination = std::move(d);
         } else if (key == "customLabel") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType)
-                return failKey(r, error, "customLabel");
-            out->customLabel = g == Got::value ? std::optional<QString>(QString::fromUtf8(raw)) : std::nullopt;
-        } else if (!r.skipValue()) {
-            return failKey(r, error, "favorites");
+            const Got g = r.string(value, &raw);
+            if (failed(g))
+                return r.invalid("customLabel");
+            out->customLabel = g == Got::value ? std::optional(text(raw)) : std::nullopt;
+        } else {
+            return r.skip(value);
         }
-    }
-    if (!r.ok())
-        return failKey(r, error, "favorites");
+        return true;
+    });
+    if (!ok)
+        return false;
     if (!hasTool)
-        return failKey(r, error, "tool");
+        return r.invalid("tool");
     if (!hasPreset)
-        return failKey(r, error, "presetID");
+        return r.invalid("presetID");
     if (!hasName)
-        return failKey(r, error, "presetName");
+        return r.invalid("presetName");
     if (!hasId)
         out->id = QUuid::createUuid();
     if (!hasScope)
         out->scope = ShelfFavoriteScope::selectionOrAll;
-    out->destinationMode = mode ? destinationModeFromRaw(QString::fromUtf8(*mode)) : defaultDestinationMode(out->tool);
+    out->destinationMode = mode ? destinationModeFromRaw(text(*mode)) : defaultDestinationMode(out->tool);
     return true;
 }
 
-bool readShelf(Reader &r, Shelf *out, QString *error)
+bool readShelfFields(Reader &r, od::object &o, Shelf *out)
 {
-    if (r.peek() != '{')
-        return failKey(r, error, "shelf");
-    r.beginObject();
-    bool first = true, hasId = false, hasName = false, hasColor = false, hasIcon = false, hasFolder = false,
-         hasFiles = false;
-    QByteArray key, raw;
-    while (r.nextKey(&first, &key)) {
+    bool hasId = false, hasName = false, hasColor = false, hasIcon = false, hasFolder = false, hasFiles = false;
+    const bool ok = r.eachField(o, [&](std::string_view key, od::value &value) {
+        std::string_view raw;
         if (key == "id") {
-            const Got g = readOptionalString(r, &raw);
-            if (g != Got::value || !parseUuidBytes(raw, &out->id))
-                return failKey(r, error, "id");
+            if (r.string(value, &raw) != Got::value || !parseUuidBytes(raw, &out->id))
+                return r.invalid("id");
             hasId = true;
         } else if (key == "name") {
-            if (readOptionalString(r, &raw) != Got::value)
-                return failKey(r, error, "name");
-            out->name = QString::fromUtf8(raw);
+            if (r.string(value, &raw) != Got::value)
+                return r.invalid("name");
+            out->name = text(raw);
             hasName = true;
         } else if (key == "colorData") {
-            if (!readColor(r, &out->colorData, error))
+            if (!readColor(r, value, &out->colorData))
                 return false;
             hasColor = true;
         } else if (key == "icon") {
-            if (readOptionalString(r, &raw) != Got::value)
-                return failKey(r, error, "icon");
-            out->icon = QString::fromUtf8(raw);
+            if (r.string(value, &raw) != Got::value)
+                return r.invalid("icon");
+            out->icon = text(raw);
             hasIcon = true;
         } else if (key == "folderURL") {
-            if (readOptionalString(r, &raw) != Got::value || !parseUrlBytes(raw, &out->folderURL))
-                return failKey(r, error, "folderURL");
+            if (r.string(value, &raw) != Got::value || !parseUrlBytes(raw, &out->folderURL))
+                return r.invalid("folderURL");
             hasFolder = true;
         } else if (key == "files") {
-            if (r.peek() != '[')
-                return failKey(r, error, "files");
-            r.beginArray();
+            od::array files;
+            if (!r.array(value, &files))
+                return r.invalid("files");
             out->files.clear();
-            bool firstFile = true;
-            while (r.nextElement(&firstFile)) {
-                ShelfFile f;
-                if (!readFile(r, &f, error))
-                    return false;
-                out->files.append(std::move(f));
-            }
-            if (!r.ok())
-                return failKey(r, error, "files");
+            if (!r.eachElement(files, [&](od::value &element) {
+                    ShelfFile f;
+                    if (!readFile(r, element, &f))
+                        return false;
+                    out->files.append(std::move(f));
+                    return true;
+                }))
+                return false;
             hasFiles = true;
         } else if (key == "favorites") {
             out->favorites.clear();
-            if (r.isNull()) {
-                r.readNull();
-                continue;
-            }
-            if (r.peek() != '[')
-                return failKey(r, error, "favorites");
-            r.beginArray();
-            bool firstFav = true;
-            while (r.nextElement(&firstFav)) {
+            const Got g = r.kind(value, od::json_type::array);
+            if (g == Got::absent)
+                return true;
+            od::array favorites;
+            if (g != Got::value || !r.array(value, &favorites))
+                return r.invalid("favorites");
+            return r.eachElement(favorites, [&](od::value &element) {
                 ShelfFavoriteAction f;
-                if (!readFavorite(r, &f, error))
+                if (!readFavorite(r, element, &f))
                     return false;
                 out->favorites.append(std::move(f));
-            }
-            if (!r.ok())
-                return failKey(r, error, "favorites");
+                return true;
+            });
         } else if (key == "favoriteButtonDisplayMode") {
-            const Got g = readOptionalString(r, &raw);
-            if (g == Got::wrongType || (g == Got::value && !parseEnum(raw, &out->favoriteButtonDisplayMode)))
-                return failKey(r, error, "favoriteButtonDisplayMode");
+            const Got g = r.string(value, &raw);
+            if (failed(g) || (g == Got::value && !parseEnum(raw, &out->favoriteButtonDisplayMode)))
+                return r.invalid("favoriteButtonDisplayMode");
             if (g == Got::absent)
                 out->favoriteButtonDisplayMode = ShelfFavoriteButtonDisplayMode::iconAndName;
         } else if (key == "windowPosition") {
             // Read leniently: a position that cannot be used is no position.
-            out->windowPosition = readWindowPosition(r);
-            if (!r.ok())
-                return failKey(r, error, "windowPosition");
+            bool positionOk = true;
+            out->windowPosition = readWindowPosition(r, value, &positionOk);
+            return positionOk;
         } else if (key == "tuckedEdge" || key == "tuckedScreenID" || key == "tuckedScreenName") {
             // Read leniently: anything unusable means "not tucked", never a failure.
-            std::optional<QString> text;
-            if (r.peek() == '"') {
-                if (!r.readString(&raw))
-                    return failKey(r, error, key);
-                text = QString::fromUtf8(raw);
-            } else if (!r.skipValue()) {
-                return failKey(r, error, key);
-            }
+            const Got g = r.string(value, &raw);
+            if (g == Got::broken || (g == Got::wrongType && !r.skip(value)))
+                return false;
+            const std::optional<QString> stored = g == Got::value ? std::optional(text(raw)) : std::nullopt;
             if (key == "tuckedEdge")
-                out->tuckedEdge = text ? enumFromRaw<TuckEdge>(*text) : std::nullopt;
+                out->tuckedEdge = stored ? enumFromRaw<TuckEdge>(*stored) : std::nullopt;
             else if (key == "tuckedScreenID")
-                out->tuckedScreenID = text;
+                out->tuckedScreenID = stored;
             else
-                out->tuckedScreenName = text;
-        } else if (!r.skipValue()) {
-            return failKey(r, error, "shelf");
+                out->tuckedScreenName = stored;
+        } else {
+            return r.skip(value);
         }
-    }
-    if (!r.ok())
-        return failKey(r, error, "shelf");
-    const std::pair<bool, const char *> required[] = {{hasId, "id"},     {hasName, "name"},
+        return true;
+    });
+    if (!ok)
+        return false;
+    const std::pair<bool, const char *> required[] = {{hasId, "id"},         {hasName, "name"},
                                                       {hasColor, "colorData"}, {hasIcon, "icon"},
                                                       {hasFolder, "folderURL"}, {hasFiles, "files"}};
     for (const auto &[has, name] : required)
         if (!has)
-            return failKey(r, error, name);
+            return r.invalid(name);
     return true;
 }
 
-// Runs one record reader over a whole document that must hold exactly that value.
-template <typename T, typename F>
-std::optional<T> readDocument(const QByteArray &json, F readValue, QString *error)
+bool readShelf(Reader &r, od::value &v, Shelf *out)
 {
-    Reader r(json.constData(), json.constData() + json.size());
+    od::object o;
+    return r.object(v, &o) ? readShelfFields(r, o, out) : r.invalid("shelf");
+}
+
+// ---------------------------------------------------------------------------------------
+// Documents.
+
+struct Outcome {
+    bool ok = false;
+    QString error;
+    bool notUtf8 = false;     // the text is not UTF-8
+    bool stringError = false; // a string was refused (perhaps for a lone surrogate escape)
+};
+
+// Reads the JSON text at [begin, begin + length) of `text` with `read(reader, document)`,
+// which must read all of it.
+template <typename F>
+Outcome readDocument(od::parser &parser, const Text &text, const char *begin, size_t length, F read)
+{
+    od::document doc;
+    const error_code started = parser.iterate(begin, length, text.capacityFrom(begin)).get(doc);
+    Reader r(started ? nullptr : &doc, text.begin());
+    Outcome out;
+    if (started == simdjson::EMPTY)
+        r.broken(QStringLiteral("empty document"));
+    else if (started)
+        r.broken(started);
+    else if (read(r, doc))
+        out.ok = doc.current_location().error() // nothing follows the value
+            || r.broken(QStringLiteral("unexpected text after the value"));
+    out.error = r.error();
+    out.notUtf8 = started == simdjson::UTF8_ERROR;
+    out.stringError = r.sawStringError();
+    return out;
+}
+
+template <typename F>
+Outcome readDocument(const Text &text, F read)
+{
+    od::parser parser;
+    return readDocument(parser, text, text.begin(), text.view().length(), read);
+}
+
+// Runs `attempt` (a reading of `text`); when that failed on something simdjson refuses but
+// our files have always been read with, repairs the text (see Text) and runs it again.
+template <typename F>
+Outcome withRepairs(Text &text, F attempt)
+{
+    Outcome out = attempt();
+    if (!out.ok && out.notUtf8) {
+        text.replaceInvalidUtf8();
+        out = attempt();
+    }
+    if (!out.ok && out.stringError && text.replaceLoneSurrogateEscapes())
+        out = attempt();
+    return out;
+}
+
+// The shelf list: first where each shelf lies (a quick pass over the list's own structure),
+// then the shelves, side by side when there is enough to do.
+Outcome readShelves(const Text &text, QList<Shelf> *out)
+{
+    // A parser's buffers are sized to its largest text; fresh memory costs a page fault per
+    // page, so each thread keeps one parser for all its shelves (the first takes over the
+    // list's).
+    od::parser listParser;
+    QList<std::string_view> spans;
+    const Outcome list = readDocument(listParser, text, text.begin(), text.view().length(),
+                                      [&spans](Reader &r, od::document &doc) {
+        od::array shelves;
+        return r.rootArray(doc, &shelves) && r.eachElement(shelves, [&](od::value &v) {
+            od::object o;
+            std::string_view raw;
+            if (!r.object(v, &o))
+                return r.invalid("shelf");
+            if (!r.check(o.raw_json().get(raw)))
+                return false;
+            spans.append(raw);
+            return true;
+        });
+    });
+    if (!list.ok)
+        return list;
+
+    out->clear();
+    out->resize(spans.size());
+    QList<Outcome> results(spans.size());
+    // Each shelf has a slot of its own; each thread takes the next shelf nobody has taken.
+    Shelf *shelves = out->data();
+    Outcome *outcomes = results.data();
+    std::atomic<qsizetype> next = 0;
+    const auto work = [&](od::parser &parser) {
+        for (qsizetype i = next++; i < spans.size(); i = next++) {
+            const std::string_view span = spans.at(i);
+            outcomes[i] = readDocument(parser, text, span.data(), span.size(), [&](Reader &r, od::document &doc) {
+                od::object o;
+                return r.check(doc.get_object().get(o)) && readShelfFields(r, o, &shelves[i]);
+            });
+        }
+    };
+    constexpr size_t kParallelBytes = 1 << 20;
+    const int threads = spans.size() > 1 && text.view().length() >= kParallelBytes
+        ? int(std::min<qsizetype>(QThread::idealThreadCount(), spans.size()))
+        : 1;
+    if (threads == 1) {
+        work(listParser);
+    } else {
+        QList<int> workers(threads);
+        std::iota(workers.begin(), workers.end(), 0);
+        QtConcurrent::blockingMap(workers, [&](int worker) {
+            od::parser parser;
+            work(worker == 0 ? listParser : parser);
+        });
+    }
+    for (const Outcome &result : std::as_const(results))
+        if (!result.ok)
+            return result;
+    return list;
+}
+
+// One record, read from the bytes of a QJsonValue as the one element of an array.
+template <typename T, typename F>
+std::optional<T> readValue(const QByteArray &json, F read, QString *error)
+{
+    Text text('[' + json + ']', 0);
     T value{};
-    if (!readValue(r, &value, error))
-        return std::nullopt;
-    if (!r.atEnd()) {
+    const Outcome outcome = withRepairs(text, [&] {
+        return readDocument(text, [&](Reader &r, od::document &doc) {
+            od::array array;
+            value = T{};
+            return r.rootArray(doc, &array) && r.eachElement(array, [&](od::value &v) { return read(r, v, &value); });
+        });
+    });
+    if (!outcome.ok) {
         if (error)
-            *error = QStringLiteral("unexpected text after the value");
+            *error = outcome.error;
         return std::nullopt;
     }
     return value;
@@ -1041,27 +1073,27 @@ QJsonObject encode(const Shelf &shelf) { return toObject(shelf); }
 
 std::optional<ShelfColorData> decodeColor(const QJsonValue &value, QString *error)
 {
-    return readDocument<ShelfColorData>(jsonBytes(value), readColor, error);
+    return readValue<ShelfColorData>(jsonBytes(value), readColor, error);
 }
 
 std::optional<ShelfFile> decodeFile(const QJsonValue &value, QString *error)
 {
-    return readDocument<ShelfFile>(jsonBytes(value), readFile, error);
+    return readValue<ShelfFile>(jsonBytes(value), readFile, error);
 }
 
 std::optional<ShelfFavoriteDestination> decodeDestination(const QJsonValue &value, QString *error)
 {
-    return readDocument<ShelfFavoriteDestination>(jsonBytes(value), readDestination, error);
+    return readValue<ShelfFavoriteDestination>(jsonBytes(value), readDestination, error);
 }
 
 std::optional<ShelfFavoriteAction> decodeFavorite(const QJsonValue &value, QString *error)
 {
-    return readDocument<ShelfFavoriteAction>(jsonBytes(value), readFavorite, error);
+    return readValue<ShelfFavoriteAction>(jsonBytes(value), readFavorite, error);
 }
 
 std::optional<Shelf> decodeShelf(const QJsonValue &value, QString *error)
 {
-    return readDocument<Shelf>(jsonBytes(value), readShelf, error);
+    return readValue<Shelf>(jsonBytes(value), readShelf, error);
 }
 
 QByteArray encodeShelves(const QList<Shelf> &shelves)
@@ -1081,67 +1113,17 @@ QByteArray encodeShelves(const QList<Shelf> &shelves)
     return w.out;
 }
 
-// A byte-order mark some editors put at the start of UTF-8 text is not part of the JSON.
-static QByteArrayView withoutByteOrderMark(QByteArrayView json)
+std::optional<QList<Shelf>> decodeShelves(QByteArrayView json, QString *error, qsizetype readableAfterEnd)
 {
-    return json.startsWith("\xEF\xBB\xBF") ? json.sliced(3) : json;
-}
-
-std::optional<QList<Shelf>> decodeShelves(QByteArrayView text, QString *error)
-{
-    const QByteArrayView json = withoutByteOrderMark(text);
-    const auto setError = [error](const QString &message) {
+    Text text(json, readableAfterEnd);
+    QList<Shelf> shelves;
+    const Outcome outcome = withRepairs(text, [&] { return readShelves(text, &shelves); });
+    if (!outcome.ok) {
         if (error)
-            *error = message;
+            *error = outcome.error;
         return std::nullopt;
-    };
-    // First pass: check the syntax and find where each shelf lies.
-    Reader r(json.data(), json.data() + json.size());
-    if (r.peek() != '[')
-        return setError(r.atEnd() ? QStringLiteral("empty document") : QStringLiteral("not a JSON array"));
-    r.beginArray();
-    QList<std::pair<const char *, const char *>> ranges;
-    bool first = true;
-    while (r.nextElement(&first)) {
-        const char *start = r.position();
-        if (!r.skipValue())
-            break;
-        ranges.append(std::pair(start, r.position()));
     }
-    if (!r.ok())
-        return setError(r.error());
-    if (!r.atEnd())
-        return setError(QStringLiteral("unexpected text after the value"));
-
-    // Second pass: decode the shelves, side by side when there is enough to do.
-    struct Slot {
-        Shelf shelf;
-        bool ok = false;
-        QString error;
-    };
-    QList<Slot> results(ranges.size());
-    const auto decodeOne = [&ranges, &results](qsizetype i) {
-        Reader sub(ranges[i].first, ranges[i].second);
-        Slot &slot = results[i];
-        slot.ok = readShelf(sub, &slot.shelf, &slot.error) && sub.atEnd();
-    };
-    constexpr qsizetype kParallelBytes = 1 << 20;
-    if (ranges.size() > 1 && json.size() >= kParallelBytes) {
-        QList<qsizetype> indexes(ranges.size());
-        std::iota(indexes.begin(), indexes.end(), 0);
-        QtConcurrent::blockingMap(indexes, [&decodeOne](qsizetype i) { decodeOne(i); });
-    } else {
-        for (qsizetype i = 0; i < ranges.size(); ++i)
-            decodeOne(i);
-    }
-    QList<Shelf> out;
-    out.reserve(results.size());
-    for (Slot &slot : results) {
-        if (!slot.ok)
-            return setError(slot.error.isEmpty() ? QStringLiteral("invalid shelf") : slot.error);
-        out.append(std::move(slot.shelf));
-    }
-    return out;
+    return shelves;
 }
 
 QByteArray encodeIdSet(const QSet<QUuid> &ids)
@@ -1159,30 +1141,28 @@ QByteArray encodeIdSet(const QSet<QUuid> &ids)
     return w.out;
 }
 
-std::optional<QSet<QUuid>> decodeIdSet(const QByteArray &text)
+std::optional<QSet<QUuid>> decodeIdSet(const QByteArray &json)
 {
-    const QByteArrayView json = withoutByteOrderMark(text);
-    Reader r(json.data(), json.data() + json.size());
-    if (r.peek() != '[')
+    Text text(json, 0);
+    QSet<QUuid> ids;
+    const Outcome outcome = withRepairs(text, [&] {
+        ids.clear();
+        return readDocument(text, [&ids](Reader &r, od::document &doc) {
+            od::array array;
+            return r.rootArray(doc, &array) && r.eachElement(array, [&](od::value &v) {
+                // Strings that are not ids are skipped, as is anything else.
+                std::string_view raw;
+                QUuid id;
+                const Got g = r.string(v, &raw);
+                if (g == Got::value && parseUuidBytes(raw, &id))
+                    ids.insert(id);
+                return g == Got::wrongType ? r.skip(v) : g != Got::broken;
+            });
+        });
+    });
+    if (!outcome.ok)
         return std::nullopt;
-    r.beginArray();
-    QSet<QUuid> out;
-    bool first = true;
-    QByteArray raw;
-    while (r.nextElement(&first)) {
-        if (r.peek() == '"') {
-            if (!r.readString(&raw))
-                break;
-            QUuid id;
-            if (parseUuidBytes(raw, &id))
-                out.insert(id);
-        } else if (!r.skipValue()) {
-            break;
-        }
-    }
-    if (!r.ok() || !r.atEnd())
-        return std::nullopt;
-    return out;
+    return ids;
 }
 
 } // namespace ShelfJson

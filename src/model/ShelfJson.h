@@ -39,9 +39,14 @@ std::optional<Shelf> decodeShelf(const QJsonValue &value, QString *error = nullp
 
 // "shelves.json": a compact JSON array of shelves, in list order.
 QByteArray encodeShelves(const QList<Shelf> &shelves);
+// The reader looks at up to this many bytes past the end of the text. When the caller can
+// say that at least this many readable bytes follow it (`readableAfterEnd`; the rest of a
+// mapped file's last page, say), the text is read where it lies, else from a copy.
+inline constexpr qsizetype kReadPadding = 64;
 // Fails as a whole when the text is not a JSON array or any entry fails.
 // Large lists are decoded on several threads. A UTF-8 byte-order mark at the start is skipped.
-std::optional<QList<Shelf>> decodeShelves(QByteArrayView json, QString *error = nullptr);
+std::optional<QList<Shelf>> decodeShelves(QByteArrayView json, QString *error = nullptr,
+                                          qsizetype readableAfterEnd = 0);
 
 // "openShelves.json" / "hidden-shelf-ids.json": an array of upper-case id strings.
 QByteArray encodeIdSet(const QSet<QUuid> &ids);

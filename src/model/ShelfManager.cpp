@@ -20,6 +20,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +69,10 @@ public:
         if (size > 0) {
             if (uchar *p = m_file.map(0, size)) {
                 m_view = QByteArrayView(reinterpret_cast<const char *>(p), size);
+                // The mapping ends with the page, and its bytes past the end of the file are
+                // readable (zeros): the reader can use them instead of copying the file.
+                const qint64 page = ::sysconf(_SC_PAGESIZE);
+                m_readableAfterEnd = page > 0 && size % page ? page - size % page : 0;
                 return true; // a blank file fails to decode and counts as damaged
             }
         }
@@ -80,11 +85,13 @@ public:
         return true;
     }
     QByteArrayView view() const { return m_view; }
+    qsizetype readableAfterEnd() const { return m_readableAfterEnd; }
 
 private:
     QFile m_file; // unmaps when destroyed
     QByteArray m_data;
     QByteArrayView m_view;
+    qsizetype m_readableAfterEnd = 0;
 };
 
 // Moves a file that could not be read out of the way ("<name>.damaged-<time>") so that
@@ -197,7 +204,7 @@ void ShelfManager::loadAll()
     bool damaged = false;
     StateFileContent content;
     if (content.open(shelvesFilePath(), &damaged)) {
-        if (auto shelves = ShelfJson::decodeShelves(content.view()))
+        if (auto shelves = ShelfJson::decodeShelves(content.view(), nullptr, content.readableAfterEnd()))
             m_shelves = std::move(*shelves);
         else
             damaged = true;
