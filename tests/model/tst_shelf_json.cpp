@@ -6,11 +6,14 @@
 #include "platform/FilePath.h"
 
 #include <QDataStream>
+#include <QDir>
+#include <QRandomGenerator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
 #include <sys/stat.h>
 
 // The JSON form of shelves: what is written, and every reading rule that can break.
@@ -396,6 +399,154 @@ private slots:
             bad.replace(from, to);
             QVERIFY2(!ShelfJson::decodeShelves(bad), to.constData());
         }
+    }
+
+    // What the writer made of these files when they were read by the reader before this one,
+    // byte for byte, and what it writes reads back to the same bytes. The second file holds
+    // what only older files have: bytes that are not UTF-8 (read as U+FFFD), \u escapes of
+    // half a surrogate pair (U+FFFD too), a byte-order mark, a key of that kind.
+    void writtenBytesAreStable_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("everything") << "shelves-golden";
+        QTest::newRow("old damage") << "shelves-repaired";
+    }
+    void writtenBytesAreStable()
+    {
+        QFETCH(QString, name);
+        const auto read = [](const QString &file) {
+            QFile f(QStringLiteral(PERCHBOX_TEST_DATA "/data/") + file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray expected = read(name + ".expected.json");
+        QVERIFY(!expected.isEmpty());
+        QString error;
+        const auto shelves = ShelfJson::decodeShelves(read(name + ".json"), &error);
+        QVERIFY2(shelves, qPrintable(error));
+        QCOMPARE(ShelfJson::encodeShelves(*shelves), expected);
+        const auto again = ShelfJson::decodeShelves(expected, &error);
+        QVERIFY2(again, qPrintable(error));
+        QCOMPARE(ShelfJson::encodeShelves(*again), expected);
+    }
+
+    // read(write(x)) == x and writing is byte-stable: for the fuzz target's seed inputs and
+    // for generated shelves with every kind of content.
+    void roundTripIsByteStable()
+    {
+        const QDir corpus(QStringLiteral(PERCHBOX_SOURCE_DIR "/fuzz/corpus/fuzz_shelves_json"));
+        const QStringList seeds = corpus.entryList(QDir::Files);
+        QVERIFY(!seeds.isEmpty());
+        for (const QString &seed : seeds) {
+            QFile f(corpus.filePath(seed));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const auto shelves = ShelfJson::decodeShelves(f.readAll());
+            if (!shelves)
+                continue;
+            // A URL not in its canonical form is written canonically: from the first save on,
+            // the bytes stay.
+            const QByteArray written = ShelfJson::encodeShelves(*shelves);
+            const auto back = ShelfJson::decodeShelves(written);
+            QVERIFY2(back && back->size() == shelves->size(), qPrintable(seed));
+            QCOMPARE(ShelfJson::encodeShelves(*back), written);
+        }
+
+        QRandomGenerator rng(20);
+        const auto text = [&rng] {
+            static const QStringList parts{"a", " ", "\"", "\\", "/", "\n", "\t", QString(QChar(1)), "é", "日本",
+                                           "😀", "\u2028", "{}", "[,]", "\\u0041", "null"};
+            QString s;
+            for (int i = rng.bounded(6); i > 0; --i)
+                s += parts[rng.bounded(int(parts.size()))];
+            return s;
+        };
+        const auto number = [&rng] {
+            const double values[] = {0, -0.0, 1, -1, 0.1, 1.0 / 3, 1e-300, 4.9e-324, 1.7976931348623157e308, -2.5e17};
+            return rng.bounded(2) ? values[rng.bounded(10)] : (rng.generateDouble() - 0.5) * std::pow(10.0, rng.bounded(-20, 20));
+        };
+        QList<Shelf> shelves;
+        for (int s = 0; s < 30; ++s) {
+            Shelf shelf = Shelf::make(text(), ShelfColorData{number(), number(), number(), number()}, text());
+            for (int i = rng.bounded(20); i > 0; --i) {
+                QByteArray bookmark(rng.bounded(40), Qt::Uninitialized);
+                for (char &c : bookmark)
+                    c = char(rng.bounded(256));
+                shelf.files.append({QUuid::createUuid(), FilePath::urlFromPath("/tmp/" + text() + ".txt"),
+                                    rng.bounded(2) ? FilePath::urlFromPath("/src/" + text()) : QUrl(), bookmark});
+            }
+            for (int i = rng.bounded(3); i > 0; --i) {
+                ShelfFavoriteAction fav;
+                fav.id = QUuid::createUuid();
+                fav.tool = allCases<ShelfFavoriteToolKind>()[rng.bounded(4)];
+                fav.presetID = QUuid::createUuid();
+                fav.presetName = text();
+                fav.scope = ShelfFavoriteScope(rng.bounded(2));
+                fav.destinationMode = ShelfFavoriteDestinationMode(rng.bounded(3));
+                if (rng.bounded(2))
+                    fav.destination = ShelfFavoriteDestination{text(), QByteArray(rng.bounded(5), 'b')};
+                if (rng.bounded(2))
+                    fav.customLabel = text();
+                shelf.favorites.append(fav);
+            }
+            shelf.favoriteButtonDisplayMode = ShelfFavoriteButtonDisplayMode(rng.bounded(3));
+            if (rng.bounded(2)) {
+                shelf.tuckedEdge = TuckEdge(rng.bounded(2));
+                shelf.tuckedScreenID = text();
+                shelf.tuckedScreenName = text();
+            }
+            if (rng.bounded(2))
+                shelf.windowPosition = ShelfWindowPosition{rng.bounded(-5000, 5000), rng.bounded(-5000, 5000), text()};
+            shelves.append(shelf);
+        }
+        const QByteArray written = ShelfJson::encodeShelves(shelves);
+        QString error;
+        const auto back = ShelfJson::decodeShelves(written, &error);
+        QVERIFY2(back, qPrintable(error));
+        QCOMPARE(*back, shelves);
+        for (qsizetype s = 0; s < shelves.size(); ++s)
+            for (qsizetype i = 0; i < shelves[s].files.size(); ++i) {
+                QCOMPARE(back->at(s).files[i].bookmarkData, shelves[s].files[i].bookmarkData);
+                QCOMPARE(back->at(s).files[i].sourceURL, shelves[s].files[i].sourceURL);
+            }
+        QCOMPARE(ShelfJson::encodeShelves(*back), written);
+    }
+
+    void numbers()
+    {
+        const QByteArray good = ShelfJson::encodeShelves({Shelf::make("x", {}, "tray")});
+        const auto red = [&good](const QByteArray &number) -> std::optional<double> {
+            QByteArray json = good;
+            json.replace("\"r\":0", "\"r\":" + number);
+            const auto shelves = ShelfJson::decodeShelves(json);
+            return shelves ? std::optional(shelves->first().colorData.r) : std::nullopt;
+        };
+        // Digits beyond what a double holds are rounded once, correctly.
+        QCOMPARE(red("0.47843137254901800963"), 0.478431372549018);
+        QCOMPARE(red("123456789012345678901234567890"), 1.2345678901234568e29);
+        QCOMPARE(red("0e999999"), 0.0);
+        QCOMPARE(red("1E+0002"), 100.0);
+        QCOMPARE(red("4.9e-324"), 4.9e-324);
+        // Too large or too small for a double: the file is damaged.
+        for (const char *out : {"1e400", "-1e400", "1e-400", "2.4703282292062327e-324"})
+            QVERIFY2(!red(out), out);
+    }
+
+    // Where the caller says readable bytes follow the text (a mapped file's last page), the
+    // text is read where it lies; whatever those bytes hold is not part of it.
+    void readsInPlace()
+    {
+        const QByteArray json = ShelfJson::encodeShelves({Shelf::make("Here", {}, "tray")});
+        const auto inPlace = [](const QByteArray &text, qsizetype length) {
+            return ShelfJson::decodeShelves(QByteArrayView(text.constData(), length), nullptr,
+                                            text.size() - length);
+        };
+        const QByteArray after = ",{}] trailing \" text" + QByteArray(ShelfJson::kReadPadding, ' ');
+        const auto shelves = inPlace(json + after, json.size());
+        QVERIFY(shelves && shelves->size() == 1);
+        QCOMPARE(shelves->first().name, QStringLiteral("Here"));
+        // A text cut inside a string does not end in the bytes that follow it.
+        const qsizetype cut = json.indexOf("Here") + 2;
+        QVERIFY(!inPlace(json + after, cut));
+        QVERIFY(!inPlace(json.left(cut) + "re\"" + json.mid(cut + 3) + after, cut));
     }
 
     void largeListsKeepOrderAndFailAsAWhole()

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The shelf manager against a temporary XDG data folder.
 class TestShelfManager : public QObject
@@ -550,6 +551,27 @@ private slots:
         m.flushPendingSave();
         QVERIFY(m.damagedShelvesBackupPath().isEmpty());
         QVERIFY(QDir(dataDir()).entryList({"*.damaged-*"}).isEmpty());
+    }
+
+    // "shelves.json" is mapped into memory and read in place when the rest of its last page
+    // leaves the reader room enough, else from a copy: files that end anywhere near a page
+    // boundary load alike.
+    void filesEndingNearAPageBoundaryLoad()
+    {
+        const qsizetype page = ::sysconf(_SC_PAGESIZE);
+        const Shelf shelf = Shelf::make("", ShelfColorData::systemBlue(), "tray");
+        const qsizetype bare = ShelfJson::encodeShelves({shelf}).size();
+        for (const qsizetype size : {page - ShelfJson::kReadPadding - 1, page - ShelfJson::kReadPadding,
+                                     page - ShelfJson::kReadPadding + 1, page - 1, page, page + 1}) {
+            Shelf named = shelf;
+            named.name = QString(size - bare, QLatin1Char('n'));
+            const QByteArray json = ShelfJson::encodeShelves({named});
+            QCOMPARE(json.size(), size);
+            writeFile(dataDir() + "/shelves.json", json);
+            ShelfManager m;
+            QCOMPARE(m.shelves().size(), 1);
+            QCOMPARE(m.shelves().first().name, named.name);
+        }
     }
 
     // Changes closer together than the 300 ms delay never let it run out: the list is still
