@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!wellFormed)
         return 0;
 
-    for (const QString current : {QStringLiteral("0.1.0"), QStringLiteral("2.0-beta.2+abc")}) {
+    for (const QString &current : {QStringLiteral("0.1.0"), QStringLiteral("2.0-beta.2+abc")}) {
         const UpdateCheckResult result = UpdateChecker::resultFor(releases, current);
         FUZZ_CHECK(result.status != UpdateCheckResult::Status::error);
         if (result.status == UpdateCheckResult::Status::found) {
