@@ -241,7 +241,7 @@ private slots:
 
         // A line of a megabyte (a long file name after the percentage) arriving a few bytes
         // at a time: its percentage is read once it is complete, the pieces are not
-        // looked through again and again (that took hours), and the next line still counts.
+        // looked through again and again (minutes of copying before), and the next line still counts.
         ProgressParser longLine(ArchiveFormat::sevenZip, 0);
         const QByteArray name = " 12% 1 + " + QByteArray(1 << 20, 'n');
         std::optional<double> seen;
