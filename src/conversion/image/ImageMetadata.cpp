@@ -31,11 +31,6 @@ void putBe32(QByteArray &out, quint32 v)
     putBe16(out, quint16(v & 0xffff));
 }
 
-QString fileError(const QFile &file)
-{
-    return file.errorString();
-}
-
 } // namespace
 
 QByteArray iptcRecords(const QByteArray &blob)
@@ -90,12 +85,11 @@ QByteArray photoshopSegment(const QByteArray &records)
 QByteArray rawProfileText(const QByteArray &records)
 {
     QByteArray out = "\niptc\n" + QByteArray::number(records.size()).rightJustified(8, ' ') + '\n';
-    static const char digits[] = "0123456789abcdef";
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        const uchar c = uchar(records.at(i));
-        out.append(digits[c >> 4]);
-        out.append(digits[c & 15]);
-        if (i % 36 == 35)
+    constexpr qsizetype kBytesPerLine = 36;
+    for (qsizetype at = 0; at < records.size(); at += kBytesPerLine) {
+        const QByteArray line = records.mid(at, kBytesPerLine);
+        out.append(line.toHex());
+        if (line.size() == kBytesPerLine)
             out.append('\n');
     }
     out.append('\n');
@@ -106,7 +100,7 @@ bool addPngTextChunk(const QByteArray &path, const QByteArray &keyword, const QB
 {
     QFile file(QFile::decodeName(path));
     if (!file.open(QIODevice::ReadWrite)) {
-        *error = fileError(file);
+        *error = file.errorString();
         return false;
     }
     const qint64 size = file.size();
@@ -133,7 +127,7 @@ bool addPngTextChunk(const QByteArray &path, const QByteArray &keyword, const QB
     putBe32(chunk, quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))));
     chunk.append(reinterpret_cast<const char *>(iend), 12);
     if (!file.seek(size - 12) || file.write(chunk) != chunk.size() || !file.flush()) {
-        *error = fileError(file);
+        *error = file.errorString();
         // Put the end back so that the picture stays readable.
         file.resize(size - 12);
         file.seek(size - 12);
@@ -386,7 +380,7 @@ bool addToTiff(const QByteArray &path, const QByteArray &exif, const QByteArray 
 
     QFile file(QFile::decodeName(path));
     if (!file.open(QIODevice::ReadWrite)) {
-        *error = fileError(file);
+        *error = file.errorString();
         return false;
     }
     const qint64 size = file.size();
@@ -399,7 +393,7 @@ bool addToTiff(const QByteArray &path, const QByteArray &exif, const QByteArray 
     }
     // The file's main directory, as it is.
     if (!file.seek(targetFirst)) {
-        *error = fileError(file);
+        *error = file.errorString();
         return false;
     }
     const QByteArray countBytes = file.read(2);
@@ -468,7 +462,7 @@ bool addToTiff(const QByteArray &path, const QByteArray &exif, const QByteArray 
         pad.append('\0');
     if (!file.seek(size) || file.write(pad + tail.bytes()) != pad.size() + tail.bytes().size() || !file.seek(4)
         || file.write(tail.word(directory)) != 4 || !file.flush()) {
-        *error = fileError(file);
+        *error = file.errorString();
         // The header still points at the old directory unless that last write went through.
         return false;
     }
