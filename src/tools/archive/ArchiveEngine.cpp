@@ -154,10 +154,19 @@ QString toolFailedMessage(int status, const QByteArray &toolErrors)
     QString message = QStringLiteral("Archive tool failed (exit %1).").arg(status);
     // 7-Zip mixes its percentages ("\b\b 45% 3 + name") into the same stream, and names the
     // file on the line after its complaint ("WARNING: errno=2 : No such file or directory").
+    // GNU tar's parent process says "tar: Removing leading `/' from member names" while its
+    // child may be half-way through a complaint on the same stream, so the notice can land in
+    // the middle of the line that says why ("…: Cannot open/usr/bin/tar: Removing leading `/'
+    // from hard link targets\n: Read-only file system"). Taking the notice out mends the line.
+    static const QRegularExpression tarNotice(
+        QStringLiteral("(?:(?:/[^/\\s:]+)+/)?tar: Removing leading [^\n]*? from (?:member names|hard link targets)\n?"));
+    QString errors = QString::fromLocal8Bit(toolErrors);
+    if (errors.contains(QLatin1String("tar: Removing leading ")))
+        errors.remove(tarNotice);
     QStringList lines;
-    for (QByteArray line : toolErrors.split('\n')) {
-        line.replace('\b', ' ').replace('\r', ' ');
-        const QString text = QString::fromLocal8Bit(line).simplified();
+    for (QString line : errors.split(QLatin1Char('\n'))) {
+        line.replace(QLatin1Char('\b'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        const QString text = line.simplified();
         static const QRegularExpression progress(QStringLiteral("^\\d+[%M]"));
         if (!text.isEmpty() && !progress.match(text).hasMatch())
             lines << text;

@@ -598,6 +598,33 @@ private slots:
         QVERIFY(QDir(QFile::decodeName(path("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
     }
 
+    void toolReasons_data()
+    {
+        QTest::addColumn<QByteArray>("errors");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("tar, one complaint")
+            << QByteArray("tar: /out/x.tar.gz: Cannot write: No space left on device\ntar: Error is not recoverable: "
+                          "exiting now\n")
+            << "tar: /out/x.tar.gz: Cannot write: No space left on device";
+        // tar's parent and child share the stream; the parent's notice can split the child's line.
+        QTest::newRow("tar, notice inside the complaint")
+            << QByteArray("/usr/bin/tar: Removing leading `/' from member names\ntar (child): /t/a.tar.gz: Cannot "
+                          "open/usr/bin/tar: Removing leading `/' from hard link targets\n: Read-only file system\n"
+                          "tar (child): Error is not recoverable: exiting now\n")
+            << "tar (child): /t/a.tar.gz: Cannot open: Read-only file system";
+        QTest::newRow("7-Zip names the file on the next line")
+            << QByteArray("\b\b\b 12% 3 + a.txt\nWARNING: errno=5 : Input/output error\n/src/a.txt\n")
+            << "/src/a.txt: Input/output error";
+        QTest::newRow("only progress") << QByteArray(" 45%\r 90%\n") << QString();
+    }
+    void toolReasons()
+    {
+        QFETCH(QByteArray, errors);
+        QFETCH(QString, reason);
+        const QString message = toolFailedMessage(2, errors);
+        QCOMPARE(message, reason.isEmpty() ? toolFailedMessage(2) : toolFailedMessage(2) + "\n" + reason);
+    }
+
     void cancellingInterruptsTheArchiver_data()
     {
         QTest::addColumn<int>("format");
