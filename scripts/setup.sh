@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   libqt6svg6 libqt6dbus6 qt6-qpa-plugins
   libgl-dev libxcb1-dev libx11-dev libx11-xcb-dev libxkbcommon-dev
-  libsimdjson-dev
+  libsimdjson-dev libdbus-1-dev
   # media
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavfilter-dev libavutil-dev
   libvips-dev libvips-tools libheif-dev libheif-examples zlib1g-dev libtiff-dev

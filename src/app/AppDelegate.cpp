@@ -83,41 +83,27 @@ AppDelegate *AppDelegate::instance()
 QList<QWidget *> AppDelegate::shelfWindows() const
 {
     QList<QWidget *> windows;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (isShelfIdentifier(widget->objectName()))
-            windows.append(widget);
+    for (const QPointer<QWidget> &window : m_windows)
+        if (window)
+            windows.append(window);
     return windows;
 }
 
 QWidget *AppDelegate::windowForShelf(const QUuid &id) const
 {
-    const QString key = idString(id);
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (!widget->objectName().contains(key, Qt::CaseInsensitive))
-            continue;
-        // A window that closed its shelf and waits for deletion does not count.
-        if (!widget->isVisible() && !m_manager.isShelfOpen(id))
-            continue;
-        return widget;
-    }
-    return nullptr;
+    QWidget *window = m_windows.value(id);
+    // A window that closed its shelf and waits for deletion does not count.
+    if (!window || (!window->isVisible() && !m_manager.isShelfOpen(id)))
+        return nullptr;
+    return window;
 }
 
 QHash<QUuid, QWidget *> AppDelegate::windowsByShelf() const
 {
-    // One pass over the top-level widgets (a walk over every widget of the program) for all
-    // shelves, instead of one per shelf.
     QHash<QUuid, QWidget *> windows;
-    const QList<QWidget *> all = QApplication::topLevelWidgets();
-    for (auto it = all.crbegin(); it != all.crend(); ++it) { // the first match wins, as above
-        QWidget *widget = *it;
-        if (!isShelfIdentifier(widget->objectName()))
-            continue;
-        const QUuid id = shelfIdOfWindow(widget);
-        if (id.isNull() || (!widget->isVisible() && !m_manager.isShelfOpen(id)))
-            continue;
-        windows.insert(id, widget);
-    }
+    for (auto it = m_windows.cbegin(); it != m_windows.cend(); ++it)
+        if (QWidget *window = windowForShelf(it.key()))
+            windows.insert(it.key(), window);
     return windows;
 }
 
@@ -158,8 +144,14 @@ QWidget *AppDelegate::openWindow(const QUuid &id)
     if (!m_factory || !m_manager.shelf(id))
         return nullptr;
     QWidget *window = m_factory(m_manager, id);
-    if (window)
+    if (window) {
+        m_windows.insert(id, window);
+        connect(window, &QObject::destroyed, this, [this, id, window] {
+            if (const auto it = m_windows.constFind(id); it != m_windows.cend() && (it->isNull() || it->data() == window))
+                m_windows.erase(it);
+        });
         applyTaskbarPresence(window, m_settings.showInDock());
+    }
     return window;
 }
 
@@ -205,6 +197,8 @@ void AppDelegate::showShelves(const QList<QUuid> &ids)
     // made a restore quadratic.
     const QHash<QUuid, QWidget *> windows = windowsByShelf();
     QWidget *last = nullptr;
+    constexpr int kPostedEventsEvery = 32;
+    int shown = 0;
     ShelfWindow::setShowingInBatch(true);
     for (const QUuid &id : ids) {
         if (!m_manager.shelf(id))
@@ -219,6 +213,10 @@ void AppDelegate::showShelves(const QList<QUuid> &ids)
         } else if (QWidget *window = openWindow(id)) {
             last = window;
         }
+        // Every window posts its layout and paint requests, and posting one looks through
+        // all that are waiting: handed out now and then, they never pile up into thousands.
+        if (++shown % kPostedEventsEvery == 0)
+            QCoreApplication::sendPostedEvents();
     }
     ShelfWindow::setShowingInBatch(false);
     if (last && last->isVisible())

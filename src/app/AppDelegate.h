@@ -102,6 +102,9 @@ private:
     ShelfManager &m_manager;
     AppSettings &m_settings;
     WindowFactory m_factory;
+    // The window made for each shelf (looking among all widgets of the program took long
+    // with thousands of shelves). A deleted window leaves a null pointer.
+    QHash<QUuid, QPointer<QWidget>> m_windows;
     std::function<void()> m_terminatingHook;
     bool m_terminating = false;
 };

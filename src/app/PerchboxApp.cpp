@@ -127,10 +127,13 @@ PerchboxApp::~PerchboxApp()
 
 void PerchboxApp::attachBus(AppBusService *bus)
 {
-    connect(bus, &AppBusService::activateRequested, m_delegate.get(), &AppDelegate::reopen);
-    connect(bus, &AppBusService::filesReceived, m_delegate.get(), &AppDelegate::sendToShelf);
+    // Each request is answered at once and done right after: the asking process never waits
+    // for windows to be shown (taking files onto a shelf happens in the background anyway).
+    connect(bus, &AppBusService::activateRequested, m_delegate.get(), &AppDelegate::reopen, Qt::QueuedConnection);
+    connect(bus, &AppBusService::filesReceived, m_delegate.get(), &AppDelegate::sendToShelf, Qt::QueuedConnection);
     connect(bus, &AppBusService::quitRequested, this, &PerchboxApp::quit, Qt::QueuedConnection);
-    connect(bus, &AppBusService::newShelfRequested, m_delegate.get(), [this] { m_delegate->newShelfFromPanel(); });
+    connect(bus, &AppBusService::newShelfRequested, m_delegate.get(), [this] { m_delegate->newShelfFromPanel(); },
+            Qt::QueuedConnection);
 }
 
 bool PerchboxApp::hasSeenTutorial() const

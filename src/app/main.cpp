@@ -21,12 +21,19 @@
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
 #include "shelf/ShelfWindow.h"
+#include "shelf/ThumbnailCache.h"
 #include "tools/presets/PresetStore.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QSocketNotifier>
+#include <QThreadPool>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <optional>
+#include <vector>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,6 +41,13 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+
+// Set when a start that meant to hand over found no instance after all and runs the program
+// again to become it.
+constexpr char kStartHereVariable[] = "PERCHBOX_START_HERE";
+
+// How long a thumbnail being written at quit may take to finish.
+constexpr int kThumbnailWritesGraceMs = 2000;
 
 void onTerminationSignal(int)
 {
@@ -80,136 +94,11 @@ CommandLine parse(int argc, char **argv)
     return cl;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The running instance: the shelves, the tray item and everything that hangs off them, until
+// the user quits. Returns the exit status.
+int runInstance(QApplication &app, AppBusService &bus, AppBusService::Claim claim, const CommandLine &cl,
+                const QList<QUrl> &files, const std::optional<QStringList> &verb)
 {
-    // `run`, `presets` and the full help work without the desktop (see app/cli/Cli.h).
-    if (cliHandles(argc, argv))
-        return runCli(argc, argv);
-
-    // A shell verb: its words go to the running instance.
-    std::optional<QStringList> verb;
-    if (argc > 1 && ShellVerbs::find(QByteArray(argv[1]))) {
-        QList<QByteArray> args;
-        for (int i = 1; i < argc; ++i)
-            args << QByteArray(argv[i]);
-        QString error;
-        verb = ShellVerbs::parse(args, &error);
-        if (!verb) {
-            std::fprintf(stderr, "perchbox: %s\n", qPrintable(error));
-            return 2;
-        }
-    }
-
-    // --help and --version need no display.
-    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv); early.help || early.version) {
-        if (early.help)
-            std::printf("Usage: perchbox [--send FILE…] [--new-shelf] [--quit]\n"
-                        "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
-                        "  --send FILE…     put files or folders on the default shelf (or \"Inbox\")\n"
-                        "  --new-shelf      make a new shelf and show it\n"
-                        "  --quit           quit the running Perchbox\n");
-        else
-            std::printf("Perchbox %s\n", PERCHBOX_VERSION);
-        return 0;
-    }
-    // Files to send that all are missing: say so and stop, before anything is shown or
-    // started (and without a display).
-    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv);
-        early.send && early.unknown.isEmpty() && !early.files.isEmpty()) {
-        QList<QByteArray> missing;
-        if (AppBus::resolveArguments(early.files, FilePath::workingDirectory(), &missing).isEmpty()) {
-            for (const QByteArray &name : missing)
-                std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
-            return 1;
-        }
-    }
-
-    // Shelf windows must be placeable: on Wayland with XWayland, run on X11.
-    DisplayPlatform::apply();
-    // Qt options (-platform …) are removed from argv by QApplication.
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Perchbox"));
-    QApplication::setApplicationVersion(QStringLiteral(PERCHBOX_VERSION));
-    QApplication::setDesktopFileName(AppBus::appId);
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    const CommandLine cl = verb ? CommandLine{} : parse(argc, argv);
-    if (!cl.unknown.isEmpty()) {
-        std::fprintf(stderr, "perchbox: unknown option %s (see --help)\n", cl.unknown.constData());
-        return 2;
-    }
-
-    QList<QUrl> files;
-    QList<QByteArray> missing;
-    if (cl.send) {
-        files = AppBus::resolveArguments(cl.files, FilePath::workingDirectory(), &missing);
-        for (const QByteArray &name : missing)
-            std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
-    }
-
-    // What this start asks of the running Perchbox; the exit status once it was delivered.
-    const auto handOver = [&cl, &files, &missing, &verb](QString *error) -> std::optional<int> {
-        if (verb) {
-            VerbResult answer;
-            if (!AppBusClient::command(*verb, &answer, error))
-                return std::nullopt;
-            if (answer.status != 0)
-                std::fprintf(stderr, "perchbox: %s\n", qPrintable(answer.message));
-            return answer.status;
-        }
-        bool delivered;
-        if (cl.quit)
-            delivered = AppBusClient::quit(error);
-        else if (cl.newShelf)
-            delivered = AppBusClient::newShelf(error);
-        else if (cl.send && !files.isEmpty())
-            delivered = AppBusClient::sendFiles(files, error);
-        else
-            delivered = AppBusClient::activate(error);
-        if (!delivered)
-            return std::nullopt;
-        return missing.isEmpty() ? 0 : 1; // the files that exist were sent
-    };
-
-    // A request (files, a verb) when none runs: an installed Perchbox is started by the session
-    // bus, in the session's own environment, and this process only delivers the request.
-    const bool request = verb || cl.newShelf || (cl.send && !files.isEmpty());
-    if (request && AppBus::canActivate()) {
-        QString error;
-        if (const std::optional<int> status = handOver(&error))
-            return *status;
-        std::fprintf(stderr, "perchbox: the session bus could not start Perchbox (%s); starting here\n",
-                     qPrintable(error));
-    }
-
-    // One running instance per session: hand over to it when there is one.
-    AppBusService bus;
-    QString busError;
-    AppBusService::Claim claim = bus.claim(&busError);
-    for (int attempt = 0; claim == AppBusService::Claim::alreadyRunning; ++attempt) {
-        QString error;
-        if (const std::optional<int> status = handOver(&error))
-            return *status;
-        // The owner went away meanwhile (or hangs): try to become the running instance.
-        if (attempt >= 3) {
-            std::fprintf(stderr, "perchbox: the running Perchbox does not answer (%s); starting anyway\n",
-                         qPrintable(error));
-            break;
-        }
-        ::usleep(300 * 1000);
-        claim = bus.claim(&busError);
-    }
-    if (cl.quit) {
-        if (claim != AppBusService::Claim::alreadyRunning)
-            std::fprintf(stderr, "perchbox: Perchbox is not running\n");
-        return claim == AppBusService::Claim::alreadyRunning ? 1 : 0;
-    }
-    if (claim == AppBusService::Claim::noBus)
-        std::fprintf(stderr, "perchbox: no D-Bus session bus (%s); starting alone, without single-instance "
-                             "hand-over\n", qPrintable(busError));
-
     ShelfManager manager;
     // A verb that cannot be done here is told before Perchbox starts for it.
     if (verb) {
@@ -299,4 +188,183 @@ int main(int argc, char **argv)
         ::_exit(status);
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // `run`, `presets` and the full help work without the desktop (see app/cli/Cli.h).
+    if (cliHandles(argc, argv))
+        return runCli(argc, argv);
+
+    // A shell verb: its words go to the running instance.
+    std::optional<QStringList> verb;
+    if (argc > 1 && ShellVerbs::find(QByteArray(argv[1]))) {
+        QList<QByteArray> args;
+        for (int i = 1; i < argc; ++i)
+            args << QByteArray(argv[i]);
+        QString error;
+        verb = ShellVerbs::parse(args, &error);
+        if (!verb) {
+            std::fprintf(stderr, "perchbox: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
+
+    // --help and --version need no display.
+    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv); early.help || early.version) {
+        if (early.help)
+            std::printf("Usage: perchbox [--send FILE…] [--new-shelf] [--quit]\n"
+                        "  (no arguments)   start Perchbox, or show the shelves of the running one\n"
+                        "  --send FILE…     put files or folders on the default shelf (or \"Inbox\")\n"
+                        "  --new-shelf      make a new shelf and show it\n"
+                        "  --quit           quit the running Perchbox\n");
+        else
+            std::printf("Perchbox %s\n", PERCHBOX_VERSION);
+        return 0;
+    }
+    // Files to send that all are missing: say so and stop, before anything is shown or
+    // started (and without a display).
+    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv);
+        early.send && early.unknown.isEmpty() && !early.files.isEmpty()) {
+        QList<QByteArray> missing;
+        if (AppBus::resolveArguments(early.files, FilePath::workingDirectory(), &missing).isEmpty()) {
+            for (const QByteArray &name : missing)
+                std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
+            return 1;
+        }
+    }
+
+    // Shelf windows must be placeable: on Wayland with XWayland, run on X11.
+    DisplayPlatform::apply();
+    // A start that finds Perchbox running only hands its request over, and so never connects
+    // to the display (with thousands of shelves on screen, a busy display server kept such a
+    // start waiting for seconds).
+    const bool startHere = qEnvironmentVariableIsSet(kStartHereVariable);
+    qunsetenv(kStartHereVariable);
+    const bool handOverOnly = !startHere && AppBus::instanceRunning();
+    if (!handOverOnly && !verb) {
+        if (const CommandLine early = parse(argc, argv); early.quit && early.unknown.isEmpty()) {
+            std::fprintf(stderr, "perchbox: Perchbox is not running\n");
+            return 0;
+        }
+    }
+    const std::vector<char *> originalArguments(argv, argv + argc + 1);
+    // Qt options (-platform …) are removed from argv by the application object.
+    std::optional<QCoreApplication> handOverApp;
+    std::optional<QApplication> guiApp;
+    if (handOverOnly)
+        handOverApp.emplace(argc, argv);
+    else
+        guiApp.emplace(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Perchbox"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PERCHBOX_VERSION));
+    if (guiApp) {
+        QApplication::setDesktopFileName(AppBus::appId);
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+
+    const CommandLine cl = verb ? CommandLine{} : parse(argc, argv);
+    if (!cl.unknown.isEmpty()) {
+        std::fprintf(stderr, "perchbox: unknown option %s (see --help)\n", cl.unknown.constData());
+        return 2;
+    }
+
+    QList<QUrl> files;
+    QList<QByteArray> missing;
+    if (cl.send) {
+        files = AppBus::resolveArguments(cl.files, FilePath::workingDirectory(), &missing);
+        for (const QByteArray &name : missing)
+            std::fprintf(stderr, "perchbox: no such file or folder: %s\n", name.constData());
+    }
+
+    // What this start asks of the running Perchbox; the exit status once it was delivered.
+    const auto handOver = [&cl, &files, &missing, &verb](QString *error) -> std::optional<int> {
+        if (verb) {
+            VerbResult answer;
+            if (!AppBusClient::command(*verb, &answer, error))
+                return std::nullopt;
+            if (answer.status != 0)
+                std::fprintf(stderr, "perchbox: %s\n", qPrintable(answer.message));
+            return answer.status;
+        }
+        bool delivered;
+        if (cl.quit)
+            delivered = AppBusClient::quit(error);
+        else if (cl.newShelf)
+            delivered = AppBusClient::newShelf(error);
+        else if (cl.send && !files.isEmpty())
+            delivered = AppBusClient::sendFiles(files, error);
+        else
+            delivered = AppBusClient::activate(error);
+        if (!delivered)
+            return std::nullopt;
+        return missing.isEmpty() ? 0 : 1; // the files that exist were sent
+    };
+
+    if (handOverOnly) {
+        QString error;
+        if (const std::optional<int> status = handOver(&error))
+            return *status;
+        // The running Perchbox went away meanwhile: this start becomes the instance, in a
+        // process of its own that has the display.
+        handOverApp.reset();
+        ::setenv(kStartHereVariable, "1", 1);
+        ::execv("/proc/self/exe", originalArguments.data());
+        std::fprintf(stderr, "perchbox: could not start: %s\n", std::strerror(errno));
+        return 1;
+    }
+
+    // A request (files, a verb) when none runs: an installed Perchbox is started by the session
+    // bus, in the session's own environment, and this process only delivers the request.
+    const bool request = verb || cl.newShelf || (cl.send && !files.isEmpty());
+    if (request && AppBus::canActivate()) {
+        QString error;
+        if (const std::optional<int> status = handOver(&error))
+            return *status;
+        std::fprintf(stderr, "perchbox: the session bus could not start Perchbox (%s); starting here\n",
+                     qPrintable(error));
+    }
+
+    // One running instance per session: hand over to it when there is one.
+    AppBusService bus;
+    QString busError;
+    AppBusService::Claim claim = bus.claim(&busError);
+    for (int attempt = 0; claim == AppBusService::Claim::alreadyRunning; ++attempt) {
+        QString error;
+        if (const std::optional<int> status = handOver(&error))
+            return *status;
+        // The owner went away meanwhile (or hangs): try to become the running instance.
+        if (attempt >= 3) {
+            std::fprintf(stderr, "perchbox: the running Perchbox does not answer (%s); starting anyway\n",
+                         qPrintable(error));
+            break;
+        }
+        ::usleep(300 * 1000);
+        claim = bus.claim(&busError);
+    }
+    if (cl.quit) {
+        if (claim != AppBusService::Claim::alreadyRunning)
+            std::fprintf(stderr, "perchbox: Perchbox is not running\n");
+        return claim == AppBusService::Claim::alreadyRunning ? 1 : 0;
+    }
+    if (claim == AppBusService::Claim::noBus)
+        std::fprintf(stderr, "perchbox: no D-Bus session bus (%s); starting alone, without single-instance "
+                             "hand-over\n", qPrintable(busError));
+
+    // The program's own objects are gone by now and its state is on disk; what is left are
+    // the windows. The toolkit would take them down one at a time, each a round trip to a
+    // display server that redraws the screen for every one (minutes with thousands of
+    // shelves); the server drops them all at once when the connection closes. Work handed to
+    // the thread pools (a move to the Trash, a thumbnail being written) is finished first.
+    const int status = runInstance(*guiApp, bus, claim, cl, files, verb);
+    QThreadPool::globalInstance()->waitForDone();
+    // Files copied in a shelf stay on the clipboard: the toolkit hands them to the desktop's
+    // clipboard keeper as the application object goes.
+    if (QGuiApplication::clipboard()->ownsClipboard())
+        return status;
+    ThumbnailCache::finishWrites(kThumbnailWritesGraceMs);
+    std::fflush(nullptr);
+    ::_exit(status);
 }

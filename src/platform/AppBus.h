@@ -33,6 +33,11 @@ inline const QString serviceName = appId;
 inline const QString objectPath = QStringLiteral("/Perchbox");
 inline const QString interfaceName = QStringLiteral("org.perchbox.Perchbox");
 
+// Whether a running instance owns the bus name, asked without Qt (before any application
+// object exists, so that a start that only hands over never connects to the display).
+// False when there is no session bus or it does not answer.
+bool instanceRunning();
+
 // Strings for SendFiles: percent-encoded file URLs.
 QStringList encodeFiles(const QList<QUrl> &fileUrls);
 // Parses SendFiles strings; entries that are neither file URLs nor absolute paths are skipped.

@@ -66,6 +66,18 @@ QList<ShelfWindow *> &registry()
     return windows;
 }
 
+// Ticks every few seconds while the program runs; each window's model checks its files then.
+QTimer &recheckClock()
+{
+    static QTimer *clock = [] {
+        auto *timer = new QTimer(qApp);
+        timer->setInterval(3000);
+        timer->start();
+        return timer;
+    }();
+    return *clock;
+}
+
 // The application-wide key filter of every shelf window. Key events are offered to the open
 // windows' eventFilter, newest first (the order in which filters of their own would be asked),
 // until one takes the event. A filter per window would see every event of the program once per
@@ -300,11 +312,9 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     connect(&settings, &AppSettings::shelfSizeChanged, this, &ShelfWindow::applyLayoutSettings);
     connect(&settings, &AppSettings::defaultShelfIDChanged, m_header, &ShelfHeader::refresh);
 
-    // Files that vanish (or come back) are noticed every few seconds.
-    m_recheckTimer = new QTimer(this);
-    m_recheckTimer->setInterval(3000);
-    connect(m_recheckTimer, &QTimer::timeout, m_model, &ShelfFileModel::recheckFiles);
-    m_recheckTimer->start();
+    // Files that vanish (or come back) are noticed every few seconds; one clock for all
+    // windows (a timer each costs every timer start and stop a walk over thousands).
+    connect(&recheckClock(), &QTimer::timeout, m_model, &ShelfFileModel::recheckFiles);
 
     // Keyboard shortcuts act while the pointer is over the window, whichever of our
     // windows has the keyboard (see ShelfKeyDispatcher).
@@ -342,33 +352,8 @@ void ShelfWindow::applyTheme()
     m.theme = theme;
     m_view->setMetrics(m);
     m_header->refresh();
-    applyCornerRadius();
-    startCornerTimer();
-    update();
-}
-
-void ShelfWindow::applyCornerRadius()
-{
     updateMask();
-}
-
-void ShelfWindow::startCornerTimer()
-{
-    // The shape is applied again on the following 25 frames, so that a size change that
-    // lands just after an update still ends up with the right corners.
-    if (m_cornerTimer)
-        m_cornerTimer->stop();
-    else {
-        m_cornerTimer = new QTimer(this);
-        m_cornerTimer->setInterval(1000 / 60);
-        connect(m_cornerTimer, &QTimer::timeout, this, [this] {
-            applyCornerRadius();
-            if (++m_cornerTicks >= 25)
-                m_cornerTimer->stop();
-        });
-    }
-    m_cornerTicks = 0;
-    m_cornerTimer->start();
+    update();
 }
 
 void ShelfWindow::updateMask()
@@ -455,7 +440,6 @@ void ShelfWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     X11Desktop::setWindowClass(windowHandle(), identifierFor(m_shelfId).toUtf8());
-    startCornerTimer();
 }
 
 // ---- placement ----------------------------------------------------------------------------
@@ -646,10 +630,8 @@ void ShelfWindow::updateSize()
     if (changed)
         NotificationCenter::instance().post(Notifications::shelfSizeChanged,
                                             {{Notifications::idKey, uuidString(m_shelfId)}});
-    if (!m_geometryManaged && size() != target) {
+    if (!m_geometryManaged && size() != target)
         setFixedSize(target);
-        startCornerTimer();
-    }
 }
 
 void ShelfWindow::setGeometryManaged(bool managed)
@@ -662,7 +644,6 @@ void ShelfWindow::setGeometryManaged(bool managed)
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     } else {
         setFixedSize(m_fullSize);
-        startCornerTimer();
     }
 }
 

@@ -132,8 +132,6 @@ private:
     std::optional<ShelfWindowPosition> freePosition() const;
     static void rememberAllPositions();
     void onGripDragEnded();
-    void applyCornerRadius();
-    void startCornerTimer();
     void updateMask();
     void shelfChanged();
     void applyLayoutSettings();
@@ -155,9 +153,6 @@ private:
     QSize m_fullSize;
     int m_lastFileCount = -1;
     quint64 m_shownRevision = 0; // the manager's revision of the shelf last shown
-    QTimer *m_cornerTimer = nullptr;
-    QTimer *m_recheckTimer = nullptr;
-    int m_cornerTicks = 0;
     // Moving by the background (same rule as the grip).
     bool m_moving = false;
     QPoint m_movePressGlobal;

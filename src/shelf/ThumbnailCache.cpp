@@ -142,6 +142,11 @@ ThumbnailCache::~ThumbnailCache()
     *m_alive = false;
 }
 
+void ThumbnailCache::finishWrites(int ms)
+{
+    thumbnailPool().waitForDone(ms);
+}
+
 ThumbnailCache::Kind ThumbnailCache::kindOf(const QMimeType &type)
 {
     const QString name = type.name();

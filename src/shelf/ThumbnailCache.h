@@ -35,6 +35,8 @@ public:
     // The preview of the file at `path` (raw bytes), at most px × px: looked up, else made and
     // stored as above. Blocking; runs on any thread. Null when there is none.
     static QImage thumbnail(const QByteArray &path, int px);
+    // Waits up to `ms` for the thumbnails being made and written (at quit).
+    static void finishWrites(int ms);
 
 signals:
     void ready(const QUrl &url);

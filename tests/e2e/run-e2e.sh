@@ -8,7 +8,7 @@
 #   - the tray item appears and the open shelves get their windows back;
 #   - `perchbox --send FILE` (a second start) hands the file to the running instance, which puts
 #     it on a new "Inbox" shelf and writes "shelves.json" within a second;
-#   - a second plain start exits at once (single instance);
+#   - a second plain start exits at once (single instance), without opening the display;
 #   - `perchbox favorite SHELF FAVORITE` clicks a pinned Rename favorite of the running
 #     instance: two quick calls both run, in order, on disk; unknown names exit 2;
 #   - Ctrl+Alt+Q quits, and the next start shows the same open shelves.
@@ -121,6 +121,13 @@ fi
 # --- single instance --------------------------------------------------------------------------
 if timeout 10 "$perchbox" >>"$work/perchbox.log" 2>&1; then pass "second start hands over and exits"; else fail "second start did not exit cleanly"; fi
 kill -0 "$app_pid" 2>/dev/null && pass "first instance still running" || fail "first instance died"
+# A start that only hands over never opens the display (a display server busy with thousands
+# of windows kept it waiting): with no reachable display it still delivers its request.
+if DISPLAY=:9999 WAYLAND_DISPLAY= timeout 10 "$perchbox" >>"$work/perchbox.log" 2>&1; then
+  pass "hand-over needs no display"
+else
+  fail "hand-over tried the display"
+fi
 
 # --- Send to Perchbox -------------------------------------------------------------------------
 printf 'hello' >"$work/files/report.txt"
