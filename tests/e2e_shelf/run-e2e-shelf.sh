@@ -21,49 +21,13 @@ set -uo pipefail
 host="${1:?usage: run-e2e-shelf.sh HOST PEER}"
 peer="${2:?usage: run-e2e-shelf.sh HOST PEER}"
 
-for tool in Xvfb openbox xcompmgr xdotool xclip dbus-run-session python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "e2e-shelf: SKIP: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-
-if [ -z "${PERCHBOX_E2E_INNER:-}" ]; then
-  exec dbus-run-session -- env PERCHBOX_E2E_INNER=1 "$0" "$@"
-fi
-
-work="$(mktemp -d /tmp/perchbox-e2e-shelf.XXXXXX)"
-pids=()
+e2e_args=("$@")
+source "$(dirname "$0")/../e2e/desktop.sh"
+e2e_prepare e2e-shelf Xvfb openbox xcompmgr xdotool xclip dbus-run-session dbus-monitor python3
 host_pid=""
 peer_pid=""
-failures=0
-
 stop() { [ -n "$1" ] && kill "$1" 2>/dev/null && wait "$1" 2>/dev/null; }
-cleanup() {
-  stop "$peer_pid"; stop "$host_pid"
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { echo "e2e-shelf: ok   $*"; }
-fail() { failures=$((failures+1)); echo "e2e-shelf: FAIL $*"; }
-
-wait_for() {
-  local limit="$1"; shift
-  python3 - "$limit" "$@" <<'PY'
-import subprocess, sys, time
-limit = float(sys.argv[1]); cmd = sys.argv[2:]
-end = time.monotonic() + limit
-while True:
-    if subprocess.call(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0:
-        sys.exit(0)
-    if time.monotonic() > end:
-        sys.exit(1)
-    time.sleep(0.1)
-PY
-}
+trap 'stop "$peer_pid"; stop "$host_pid"; e2e_cleanup' EXIT
 
 # Number of files on the first shelf in shelves.json.
 shelf_count() {
@@ -91,18 +55,11 @@ shelf_has() { # URL fragment
 }
 
 # --- the desktop -----------------------------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-wait_for 10 test -s "$work/display" || { echo "e2e-shelf: Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
-export HOME="$work/home" TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb
-mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$HOME" "$TMPDIR" "$work/files" "$work/dest"
-openbox >"$work/openbox.log" 2>&1 & pids+=($!)
-dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'" >"$work/notify.log" 2>&1 & pids+=($!)
-xcompmgr >"$work/xcompmgr.log" 2>&1 & pids+=($!)
+e2e_desktop 1440x900 notray
+export TMPDIR="$work/tmp"
+mkdir -p "$TMPDIR" "$work/dest"
+dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'" >"$work/notify.log" 2>&1 &
+e2e_track $!
 sleep 1
 
 start_host() { # copy|move
@@ -264,7 +221,5 @@ sleep 1
 [ "$(notify_count)" = "$before" ] && pass "a copy asked for with Ctrl is not reported" || fail "Ctrl copy was reported"
 stop "$peer_pid"; peer_pid=""
 
-if [ "$failures" -ne 0 ]; then
-  echo "e2e-shelf: $failures check(s) failed"; cat "$work/host.log"; exit 1
-fi
-echo "e2e-shelf: all checks passed"
+[ "$failures" -ne 0 ] && cat "$work/host.log"
+e2e_finish
