@@ -260,6 +260,7 @@ void pointXdgAt(const fs::path &root)
 
 int desktopMain(const std::string &bare)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it comes (a run takes minutes)
     if (!std::getenv("DISPLAY")) {
         std::fprintf(stderr, "bench_startup --desktop needs a desktop (bench/desktop-startup.sh makes one)\n");
         return 2;
