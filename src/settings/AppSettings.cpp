@@ -12,16 +12,11 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
-#include <type_traits>
 
 namespace {
 
 const QString globalCombosKey = QStringLiteral("customGlobalCombos_json");
-const QString shelfCombosKey = QStringLiteral("customShelfCombos_json");
-const QString shelfHotkeysKey = QStringLiteral("shelfHotkeys_json");
-const QString customColorsKey = QStringLiteral("savedCustomColors_json");
 const QString screenshotFolderKey = QStringLiteral("screenshotFolderBookmark");
 const QString outputFolderKey = QStringLiteral("convDefaultOutputFolder");
 const QString outputFolderBookmarkKey = QStringLiteral("convDefaultOutputFolderBookmark");
@@ -41,16 +36,6 @@ int clampToInt(qint64 value)
     return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-QString uuidText(const QUuid &id)
-{
-    return id.isNull() ? QString() : AppSettings::shelfKey(id);
-}
-
-QString pathText(const QUrl &url)
-{
-    return url.isEmpty() ? QString() : FilePath::displayPath(url);
-}
-
 std::optional<QJsonDocument> parseJson(const std::optional<QByteArray> &data)
 {
     if (!data)
@@ -62,10 +47,217 @@ std::optional<QJsonDocument> parseJson(const std::optional<QByteArray> &data)
     return document;
 }
 
-QByteArray compactJson(const QJsonObject &object)
+QUrl readPath(const SettingsStore &store, const QString &key)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    const QString text = store.stringValue(key).value_or(QString());
+    return text.isEmpty() ? QUrl() : FilePath::urlFromPath(text);
 }
+
+QString pathText(const QUrl &url)
+{
+    return url.isEmpty() ? QString() : FilePath::displayPath(url);
+}
+
+QUrl readBookmark(const SettingsStore &store, const QString &key)
+{
+    const auto data = store.dataValue(key);
+    if (!data || data->isEmpty())
+        return {};
+    return FileBookmark::resolve(*data).url;
+}
+
+// The JSON of the Json-stored fields. A decoder gives nothing when any part is malformed:
+// the field then keeps its default.
+QJsonDocument toJson(const AppSettings::LegacyShelfHotkeys &names)
+{
+    QJsonObject object;
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        object.insert(it.key(), it.value());
+    return QJsonDocument(object);
+}
+
+QJsonDocument toJson(const AppSettings::ShelfCombos &combos)
+{
+    QJsonObject object;
+    for (auto it = combos.cbegin(); it != combos.cend(); ++it)
+        object.insert(it.key(), it.value().toJsonObject());
+    return QJsonDocument(object);
+}
+
+QJsonDocument toJson(const QList<SavedColor> &colors)
+{
+    QJsonArray array;
+    for (const SavedColor &color : colors)
+        array.append(QJsonArray{color.red, color.green, color.blue, color.alpha});
+    return QJsonDocument(array);
+}
+
+bool fromJson(const QJsonDocument &document, AppSettings::LegacyShelfHotkeys *names)
+{
+    if (!document.isObject())
+        return false;
+    const QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.value().isString())
+            return false;
+        names->insert(it.key(), it.value().toString());
+    }
+    return true;
+}
+
+bool fromJson(const QJsonDocument &document, AppSettings::ShelfCombos *combos)
+{
+    if (!document.isObject())
+        return false;
+    const QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const auto combo = KeyCombo::fromJsonObject(it.value().toObject());
+        if (!combo)
+            return false;
+        combos->insert(it.key(), *combo);
+    }
+    return true;
+}
+
+bool fromJson(const QJsonDocument &document, QList<SavedColor> *colors)
+{
+    if (!document.isArray())
+        return false;
+    for (const QJsonValue &item : document.array()) {
+        const QJsonArray components = item.toArray();
+        if (!item.isArray() || components.size() != 4)
+            return false;
+        for (const QJsonValue &component : components)
+            if (!component.isDouble())
+                return false;
+        colors->append(SavedColor{components[0].toDouble(), components[1].toDouble(), components[2].toDouble(),
+                                  components[3].toDouble()});
+    }
+    return true;
+}
+
+// The stored forms named in PERCHBOX_APP_SETTINGS: how a field is read from the store (with
+// its default for a missing or unusable value) and written to it.
+namespace StoredAs {
+
+// Most forms store what they are given.
+struct AsGiven {
+    template <typename T>
+    static const T &accept(const T &value) { return value; }
+};
+
+struct Bool : AsGiven {
+    static bool read(const SettingsStore &store, const QString &key, bool fallback)
+    {
+        return store.boolValue(key).value_or(fallback);
+    }
+    static void write(SettingsStore &store, const QString &key, bool value) { store.setBool(key, value); }
+};
+
+struct PlainBool : Bool {
+    static bool read(const SettingsStore &store, const QString &key, bool fallback)
+    {
+        return store.contains(key) ? store.plainBool(key) : fallback;
+    }
+};
+
+struct Int : AsGiven {
+    static int read(const SettingsStore &store, const QString &key, int fallback)
+    {
+        return clampToInt(store.intValue(key).value_or(fallback));
+    }
+    static void write(SettingsStore &store, const QString &key, int value) { store.setInt(key, value); }
+};
+
+struct PlainInt : Int {
+    static int read(const SettingsStore &store, const QString &key, int fallback)
+    {
+        return store.contains(key) ? clampToInt(store.plainInt(key)) : fallback;
+    }
+};
+
+struct PositivePlainInt : Int {
+    static int read(const SettingsStore &store, const QString &key, int fallback)
+    {
+        const qint64 value = store.plainInt(key);
+        return value <= 0 ? fallback : clampToInt(value);
+    }
+};
+
+struct Percent : Int {
+    static int accept(int value) { return std::clamp(value, 0, 100); }
+    static int read(const SettingsStore &store, const QString &key, int fallback)
+    {
+        return int(std::clamp<qint64>(store.intValue(key).value_or(fallback), 0, 100));
+    }
+};
+
+struct Enum : AsGiven {
+    template <typename E>
+    static E read(const SettingsStore &store, const QString &key, E fallback)
+    {
+        const auto raw = store.stringValue(key);
+        return raw ? enumFromRaw<E>(*raw, fallback) : fallback;
+    }
+    template <typename E>
+    static void write(SettingsStore &store, const QString &key, E value) { store.setString(key, rawValue(value)); }
+};
+
+struct ImageDimensions : Enum {
+    static ImageDimensionsPreset read(const SettingsStore &store, const QString &key, ImageDimensionsPreset fallback)
+    {
+        return parseImageDimensions(store.stringValue(key).value_or(QString())).value_or(fallback);
+    }
+};
+
+struct Text : AsGiven {
+    static QString read(const SettingsStore &store, const QString &key, const QString &fallback)
+    {
+        return store.stringValue(key).value_or(fallback);
+    }
+    static void write(SettingsStore &store, const QString &key, const QString &value) { store.setString(key, value); }
+};
+
+struct Uuid : AsGiven {
+    static QUuid read(const SettingsStore &store, const QString &key, QUuid fallback)
+    {
+        const auto text = store.stringValue(key);
+        return text ? QUuid::fromString(*text) : fallback;
+    }
+    static void write(SettingsStore &store, const QString &key, QUuid value)
+    {
+        store.setString(key, value.isNull() ? QString() : AppSettings::shelfKey(value));
+    }
+};
+
+struct Path : AsGiven {
+    static QUrl read(const SettingsStore &store, const QString &key, const QUrl &fallback)
+    {
+        const QUrl url = readPath(store, key);
+        return url.isEmpty() ? fallback : url;
+    }
+    static void write(SettingsStore &store, const QString &key, const QUrl &value)
+    {
+        store.setString(key, pathText(value));
+    }
+};
+
+struct Json : AsGiven {
+    template <typename T>
+    static T read(const SettingsStore &store, const QString &key, const T &fallback)
+    {
+        T value;
+        const auto document = parseJson(store.dataValue(key));
+        return document && fromJson(*document, &value) ? value : fallback;
+    }
+    template <typename T>
+    static void write(SettingsStore &store, const QString &key, const T &value)
+    {
+        store.setData(key, toJson(value).toJson(QJsonDocument::Compact));
+    }
+};
+
+} // namespace StoredAs
 
 std::optional<KeyCombo> legacyShortcutCombo(GlobalShortcut shortcut)
 {
@@ -113,118 +305,22 @@ QString AppSettings::shelfKey(const QUuid &id)
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
 
-template <typename E>
-E AppSettings::readEnum(const QString &key, E fallback) const
-{
-    const auto raw = m_store.stringValue(key);
-    return raw ? enumFromRaw<E>(*raw, fallback) : fallback;
-}
-
-QUuid AppSettings::readUuid(const QString &key) const
-{
-    const auto text = m_store.stringValue(key);
-    return text ? QUuid::fromString(*text) : QUuid();
-}
-
-QUrl AppSettings::readPath(const QString &key) const
-{
-    const QString text = m_store.stringValue(key).value_or(QString());
-    return text.isEmpty() ? QUrl() : FilePath::urlFromPath(text);
-}
-
-QUrl AppSettings::readBookmark(const QString &key) const
-{
-    const auto data = m_store.dataValue(key);
-    if (!data || data->isEmpty())
-        return {};
-    return FileBookmark::resolve(*data).url;
-}
-
 void AppSettings::load()
 {
-    m_dragMode = readEnum(QStringLiteral("dragMode"), DragMode::copy);
-    m_closeWhenEmpty = m_store.plainBool(QStringLiteral("closeWhenEmpty"));
-    m_maxFilesPerShelf = clampToInt(m_store.plainInt(QStringLiteral("maxFilesPerShelf")));
-    m_theme = readEnum(QStringLiteral("theme"), AppTheme::system);
-    m_shelfLayout = readEnum(QStringLiteral("shelfLayout"), ShelfLayout::list);
-    m_shelfSize = readEnum(QStringLiteral("shelfSize"), ShelfSize::compact);
-    m_shelfSortOrder = readEnum(QStringLiteral("shelfSortOrder"), ShelfSortOrder::manual);
-    m_screenshotEnabled = m_store.boolValue(QStringLiteral("screenshotEnabled")).value_or(false);
-    m_screenshotShelfID = readUuid(QStringLiteral("screenshotShelfID"));
-    m_screenshotUseTempShelf = m_store.boolValue(QStringLiteral("screenshotUseTempShelf")).value_or(true);
-    m_shelfHotkeysEnabled = m_store.boolValue(QStringLiteral("shelfHotkeysEnabled")).value_or(false);
-    m_globalShortcut = readEnum(QStringLiteral("globalShortcut"), GlobalShortcut::none);
-    m_newShelfShortcut = readEnum(QStringLiteral("newShelfShortcut"), GlobalShortcut::none);
-    m_showInDock = m_store.boolValue(QStringLiteral("showInDock")).value_or(false);
-    m_automaticUpdateChecks = m_store.boolValue(QStringLiteral("automaticUpdateChecks")).value_or(true);
-    m_useNightlyChannel = m_store.boolValue(QStringLiteral("useNightlyChannel")).value_or(false);
-    m_hotkeyPinEnabled = m_store.boolValue(QStringLiteral("hotkeyPinEnabled")).value_or(true);
-    m_hotkeyHoldUntilHotkey = m_store.boolValue(QStringLiteral("hotkeyHoldUntilHotkey")).value_or(false);
-    m_sendToFinderEnabled = m_store.boolValue(QStringLiteral("sendToFinderEnabled")).value_or(true);
-    m_defaultShelfID = readUuid(QStringLiteral("defaultShelfID"));
-    m_showZipFeature = m_store.boolValue(QStringLiteral("showZipFeature")).value_or(true);
-    m_showBatchRenameFeature = m_store.boolValue(QStringLiteral("showBatchRenameFeature")).value_or(true);
-    m_showSendToShelfFeature = m_store.boolValue(QStringLiteral("showSendToShelfFeature")).value_or(true);
-    m_showFlattenFeature = m_store.boolValue(QStringLiteral("showFlattenFeature")).value_or(true);
-    m_showConvertFeature = m_store.boolValue(QStringLiteral("showConvertFeature")).value_or(true);
-    m_clearShelfAfterConversion = m_store.boolValue(QStringLiteral("clearShelfAfterConversion")).value_or(false);
-    m_createConvertedShelf = m_store.boolValue(QStringLiteral("createConvertedShelf")).value_or(true);
-    m_convDefaultOutputMode = readEnum(QStringLiteral("convDefaultOutputMode"), ConversionOutputMode::flatFolder);
-    m_convDefaultVideoFormat = readEnum(QStringLiteral("convDefaultVideoFormat"), VideoOutputFormat::prores);
-    m_convDefaultProResProfile = readEnum(QStringLiteral("convDefaultProResProfile"), ProResProfile::p422hq);
-    m_convDefaultVideoCRF = readEnum(QStringLiteral("convDefaultVideoCRF"), VideoQualityCRF::high);
-    m_convDefaultAudioFormat = readEnum(QStringLiteral("convDefaultAudioFormat"), AudioOutputFormat::wav);
-    m_convDefaultSampleRate = readEnum(QStringLiteral("convDefaultSampleRate"), AudioSampleRate::original);
-    m_convDefaultChannels = readEnum(QStringLiteral("convDefaultChannels"), AudioChannels::original);
-    m_convDefaultVideoChannels = readEnum(QStringLiteral("convDefaultVideoChannels"), AudioChannels::original);
-    m_convDefaultFrameRate = readEnum(QStringLiteral("convDefaultFrameRate"), VideoFrameRate::original);
-    m_convDefaultBurnSubtitles = m_store.boolValue(QStringLiteral("convDefaultBurnSubtitles")).value_or(true);
-    m_convDefaultImageFormat = readEnum(QStringLiteral("convDefaultImageFormat"), ImageOutputFormat::png);
-    m_convDefaultImageQuality = int(std::clamp<qint64>(m_store.intValue(QStringLiteral("convDefaultImageQuality")).value_or(90), 0, 100));
-    m_convDefaultImageDimensions = parseImageDimensions(m_store.stringValue(QStringLiteral("convDefaultImageDimensions")).value_or(QString())).value_or(ImageDimensionsPreset::original);
-    m_convDefaultPreserveImageMetadata = m_store.boolValue(QStringLiteral("convDefaultPreserveImageMetadata")).value_or(true);
-    m_convDefaultRemoveImageBackground = m_store.boolValue(QStringLiteral("convDefaultRemoveImageBackground")).value_or(false);
-    m_flattenDefaultDestination = readPath(QStringLiteral("flattenDefaultDestination"));
-    m_flattenDuplicateMode = readEnum(QStringLiteral("flattenDuplicateMode"), FlattenDuplicateMode::keepForReview);
-    m_flattenOperation = readEnum(QStringLiteral("flattenOperation"), FlattenOperation::copy);
-    m_archiveFormat = readEnum(QStringLiteral("archiveFormat"), ArchiveFormat::zip);
-    m_compressionLevel = readEnum(QStringLiteral("compressionLevel"), CompressionLevel::normal);
-    m_archivePassword = m_store.stringValue(QStringLiteral("archivePassword")).value_or(QString());
-    m_archivePasswordEnabled = m_store.boolValue(QStringLiteral("archivePasswordEnabled")).value_or(false);
-    {
-        const qint64 length = m_store.plainInt(QStringLiteral("pwGenLength"));
-        m_pwGenLength = length <= 0 ? 16 : clampToInt(length);
+#define PERCHBOX_LOAD_SETTING(Type, getter, setter, signal, key, Form, fallback, effect) \
+    { \
+        const Type defaultValue = fallback; \
+        m_##getter = StoredAs::Form::read(m_store, QStringLiteral(key), defaultValue); \
     }
-    m_pwGenUppercase = m_store.boolValue(QStringLiteral("pwGenUppercase")).value_or(true);
-    m_pwGenLowercase = m_store.boolValue(QStringLiteral("pwGenLowercase")).value_or(true);
-    m_pwGenNumbers = m_store.boolValue(QStringLiteral("pwGenNumbers")).value_or(true);
-    m_pwGenSymbols = m_store.boolValue(QStringLiteral("pwGenSymbols")).value_or(false);
-    m_pwGenSymbolSet = m_store.stringValue(QStringLiteral("pwGenSymbolSet")).value_or(QStringLiteral("!@#$%^&*"));
-    m_pwGenExcludeChars = m_store.stringValue(QStringLiteral("pwGenExcludeChars")).value_or(QString());
-    m_pwGenMinUppercase = clampToInt(m_store.intValue(QStringLiteral("pwGenMinUppercase")).value_or(1));
-    m_pwGenMinLowercase = clampToInt(m_store.intValue(QStringLiteral("pwGenMinLowercase")).value_or(1));
-    m_pwGenMinNumbers = clampToInt(m_store.intValue(QStringLiteral("pwGenMinNumbers")).value_or(1));
-    m_pwGenMinSymbols = clampToInt(m_store.intValue(QStringLiteral("pwGenMinSymbols")).value_or(0));
+    PERCHBOX_APP_SETTINGS(PERCHBOX_LOAD_SETTING)
+#undef PERCHBOX_LOAD_SETTING
 
-    m_screenshotFolder = readBookmark(screenshotFolderKey);
+    m_screenshotFolder = readBookmark(m_store, screenshotFolderKey);
     // The bookmark wins; the plain path is only used when there is no bookmark data.
     if (m_store.dataValue(outputFolderBookmarkKey))
-        m_convDefaultOutputFolder = readBookmark(outputFolderBookmarkKey);
+        m_convDefaultOutputFolder = readBookmark(m_store, outputFolderBookmarkKey);
     else
-        m_convDefaultOutputFolder = readPath(outputFolderKey);
-
-    // Legacy per-shelf hot-key names.
-    if (const auto document = parseJson(m_store.dataValue(shelfHotkeysKey)); document && document->isObject()) {
-        QMap<QString, QString> map;
-        bool valid = true;
-        const QJsonObject object = document->object();
-        for (auto it = object.begin(); it != object.end() && valid; ++it) {
-            valid = it.value().isString();
-            map.insert(it.key(), it.value().toString());
-        }
-        if (valid)
-            m_shelfHotkeys = map;
-    }
+        m_convDefaultOutputFolder = readPath(m_store, outputFolderKey);
 
     // The four application combos, from the combined object or else the separate keys.
     bool globalsLoaded = false;
@@ -259,43 +355,63 @@ void AppSettings::load()
         m_customTuckLeftCombo = legacy(tuckLeftKey);
         m_customTuckRightCombo = legacy(tuckRightKey);
     }
-
-    if (const auto document = parseJson(m_store.dataValue(shelfCombosKey)); document && document->isObject()) {
-        QMap<QString, KeyCombo> map;
-        bool valid = true;
-        const QJsonObject object = document->object();
-        for (auto it = object.begin(); it != object.end() && valid; ++it) {
-            const auto combo = KeyCombo::fromJsonObject(it.value().toObject());
-            valid = combo.has_value();
-            if (combo)
-                map.insert(it.key(), *combo);
-        }
-        if (valid)
-            m_customShelfCombos = map;
-    }
-
-    if (const auto document = parseJson(m_store.dataValue(customColorsKey)); document && document->isArray()) {
-        QList<SavedColor> colors;
-        bool valid = true;
-        for (const QJsonValue &item : document->array()) {
-            const QJsonArray components = item.toArray();
-            if (!item.isArray() || components.size() != 4) {
-                valid = false;
-                break;
-            }
-            double values[4];
-            for (int i = 0; i < 4; ++i) {
-                valid = valid && components.at(i).isDouble();
-                values[i] = components.at(i).toDouble();
-            }
-            if (!valid)
-                break;
-            colors.append(SavedColor{values[0], values[1], values[2], values[3]});
-        }
-        if (valid)
-            m_savedCustomColors = colors;
-    }
 }
+
+// ---- Fields of the list: write the key, tell observers, run the side effect.
+
+template <typename Form, typename T>
+void AppSettings::storeField(const QString &key, T &member, SettingArg<T> value, void (AppSettings::*signal)(SettingArg<T>),
+                      void (AppSettings::*effect)())
+{
+    const T stored = Form::accept(value);
+    Form::write(m_store, key, stored);
+    if (member != stored) {
+        member = stored;
+        emit (this->*signal)(member);
+    }
+    if (effect)
+        (this->*effect)();
+}
+
+#define PERCHBOX_DEFINE_SETTER(Type, getter, setter, signal, key, Form, fallback, effect) \
+    void AppSettings::setter(SettingArg<Type> value) \
+    { \
+        storeField<StoredAs::Form, Type>(QStringLiteral(key), m_##getter, value, &AppSettings::signal, effect); \
+    }
+PERCHBOX_APP_SETTINGS(PERCHBOX_DEFINE_SETTER)
+#undef PERCHBOX_DEFINE_SETTER
+
+void AppSettings::postShelfSizeChanged()
+{
+    NotificationCenter::instance().post(Notifications::shelfSizeChanged);
+}
+
+void AppSettings::postUpdateChannelChanged()
+{
+    NotificationCenter::instance().post(Notifications::updateChannelChanged);
+}
+
+void AppSettings::applyScreenshotEnabled()
+{
+    if (m_screenshotEnabled)
+        emit screenshotWatcherStartRequested();
+    else
+        emit screenshotWatcherStopRequested();
+}
+
+void AppSettings::flushAndRegisterHotkeys()
+{
+    m_store.flush();
+    requestHotkeyRegistration();
+}
+
+void AppSettings::requestHotkeyRegistration()
+{
+    if (m_initialized)
+        emit hotkeysRegistrationRequested();
+}
+
+// ---- Legacy shortcuts, and the fields with a storage of their own.
 
 void AppSettings::migrateLegacyShortcuts()
 {
@@ -308,33 +424,26 @@ void AppSettings::migrateLegacyShortcuts()
         m_customNewShelfCombo = legacyShortcutCombo(m_newShelfShortcut);
         migrated = true;
     }
+    ShelfCombos shelfCombos = m_customShelfCombos;
     for (auto it = m_shelfHotkeys.cbegin(); it != m_shelfHotkeys.cend(); ++it) {
         const auto digit = legacyShelfHotkeyDigit(it.value());
-        if (!digit || m_customShelfCombos.contains(it.key()))
+        if (!digit || shelfCombos.contains(it.key()))
             continue;
-        m_customShelfCombos.insert(it.key(), KeyCombo{KeyCombo::digitKeyCode(*digit), KeyCombo::Control});
+        shelfCombos.insert(it.key(), KeyCombo{KeyCombo::digitKeyCode(*digit), KeyCombo::Control});
         migrated = true;
     }
     if (!migrated)
         return;
 
-    m_globalShortcut = GlobalShortcut::none;
-    m_newShelfShortcut = GlobalShortcut::none;
-    m_shelfHotkeysEnabled = false;
-    m_shelfHotkeys.clear();
+    // Through the setters: nothing listens yet, and hot keys are registered only once the
+    // settings are initialized.
     saveGlobalCombos();
-    saveShelfCombos();
-    saveShelfHotkeys();
-    m_store.setString(QStringLiteral("globalShortcut"), rawValue(GlobalShortcut::none));
-    m_store.setString(QStringLiteral("newShelfShortcut"), rawValue(GlobalShortcut::none));
-    m_store.setBool(QStringLiteral("shelfHotkeysEnabled"), false);
+    setCustomShelfCombos(shelfCombos);
+    setShelfHotkeys({});
+    setGlobalShortcut(GlobalShortcut::none);
+    setNewShelfShortcut(GlobalShortcut::none);
+    setShelfHotkeysEnabled(false);
     m_store.flush();
-}
-
-void AppSettings::requestHotkeyRegistration()
-{
-    if (m_initialized)
-        emit hotkeysRegistrationRequested();
 }
 
 void AppSettings::saveGlobalCombos()
@@ -349,7 +458,7 @@ void AppSettings::saveGlobalCombos()
     for (const auto &[member, combo] : members)
         if (combo)
             object.insert(member, combo->toJsonObject());
-    m_store.setData(globalCombosKey, compactJson(object));
+    m_store.setData(globalCombosKey, QJsonDocument(object).toJson(QJsonDocument::Compact));
 
     const std::pair<const QString &, const std::optional<KeyCombo> &> separate[] = {
         {showAllKey, m_customShowAllCombo},
@@ -363,63 +472,23 @@ void AppSettings::saveGlobalCombos()
         else
             m_store.remove(key);
     }
-    m_store.flush();
-    requestHotkeyRegistration();
+    flushAndRegisterHotkeys();
 }
 
-void AppSettings::saveShelfCombos()
-{
-    QJsonObject object;
-    for (auto it = m_customShelfCombos.cbegin(); it != m_customShelfCombos.cend(); ++it)
-        object.insert(it.key(), it.value().toJsonObject());
-    m_store.setData(shelfCombosKey, compactJson(object));
-    m_store.flush();
-    requestHotkeyRegistration();
-}
-
-void AppSettings::saveShelfHotkeys()
-{
-    QJsonObject object;
-    for (auto it = m_shelfHotkeys.cbegin(); it != m_shelfHotkeys.cend(); ++it)
-        object.insert(it.key(), it.value());
-    m_store.setData(shelfHotkeysKey, compactJson(object));
-}
-
-void AppSettings::saveCustomColors()
-{
-    QJsonArray array;
-    for (const SavedColor &color : std::as_const(m_savedCustomColors))
-        array.append(QJsonArray{color.red, color.green, color.blue, color.alpha});
-    m_store.setData(customColorsKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
-}
-
-void AppSettings::applyScreenshotEnabled()
-{
-    if (m_screenshotEnabled)
-        emit screenshotWatcherStartRequested();
-    else
-        emit screenshotWatcherStopRequested();
-}
-
-void AppSettings::setInputMonitoringGranted(bool granted)
-{
-    if (m_inputMonitoringGranted == granted)
-        return;
-    m_inputMonitoringGranted = granted;
-    emit inputMonitoringGrantedChanged(granted);
-}
-
-bool AppSettings::setLaunchAtLogin(bool enabled, QString *error)
-{
-    if (!Autostart::setEnabled(enabled, error))
-        return false;
-    const bool now = Autostart::isEnabled();
-    if (now != m_launchAtLogin) {
-        m_launchAtLogin = now;
-        emit launchAtLoginChanged(now);
+#define PB_COMBO_SETTER(Setter, member, signal)                                                \
+    void AppSettings::Setter(const std::optional<KeyCombo> &value)                             \
+    {                                                                                          \
+        const bool changed = member != value;                                                  \
+        member = value;                                                                        \
+        saveGlobalCombos();                                                                    \
+        if (changed)                                                                           \
+            emit signal(member);                                                               \
     }
-    return true;
-}
+PB_COMBO_SETTER(setCustomShowAllCombo, m_customShowAllCombo, customShowAllComboChanged)
+PB_COMBO_SETTER(setCustomNewShelfCombo, m_customNewShelfCombo, customNewShelfComboChanged)
+PB_COMBO_SETTER(setCustomTuckLeftCombo, m_customTuckLeftCombo, customTuckLeftComboChanged)
+PB_COMBO_SETTER(setCustomTuckRightCombo, m_customTuckRightCombo, customTuckRightComboChanged)
+#undef PB_COMBO_SETTER
 
 void AppSettings::setScreenshotFolder(const QUrl &value)
 {
@@ -450,46 +519,24 @@ void AppSettings::setConvDefaultOutputFolder(const QUrl &value)
         emit convDefaultOutputFolderChanged(m_convDefaultOutputFolder);
 }
 
-void AppSettings::setShelfHotkeys(const QMap<QString, QString> &value)
+void AppSettings::setInputMonitoringGranted(bool granted)
 {
-    const bool changed = m_shelfHotkeys != value;
-    m_shelfHotkeys = value;
-    saveShelfHotkeys();
-    if (changed)
-        emit shelfHotkeysChanged(m_shelfHotkeys);
+    if (m_inputMonitoringGranted == granted)
+        return;
+    m_inputMonitoringGranted = granted;
+    emit inputMonitoringGrantedChanged(granted);
 }
 
-#define PB_COMBO_SETTER(Setter, member, signal)                                                \
-    void AppSettings::Setter(const std::optional<KeyCombo> &value)                             \
-    {                                                                                          \
-        const bool changed = member != value;                                                  \
-        member = value;                                                                        \
-        saveGlobalCombos();                                                                    \
-        if (changed)                                                                           \
-            emit signal(member);                                                               \
+bool AppSettings::setLaunchAtLogin(bool enabled, QString *error)
+{
+    if (!Autostart::setEnabled(enabled, error))
+        return false;
+    const bool now = Autostart::isEnabled();
+    if (now != m_launchAtLogin) {
+        m_launchAtLogin = now;
+        emit launchAtLoginChanged(now);
     }
-PB_COMBO_SETTER(setCustomShowAllCombo, m_customShowAllCombo, customShowAllComboChanged)
-PB_COMBO_SETTER(setCustomNewShelfCombo, m_customNewShelfCombo, customNewShelfComboChanged)
-PB_COMBO_SETTER(setCustomTuckLeftCombo, m_customTuckLeftCombo, customTuckLeftComboChanged)
-PB_COMBO_SETTER(setCustomTuckRightCombo, m_customTuckRightCombo, customTuckRightComboChanged)
-#undef PB_COMBO_SETTER
-
-void AppSettings::setCustomShelfCombos(const QMap<QString, KeyCombo> &value)
-{
-    const bool changed = m_customShelfCombos != value;
-    m_customShelfCombos = value;
-    saveShelfCombos();
-    if (changed)
-        emit customShelfCombosChanged(m_customShelfCombos);
-}
-
-void AppSettings::setSavedCustomColors(const QList<SavedColor> &value)
-{
-    const bool changed = m_savedCustomColors != value;
-    m_savedCustomColors = value;
-    saveCustomColors();
-    if (changed)
-        emit savedCustomColorsChanged(m_savedCustomColors);
+    return true;
 }
 
 void AppSettings::setShelfCombo(const std::optional<KeyCombo> &combo, const QUuid &shelfId)
@@ -568,341 +615,3 @@ void AppSettings::addCustomColor(const SavedColor &color)
         colors.resize(maxSavedCustomColors);
     setSavedCustomColors(colors);
 }
-
-// ---- Plain fields: write the key, tell observers, run the side effect.
-
-template <typename T, typename Signal>
-void AppSettings::assign(T &member, const T &value, Signal signal)
-{
-    if (member == value)
-        return;
-    member = value;
-    emit (this->*signal)(member);
-}
-
-template <typename T, typename Signal>
-void AppSettings::store(const QString &key, T &member, const T &value, Signal signal)
-{
-    if constexpr (std::is_same_v<T, bool>)
-        m_store.setBool(key, value);
-    else if constexpr (std::is_same_v<T, int>)
-        m_store.setInt(key, value);
-    else
-        m_store.setString(key, rawValue(value));
-    assign(member, value, signal);
-}
-
-void AppSettings::setDragMode(DragMode value)
-{
-    store(QStringLiteral("dragMode"), m_dragMode, value, &AppSettings::dragModeChanged);
-}
-
-void AppSettings::setCloseWhenEmpty(bool value)
-{
-    store(QStringLiteral("closeWhenEmpty"), m_closeWhenEmpty, value, &AppSettings::closeWhenEmptyChanged);
-}
-
-void AppSettings::setMaxFilesPerShelf(int value)
-{
-    store(QStringLiteral("maxFilesPerShelf"), m_maxFilesPerShelf, value, &AppSettings::maxFilesPerShelfChanged);
-}
-
-void AppSettings::setTheme(AppTheme value)
-{
-    store(QStringLiteral("theme"), m_theme, value, &AppSettings::themeChanged);
-}
-
-void AppSettings::setShelfLayout(ShelfLayout value)
-{
-    store(QStringLiteral("shelfLayout"), m_shelfLayout, value, &AppSettings::shelfLayoutChanged);
-}
-
-void AppSettings::setShelfSize(ShelfSize value)
-{
-    m_store.setString(QStringLiteral("shelfSize"), rawValue(value));
-    assign(m_shelfSize, value, &AppSettings::shelfSizeChanged);
-    NotificationCenter::instance().post(Notifications::shelfSizeChanged);
-}
-
-void AppSettings::setShelfSortOrder(ShelfSortOrder value)
-{
-    store(QStringLiteral("shelfSortOrder"), m_shelfSortOrder, value, &AppSettings::shelfSortOrderChanged);
-}
-
-void AppSettings::setScreenshotEnabled(bool value)
-{
-    m_store.setBool(QStringLiteral("screenshotEnabled"), value);
-    assign(m_screenshotEnabled, value, &AppSettings::screenshotEnabledChanged);
-    applyScreenshotEnabled();
-}
-
-void AppSettings::setScreenshotShelfID(QUuid value)
-{
-    m_store.setString(QStringLiteral("screenshotShelfID"), uuidText(value));
-    assign(m_screenshotShelfID, value, &AppSettings::screenshotShelfIDChanged);
-}
-
-void AppSettings::setScreenshotUseTempShelf(bool value)
-{
-    store(QStringLiteral("screenshotUseTempShelf"), m_screenshotUseTempShelf, value, &AppSettings::screenshotUseTempShelfChanged);
-}
-
-void AppSettings::setShelfHotkeysEnabled(bool value)
-{
-    store(QStringLiteral("shelfHotkeysEnabled"), m_shelfHotkeysEnabled, value, &AppSettings::shelfHotkeysEnabledChanged);
-}
-
-void AppSettings::setGlobalShortcut(GlobalShortcut value)
-{
-    store(QStringLiteral("globalShortcut"), m_globalShortcut, value, &AppSettings::globalShortcutChanged);
-}
-
-void AppSettings::setNewShelfShortcut(GlobalShortcut value)
-{
-    store(QStringLiteral("newShelfShortcut"), m_newShelfShortcut, value, &AppSettings::newShelfShortcutChanged);
-}
-
-void AppSettings::setShowInDock(bool value)
-{
-    store(QStringLiteral("showInDock"), m_showInDock, value, &AppSettings::showInDockChanged);
-}
-
-void AppSettings::setAutomaticUpdateChecks(bool value)
-{
-    store(QStringLiteral("automaticUpdateChecks"), m_automaticUpdateChecks, value, &AppSettings::automaticUpdateChecksChanged);
-}
-
-void AppSettings::setUseNightlyChannel(bool value)
-{
-    m_store.setBool(QStringLiteral("useNightlyChannel"), value);
-    assign(m_useNightlyChannel, value, &AppSettings::useNightlyChannelChanged);
-    NotificationCenter::instance().post(Notifications::updateChannelChanged);
-}
-
-void AppSettings::setHotkeyPinEnabled(bool value)
-{
-    store(QStringLiteral("hotkeyPinEnabled"), m_hotkeyPinEnabled, value, &AppSettings::hotkeyPinEnabledChanged);
-}
-
-void AppSettings::setHotkeyHoldUntilHotkey(bool value)
-{
-    store(QStringLiteral("hotkeyHoldUntilHotkey"), m_hotkeyHoldUntilHotkey, value, &AppSettings::hotkeyHoldUntilHotkeyChanged);
-}
-
-void AppSettings::setSendToFinderEnabled(bool value)
-{
-    store(QStringLiteral("sendToFinderEnabled"), m_sendToFinderEnabled, value, &AppSettings::sendToFinderEnabledChanged);
-}
-
-void AppSettings::setDefaultShelfID(QUuid value)
-{
-    m_store.setString(QStringLiteral("defaultShelfID"), uuidText(value));
-    assign(m_defaultShelfID, value, &AppSettings::defaultShelfIDChanged);
-}
-
-void AppSettings::setShowZipFeature(bool value)
-{
-    store(QStringLiteral("showZipFeature"), m_showZipFeature, value, &AppSettings::showZipFeatureChanged);
-}
-
-void AppSettings::setShowBatchRenameFeature(bool value)
-{
-    store(QStringLiteral("showBatchRenameFeature"), m_showBatchRenameFeature, value, &AppSettings::showBatchRenameFeatureChanged);
-}
-
-void AppSettings::setShowSendToShelfFeature(bool value)
-{
-    store(QStringLiteral("showSendToShelfFeature"), m_showSendToShelfFeature, value, &AppSettings::showSendToShelfFeatureChanged);
-}
-
-void AppSettings::setShowFlattenFeature(bool value)
-{
-    store(QStringLiteral("showFlattenFeature"), m_showFlattenFeature, value, &AppSettings::showFlattenFeatureChanged);
-}
-
-void AppSettings::setShowConvertFeature(bool value)
-{
-    store(QStringLiteral("showConvertFeature"), m_showConvertFeature, value, &AppSettings::showConvertFeatureChanged);
-}
-
-void AppSettings::setClearShelfAfterConversion(bool value)
-{
-    store(QStringLiteral("clearShelfAfterConversion"), m_clearShelfAfterConversion, value, &AppSettings::clearShelfAfterConversionChanged);
-}
-
-void AppSettings::setCreateConvertedShelf(bool value)
-{
-    store(QStringLiteral("createConvertedShelf"), m_createConvertedShelf, value, &AppSettings::createConvertedShelfChanged);
-}
-
-void AppSettings::setConvDefaultOutputMode(ConversionOutputMode value)
-{
-    store(QStringLiteral("convDefaultOutputMode"), m_convDefaultOutputMode, value, &AppSettings::convDefaultOutputModeChanged);
-}
-
-void AppSettings::setConvDefaultVideoFormat(VideoOutputFormat value)
-{
-    store(QStringLiteral("convDefaultVideoFormat"), m_convDefaultVideoFormat, value, &AppSettings::convDefaultVideoFormatChanged);
-}
-
-void AppSettings::setConvDefaultProResProfile(ProResProfile value)
-{
-    store(QStringLiteral("convDefaultProResProfile"), m_convDefaultProResProfile, value, &AppSettings::convDefaultProResProfileChanged);
-}
-
-void AppSettings::setConvDefaultVideoCRF(VideoQualityCRF value)
-{
-    store(QStringLiteral("convDefaultVideoCRF"), m_convDefaultVideoCRF, value, &AppSettings::convDefaultVideoCRFChanged);
-}
-
-void AppSettings::setConvDefaultAudioFormat(AudioOutputFormat value)
-{
-    store(QStringLiteral("convDefaultAudioFormat"), m_convDefaultAudioFormat, value, &AppSettings::convDefaultAudioFormatChanged);
-}
-
-void AppSettings::setConvDefaultSampleRate(AudioSampleRate value)
-{
-    store(QStringLiteral("convDefaultSampleRate"), m_convDefaultSampleRate, value, &AppSettings::convDefaultSampleRateChanged);
-}
-
-void AppSettings::setConvDefaultChannels(AudioChannels value)
-{
-    store(QStringLiteral("convDefaultChannels"), m_convDefaultChannels, value, &AppSettings::convDefaultChannelsChanged);
-}
-
-void AppSettings::setConvDefaultVideoChannels(AudioChannels value)
-{
-    store(QStringLiteral("convDefaultVideoChannels"), m_convDefaultVideoChannels, value, &AppSettings::convDefaultVideoChannelsChanged);
-}
-
-void AppSettings::setConvDefaultFrameRate(VideoFrameRate value)
-{
-    store(QStringLiteral("convDefaultFrameRate"), m_convDefaultFrameRate, value, &AppSettings::convDefaultFrameRateChanged);
-}
-
-void AppSettings::setConvDefaultBurnSubtitles(bool value)
-{
-    store(QStringLiteral("convDefaultBurnSubtitles"), m_convDefaultBurnSubtitles, value, &AppSettings::convDefaultBurnSubtitlesChanged);
-}
-
-void AppSettings::setConvDefaultImageFormat(ImageOutputFormat value)
-{
-    store(QStringLiteral("convDefaultImageFormat"), m_convDefaultImageFormat, value, &AppSettings::convDefaultImageFormatChanged);
-}
-
-void AppSettings::setConvDefaultImageQuality(int value)
-{
-    const int clamped = std::clamp(value, 0, 100);
-    m_store.setInt(QStringLiteral("convDefaultImageQuality"), clamped);
-    assign(m_convDefaultImageQuality, clamped, &AppSettings::convDefaultImageQualityChanged);
-}
-
-void AppSettings::setConvDefaultImageDimensions(ImageDimensionsPreset value)
-{
-    store(QStringLiteral("convDefaultImageDimensions"), m_convDefaultImageDimensions, value, &AppSettings::convDefaultImageDimensionsChanged);
-}
-
-void AppSettings::setConvDefaultPreserveImageMetadata(bool value)
-{
-    store(QStringLiteral("convDefaultPreserveImageMetadata"), m_convDefaultPreserveImageMetadata, value, &AppSettings::convDefaultPreserveImageMetadataChanged);
-}
-
-void AppSettings::setConvDefaultRemoveImageBackground(bool value)
-{
-    store(QStringLiteral("convDefaultRemoveImageBackground"), m_convDefaultRemoveImageBackground, value, &AppSettings::convDefaultRemoveImageBackgroundChanged);
-}
-
-void AppSettings::setFlattenDefaultDestination(const QUrl &value)
-{
-    m_store.setString(QStringLiteral("flattenDefaultDestination"), pathText(value));
-    assign(m_flattenDefaultDestination, value, &AppSettings::flattenDefaultDestinationChanged);
-}
-
-void AppSettings::setFlattenDuplicateMode(FlattenDuplicateMode value)
-{
-    store(QStringLiteral("flattenDuplicateMode"), m_flattenDuplicateMode, value, &AppSettings::flattenDuplicateModeChanged);
-}
-
-void AppSettings::setFlattenOperation(FlattenOperation value)
-{
-    store(QStringLiteral("flattenOperation"), m_flattenOperation, value, &AppSettings::flattenOperationChanged);
-}
-
-void AppSettings::setArchiveFormat(ArchiveFormat value)
-{
-    store(QStringLiteral("archiveFormat"), m_archiveFormat, value, &AppSettings::archiveFormatChanged);
-}
-
-void AppSettings::setCompressionLevel(CompressionLevel value)
-{
-    store(QStringLiteral("compressionLevel"), m_compressionLevel, value, &AppSettings::compressionLevelChanged);
-}
-
-void AppSettings::setArchivePassword(const QString &value)
-{
-    m_store.setString(QStringLiteral("archivePassword"), value);
-    assign(m_archivePassword, value, &AppSettings::archivePasswordChanged);
-}
-
-void AppSettings::setArchivePasswordEnabled(bool value)
-{
-    store(QStringLiteral("archivePasswordEnabled"), m_archivePasswordEnabled, value, &AppSettings::archivePasswordEnabledChanged);
-}
-
-void AppSettings::setPwGenLength(int value)
-{
-    store(QStringLiteral("pwGenLength"), m_pwGenLength, value, &AppSettings::pwGenLengthChanged);
-}
-
-void AppSettings::setPwGenUppercase(bool value)
-{
-    store(QStringLiteral("pwGenUppercase"), m_pwGenUppercase, value, &AppSettings::pwGenUppercaseChanged);
-}
-
-void AppSettings::setPwGenLowercase(bool value)
-{
-    store(QStringLiteral("pwGenLowercase"), m_pwGenLowercase, value, &AppSettings::pwGenLowercaseChanged);
-}
-
-void AppSettings::setPwGenNumbers(bool value)
-{
-    store(QStringLiteral("pwGenNumbers"), m_pwGenNumbers, value, &AppSettings::pwGenNumbersChanged);
-}
-
-void AppSettings::setPwGenSymbols(bool value)
-{
-    store(QStringLiteral("pwGenSymbols"), m_pwGenSymbols, value, &AppSettings::pwGenSymbolsChanged);
-}
-
-void AppSettings::setPwGenSymbolSet(const QString &value)
-{
-    m_store.setString(QStringLiteral("pwGenSymbolSet"), value);
-    assign(m_pwGenSymbolSet, value, &AppSettings::pwGenSymbolSetChanged);
-}
-
-void AppSettings::setPwGenExcludeChars(const QString &value)
-{
-    m_store.setString(QStringLiteral("pwGenExcludeChars"), value);
-    assign(m_pwGenExcludeChars, value, &AppSettings::pwGenExcludeCharsChanged);
-}
-
-void AppSettings::setPwGenMinUppercase(int value)
-{
-    store(QStringLiteral("pwGenMinUppercase"), m_pwGenMinUppercase, value, &AppSettings::pwGenMinUppercaseChanged);
-}
-
-void AppSettings::setPwGenMinLowercase(int value)
-{
-    store(QStringLiteral("pwGenMinLowercase"), m_pwGenMinLowercase, value, &AppSettings::pwGenMinLowercaseChanged);
-}
-
-void AppSettings::setPwGenMinNumbers(int value)
-{
-    store(QStringLiteral("pwGenMinNumbers"), m_pwGenMinNumbers, value, &AppSettings::pwGenMinNumbersChanged);
-}
-
-void AppSettings::setPwGenMinSymbols(int value)
-{
-    store(QStringLiteral("pwGenMinSymbols"), m_pwGenMinSymbols, value, &AppSettings::pwGenMinSymbolsChanged);
-}
-

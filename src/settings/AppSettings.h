@@ -15,6 +15,7 @@
 #include <QUuid>
 
 #include <optional>
+#include <type_traits>
 
 class QColor;
 class SettingsStore;
@@ -28,10 +29,108 @@ struct SavedColor {
     friend bool operator==(const SavedColor &, const SavedColor &) = default;
 };
 
+// How a setting's value is handed in and out: small values by value, the rest by const
+// reference.
+template <typename T>
+using SettingArg = std::conditional_t<std::is_scalar_v<T> || std::is_same_v<T, QUuid>, T, const T &>;
+
+// The settings that are one value under one key, each declared once:
+//   X(type, getter, setter, change signal, "key", stored form, default, side effect)
+// The getter, the setter, the member (m_<getter>), the load and the store write all come from
+// this line. A missing or unusable stored value loads as the default. Stored forms (see
+// StoredAs in AppSettings.cpp):
+//   Bool       a boolean
+//   PlainBool  a boolean, number or number-like text ("yes", "1"), written as a boolean
+//   Int        an integer
+//   PlainInt   an integer, or any number or a number at the start of a text
+//   PositivePlainInt  as PlainInt, but 0 or less gives the default
+//   Percent    an integer, clamped to 0 … 100 when loaded and when set
+//   Enum       the raw value (case-sensitive)
+//   ImageDimensions  the raw value, or one of the aspect-ratio spellings ("9:16", "1:1")
+//   Text; Uuid (upper case, "" for none); Path ("" for none); Json (compact UTF-8 data)
+// The side effect (a private member function, or nullptr) runs after every set, changed or
+// not, after the change signal. The change signals are written out in the class, because moc
+// does not see signals made by a macro; a setter only compiles with a signal of its type.
+#define PERCHBOX_APP_SETTINGS(X) \
+    /* General */ \
+    X(DragMode, dragMode, setDragMode, dragModeChanged, "dragMode", Enum, DragMode::copy, nullptr) \
+    X(bool, closeWhenEmpty, setCloseWhenEmpty, closeWhenEmptyChanged, "closeWhenEmpty", PlainBool, false, nullptr) \
+    X(int, maxFilesPerShelf, setMaxFilesPerShelf, maxFilesPerShelfChanged, "maxFilesPerShelf", PlainInt, 0, nullptr) \
+    X(AppTheme, theme, setTheme, themeChanged, "theme", Enum, AppTheme::system, nullptr) \
+    X(ShelfLayout, shelfLayout, setShelfLayout, shelfLayoutChanged, "shelfLayout", Enum, ShelfLayout::list, nullptr) \
+    X(ShelfSize, shelfSize, setShelfSize, shelfSizeChanged, "shelfSize", Enum, ShelfSize::compact, &AppSettings::postShelfSizeChanged) \
+    X(ShelfSortOrder, shelfSortOrder, setShelfSortOrder, shelfSortOrderChanged, "shelfSortOrder", Enum, ShelfSortOrder::manual, nullptr) \
+    /* Screenshots */ \
+    X(bool, screenshotEnabled, setScreenshotEnabled, screenshotEnabledChanged, "screenshotEnabled", Bool, false, &AppSettings::applyScreenshotEnabled) \
+    X(QUuid, screenshotShelfID, setScreenshotShelfID, screenshotShelfIDChanged, "screenshotShelfID", Uuid, QUuid(), nullptr) \
+    X(bool, screenshotUseTempShelf, setScreenshotUseTempShelf, screenshotUseTempShelfChanged, "screenshotUseTempShelf", Bool, true, nullptr) \
+    /* Legacy shortcuts */ \
+    X(bool, shelfHotkeysEnabled, setShelfHotkeysEnabled, shelfHotkeysEnabledChanged, "shelfHotkeysEnabled", Bool, false, nullptr) \
+    X(LegacyShelfHotkeys, shelfHotkeys, setShelfHotkeys, shelfHotkeysChanged, "shelfHotkeys_json", Json, {}, nullptr) \
+    X(GlobalShortcut, globalShortcut, setGlobalShortcut, globalShortcutChanged, "globalShortcut", Enum, GlobalShortcut::none, nullptr) \
+    X(GlobalShortcut, newShelfShortcut, setNewShelfShortcut, newShelfShortcutChanged, "newShelfShortcut", Enum, GlobalShortcut::none, nullptr) \
+    /* Application */ \
+    X(bool, showInDock, setShowInDock, showInDockChanged, "showInDock", Bool, false, nullptr) \
+    X(bool, automaticUpdateChecks, setAutomaticUpdateChecks, automaticUpdateChecksChanged, "automaticUpdateChecks", Bool, true, nullptr) \
+    X(bool, useNightlyChannel, setUseNightlyChannel, useNightlyChannelChanged, "useNightlyChannel", Bool, false, &AppSettings::postUpdateChannelChanged) \
+    X(bool, hotkeyPinEnabled, setHotkeyPinEnabled, hotkeyPinEnabledChanged, "hotkeyPinEnabled", Bool, true, nullptr) \
+    X(bool, hotkeyHoldUntilHotkey, setHotkeyHoldUntilHotkey, hotkeyHoldUntilHotkeyChanged, "hotkeyHoldUntilHotkey", Bool, false, nullptr) \
+    X(bool, sendToFinderEnabled, setSendToFinderEnabled, sendToFinderEnabledChanged, "sendToFinderEnabled", Bool, true, nullptr) \
+    X(QUuid, defaultShelfID, setDefaultShelfID, defaultShelfIDChanged, "defaultShelfID", Uuid, QUuid(), nullptr) \
+    /* Features shown in shelf menus */ \
+    X(bool, showZipFeature, setShowZipFeature, showZipFeatureChanged, "showZipFeature", Bool, true, nullptr) \
+    X(bool, showBatchRenameFeature, setShowBatchRenameFeature, showBatchRenameFeatureChanged, "showBatchRenameFeature", Bool, true, nullptr) \
+    X(bool, showSendToShelfFeature, setShowSendToShelfFeature, showSendToShelfFeatureChanged, "showSendToShelfFeature", Bool, true, nullptr) \
+    X(bool, showFlattenFeature, setShowFlattenFeature, showFlattenFeatureChanged, "showFlattenFeature", Bool, true, nullptr) \
+    X(bool, showConvertFeature, setShowConvertFeature, showConvertFeatureChanged, "showConvertFeature", Bool, true, nullptr) \
+    /* Conversion defaults */ \
+    X(bool, clearShelfAfterConversion, setClearShelfAfterConversion, clearShelfAfterConversionChanged, "clearShelfAfterConversion", Bool, false, nullptr) \
+    X(bool, createConvertedShelf, setCreateConvertedShelf, createConvertedShelfChanged, "createConvertedShelf", Bool, true, nullptr) \
+    X(ConversionOutputMode, convDefaultOutputMode, setConvDefaultOutputMode, convDefaultOutputModeChanged, "convDefaultOutputMode", Enum, ConversionOutputMode::flatFolder, nullptr) \
+    X(VideoOutputFormat, convDefaultVideoFormat, setConvDefaultVideoFormat, convDefaultVideoFormatChanged, "convDefaultVideoFormat", Enum, VideoOutputFormat::prores, nullptr) \
+    X(ProResProfile, convDefaultProResProfile, setConvDefaultProResProfile, convDefaultProResProfileChanged, "convDefaultProResProfile", Enum, ProResProfile::p422hq, nullptr) \
+    X(VideoQualityCRF, convDefaultVideoCRF, setConvDefaultVideoCRF, convDefaultVideoCRFChanged, "convDefaultVideoCRF", Enum, VideoQualityCRF::high, nullptr) \
+    X(AudioOutputFormat, convDefaultAudioFormat, setConvDefaultAudioFormat, convDefaultAudioFormatChanged, "convDefaultAudioFormat", Enum, AudioOutputFormat::wav, nullptr) \
+    X(AudioSampleRate, convDefaultSampleRate, setConvDefaultSampleRate, convDefaultSampleRateChanged, "convDefaultSampleRate", Enum, AudioSampleRate::original, nullptr) \
+    X(AudioChannels, convDefaultChannels, setConvDefaultChannels, convDefaultChannelsChanged, "convDefaultChannels", Enum, AudioChannels::original, nullptr) \
+    X(AudioChannels, convDefaultVideoChannels, setConvDefaultVideoChannels, convDefaultVideoChannelsChanged, "convDefaultVideoChannels", Enum, AudioChannels::original, nullptr) \
+    X(VideoFrameRate, convDefaultFrameRate, setConvDefaultFrameRate, convDefaultFrameRateChanged, "convDefaultFrameRate", Enum, VideoFrameRate::original, nullptr) \
+    X(bool, convDefaultBurnSubtitles, setConvDefaultBurnSubtitles, convDefaultBurnSubtitlesChanged, "convDefaultBurnSubtitles", Bool, true, nullptr) \
+    X(ImageOutputFormat, convDefaultImageFormat, setConvDefaultImageFormat, convDefaultImageFormatChanged, "convDefaultImageFormat", Enum, ImageOutputFormat::png, nullptr) \
+    X(int, convDefaultImageQuality, setConvDefaultImageQuality, convDefaultImageQualityChanged, "convDefaultImageQuality", Percent, 90, nullptr) \
+    X(ImageDimensionsPreset, convDefaultImageDimensions, setConvDefaultImageDimensions, convDefaultImageDimensionsChanged, "convDefaultImageDimensions", ImageDimensions, ImageDimensionsPreset::original, nullptr) \
+    X(bool, convDefaultPreserveImageMetadata, setConvDefaultPreserveImageMetadata, convDefaultPreserveImageMetadataChanged, "convDefaultPreserveImageMetadata", Bool, true, nullptr) \
+    X(bool, convDefaultRemoveImageBackground, setConvDefaultRemoveImageBackground, convDefaultRemoveImageBackgroundChanged, "convDefaultRemoveImageBackground", Bool, false, nullptr) \
+    /* Flatten and archive defaults */ \
+    X(QUrl, flattenDefaultDestination, setFlattenDefaultDestination, flattenDefaultDestinationChanged, "flattenDefaultDestination", Path, QUrl(), nullptr) \
+    X(FlattenDuplicateMode, flattenDuplicateMode, setFlattenDuplicateMode, flattenDuplicateModeChanged, "flattenDuplicateMode", Enum, FlattenDuplicateMode::keepForReview, nullptr) \
+    X(FlattenOperation, flattenOperation, setFlattenOperation, flattenOperationChanged, "flattenOperation", Enum, FlattenOperation::copy, nullptr) \
+    X(ArchiveFormat, archiveFormat, setArchiveFormat, archiveFormatChanged, "archiveFormat", Enum, ArchiveFormat::zip, nullptr) \
+    X(CompressionLevel, compressionLevel, setCompressionLevel, compressionLevelChanged, "compressionLevel", Enum, CompressionLevel::normal, nullptr) \
+    X(QString, archivePassword, setArchivePassword, archivePasswordChanged, "archivePassword", Text, QString(), nullptr) \
+    X(bool, archivePasswordEnabled, setArchivePasswordEnabled, archivePasswordEnabledChanged, "archivePasswordEnabled", Bool, false, nullptr) \
+    /* Per-shelf key combos and colours */ \
+    X(ShelfCombos, customShelfCombos, setCustomShelfCombos, customShelfCombosChanged, "customShelfCombos_json", Json, {}, &AppSettings::flushAndRegisterHotkeys) \
+    X(QList<SavedColor>, savedCustomColors, setSavedCustomColors, savedCustomColorsChanged, "savedCustomColors_json", Json, {}, nullptr) \
+    /* Password generator */ \
+    X(int, pwGenLength, setPwGenLength, pwGenLengthChanged, "pwGenLength", PositivePlainInt, 16, nullptr) \
+    X(bool, pwGenUppercase, setPwGenUppercase, pwGenUppercaseChanged, "pwGenUppercase", Bool, true, nullptr) \
+    X(bool, pwGenLowercase, setPwGenLowercase, pwGenLowercaseChanged, "pwGenLowercase", Bool, true, nullptr) \
+    X(bool, pwGenNumbers, setPwGenNumbers, pwGenNumbersChanged, "pwGenNumbers", Bool, true, nullptr) \
+    X(bool, pwGenSymbols, setPwGenSymbols, pwGenSymbolsChanged, "pwGenSymbols", Bool, false, nullptr) \
+    X(QString, pwGenSymbolSet, setPwGenSymbolSet, pwGenSymbolSetChanged, "pwGenSymbolSet", Text, QStringLiteral("!@#$%^&*"), nullptr) \
+    X(QString, pwGenExcludeChars, setPwGenExcludeChars, pwGenExcludeCharsChanged, "pwGenExcludeChars", Text, QString(), nullptr) \
+    X(int, pwGenMinUppercase, setPwGenMinUppercase, pwGenMinUppercaseChanged, "pwGenMinUppercase", Int, 1, nullptr) \
+    X(int, pwGenMinLowercase, setPwGenMinLowercase, pwGenMinLowercaseChanged, "pwGenMinLowercase", Int, 1, nullptr) \
+    X(int, pwGenMinNumbers, setPwGenMinNumbers, pwGenMinNumbersChanged, "pwGenMinNumbers", Int, 1, nullptr) \
+    X(int, pwGenMinSymbols, setPwGenMinSymbols, pwGenMinSymbolsChanged, "pwGenMinSymbols", Int, 0, nullptr)
+
 // Every user preference of the application, loaded from the settings store once when the
 // object is made and written back the moment a field is set. Each field has a getter, a
 // setter (writes the key at once, then runs the field's side effect) and a change signal
-// (emitted when the value really changed).
+// (emitted when the value really changed). Most fields are declared in the list above; the
+// ones written out below have a storage of their own (folder bookmarks, the four
+// application combos kept under one key and four more).
 //
 // Side effects that belong to other parts of the program are signals the application
 // connects: hotkeysRegistrationRequested(), the screenshot watcher requests, and
@@ -45,6 +144,11 @@ class AppSettings : public QObject
 {
     Q_OBJECT
 public:
+    // Legacy per-shelf hot-key names ("ctrl1" … "ctrl9", "none") by shelf id.
+    using LegacyShelfHotkeys = QMap<QString, QString>;
+    // Per-shelf combos by shelf id.
+    using ShelfCombos = QMap<QString, KeyCombo>;
+
     // The shared instance, on SettingsStore::shared().
     static AppSettings &instance();
 
@@ -84,125 +188,20 @@ public:
     // The canonical form of a shelf id in the hot-key maps.
     static QString shelfKey(const QUuid &id);
 
-    // General
-    DragMode dragMode() const { return m_dragMode; }
-    void setDragMode(DragMode value);
-    bool closeWhenEmpty() const { return m_closeWhenEmpty; }
-    void setCloseWhenEmpty(bool value);
-    int maxFilesPerShelf() const { return m_maxFilesPerShelf; }
-    void setMaxFilesPerShelf(int value);
-    AppTheme theme() const { return m_theme; }
-    void setTheme(AppTheme value);
-    ShelfLayout shelfLayout() const { return m_shelfLayout; }
-    void setShelfLayout(ShelfLayout value);
-    ShelfSize shelfSize() const { return m_shelfSize; }
-    void setShelfSize(ShelfSize value);
-    ShelfSortOrder shelfSortOrder() const { return m_shelfSortOrder; }
-    void setShelfSortOrder(ShelfSortOrder value);
+    // The fields of PERCHBOX_APP_SETTINGS.
+#define PERCHBOX_DECLARE_SETTING(Type, getter, setter, signal, key, Form, fallback, effect) \
+    SettingArg<Type> getter() const { return m_##getter; } \
+    void setter(SettingArg<Type> value);
+    PERCHBOX_APP_SETTINGS(PERCHBOX_DECLARE_SETTING)
+#undef PERCHBOX_DECLARE_SETTING
 
-    // Screenshots
-    bool screenshotEnabled() const { return m_screenshotEnabled; }
-    void setScreenshotEnabled(bool value);
-    QUuid screenshotShelfID() const { return m_screenshotShelfID; }
-    void setScreenshotShelfID(QUuid value);
-    bool screenshotUseTempShelf() const { return m_screenshotUseTempShelf; }
-    void setScreenshotUseTempShelf(bool value);
+    // Folders, each kept as a bookmark (the output folder also as a path).
     const QUrl &screenshotFolder() const { return m_screenshotFolder; }
     void setScreenshotFolder(const QUrl &value);
-
-    // Legacy shortcuts
-    bool shelfHotkeysEnabled() const { return m_shelfHotkeysEnabled; }
-    void setShelfHotkeysEnabled(bool value);
-    const QMap<QString, QString> &shelfHotkeys() const { return m_shelfHotkeys; }
-    void setShelfHotkeys(const QMap<QString, QString> &value);
-    GlobalShortcut globalShortcut() const { return m_globalShortcut; }
-    void setGlobalShortcut(GlobalShortcut value);
-    GlobalShortcut newShelfShortcut() const { return m_newShelfShortcut; }
-    void setNewShelfShortcut(GlobalShortcut value);
-
-    // Application
-    bool showInDock() const { return m_showInDock; }
-    void setShowInDock(bool value);
-    bool automaticUpdateChecks() const { return m_automaticUpdateChecks; }
-    void setAutomaticUpdateChecks(bool value);
-    bool useNightlyChannel() const { return m_useNightlyChannel; }
-    void setUseNightlyChannel(bool value);
-    bool hotkeyPinEnabled() const { return m_hotkeyPinEnabled; }
-    void setHotkeyPinEnabled(bool value);
-    bool hotkeyHoldUntilHotkey() const { return m_hotkeyHoldUntilHotkey; }
-    void setHotkeyHoldUntilHotkey(bool value);
-    bool sendToFinderEnabled() const { return m_sendToFinderEnabled; }
-    void setSendToFinderEnabled(bool value);
-    QUuid defaultShelfID() const { return m_defaultShelfID; }
-    void setDefaultShelfID(QUuid value);
-
-    // Features shown in shelf menus
-    bool showZipFeature() const { return m_showZipFeature; }
-    void setShowZipFeature(bool value);
-    bool showBatchRenameFeature() const { return m_showBatchRenameFeature; }
-    void setShowBatchRenameFeature(bool value);
-    bool showSendToShelfFeature() const { return m_showSendToShelfFeature; }
-    void setShowSendToShelfFeature(bool value);
-    bool showFlattenFeature() const { return m_showFlattenFeature; }
-    void setShowFlattenFeature(bool value);
-    bool showConvertFeature() const { return m_showConvertFeature; }
-    void setShowConvertFeature(bool value);
-
-    // Conversion defaults
-    bool clearShelfAfterConversion() const { return m_clearShelfAfterConversion; }
-    void setClearShelfAfterConversion(bool value);
-    bool createConvertedShelf() const { return m_createConvertedShelf; }
-    void setCreateConvertedShelf(bool value);
     const QUrl &convDefaultOutputFolder() const { return m_convDefaultOutputFolder; }
     void setConvDefaultOutputFolder(const QUrl &value);
-    ConversionOutputMode convDefaultOutputMode() const { return m_convDefaultOutputMode; }
-    void setConvDefaultOutputMode(ConversionOutputMode value);
-    VideoOutputFormat convDefaultVideoFormat() const { return m_convDefaultVideoFormat; }
-    void setConvDefaultVideoFormat(VideoOutputFormat value);
-    ProResProfile convDefaultProResProfile() const { return m_convDefaultProResProfile; }
-    void setConvDefaultProResProfile(ProResProfile value);
-    VideoQualityCRF convDefaultVideoCRF() const { return m_convDefaultVideoCRF; }
-    void setConvDefaultVideoCRF(VideoQualityCRF value);
-    AudioOutputFormat convDefaultAudioFormat() const { return m_convDefaultAudioFormat; }
-    void setConvDefaultAudioFormat(AudioOutputFormat value);
-    AudioSampleRate convDefaultSampleRate() const { return m_convDefaultSampleRate; }
-    void setConvDefaultSampleRate(AudioSampleRate value);
-    AudioChannels convDefaultChannels() const { return m_convDefaultChannels; }
-    void setConvDefaultChannels(AudioChannels value);
-    AudioChannels convDefaultVideoChannels() const { return m_convDefaultVideoChannels; }
-    void setConvDefaultVideoChannels(AudioChannels value);
-    VideoFrameRate convDefaultFrameRate() const { return m_convDefaultFrameRate; }
-    void setConvDefaultFrameRate(VideoFrameRate value);
-    bool convDefaultBurnSubtitles() const { return m_convDefaultBurnSubtitles; }
-    void setConvDefaultBurnSubtitles(bool value);
-    ImageOutputFormat convDefaultImageFormat() const { return m_convDefaultImageFormat; }
-    void setConvDefaultImageFormat(ImageOutputFormat value);
-    int convDefaultImageQuality() const { return m_convDefaultImageQuality; }
-    void setConvDefaultImageQuality(int value);
-    ImageDimensionsPreset convDefaultImageDimensions() const { return m_convDefaultImageDimensions; }
-    void setConvDefaultImageDimensions(ImageDimensionsPreset value);
-    bool convDefaultPreserveImageMetadata() const { return m_convDefaultPreserveImageMetadata; }
-    void setConvDefaultPreserveImageMetadata(bool value);
-    bool convDefaultRemoveImageBackground() const { return m_convDefaultRemoveImageBackground; }
-    void setConvDefaultRemoveImageBackground(bool value);
 
-    // Flatten and archive defaults
-    const QUrl &flattenDefaultDestination() const { return m_flattenDefaultDestination; }
-    void setFlattenDefaultDestination(const QUrl &value);
-    FlattenDuplicateMode flattenDuplicateMode() const { return m_flattenDuplicateMode; }
-    void setFlattenDuplicateMode(FlattenDuplicateMode value);
-    FlattenOperation flattenOperation() const { return m_flattenOperation; }
-    void setFlattenOperation(FlattenOperation value);
-    ArchiveFormat archiveFormat() const { return m_archiveFormat; }
-    void setArchiveFormat(ArchiveFormat value);
-    CompressionLevel compressionLevel() const { return m_compressionLevel; }
-    void setCompressionLevel(CompressionLevel value);
-    const QString &archivePassword() const { return m_archivePassword; }
-    void setArchivePassword(const QString &value);
-    bool archivePasswordEnabled() const { return m_archivePasswordEnabled; }
-    void setArchivePasswordEnabled(bool value);
-
-    // Key combos (an empty optional means: not set)
+    // The application's key combos, saved together (an empty optional means: not set).
     const std::optional<KeyCombo> &customShowAllCombo() const { return m_customShowAllCombo; }
     void setCustomShowAllCombo(const std::optional<KeyCombo> &value);
     const std::optional<KeyCombo> &customNewShelfCombo() const { return m_customNewShelfCombo; }
@@ -211,34 +210,6 @@ public:
     void setCustomTuckLeftCombo(const std::optional<KeyCombo> &value);
     const std::optional<KeyCombo> &customTuckRightCombo() const { return m_customTuckRightCombo; }
     void setCustomTuckRightCombo(const std::optional<KeyCombo> &value);
-    const QMap<QString, KeyCombo> &customShelfCombos() const { return m_customShelfCombos; }
-    void setCustomShelfCombos(const QMap<QString, KeyCombo> &value);
-    const QList<SavedColor> &savedCustomColors() const { return m_savedCustomColors; }
-    void setSavedCustomColors(const QList<SavedColor> &value);
-
-    // Password generator
-    int pwGenLength() const { return m_pwGenLength; }
-    void setPwGenLength(int value);
-    bool pwGenUppercase() const { return m_pwGenUppercase; }
-    void setPwGenUppercase(bool value);
-    bool pwGenLowercase() const { return m_pwGenLowercase; }
-    void setPwGenLowercase(bool value);
-    bool pwGenNumbers() const { return m_pwGenNumbers; }
-    void setPwGenNumbers(bool value);
-    bool pwGenSymbols() const { return m_pwGenSymbols; }
-    void setPwGenSymbols(bool value);
-    const QString &pwGenSymbolSet() const { return m_pwGenSymbolSet; }
-    void setPwGenSymbolSet(const QString &value);
-    const QString &pwGenExcludeChars() const { return m_pwGenExcludeChars; }
-    void setPwGenExcludeChars(const QString &value);
-    int pwGenMinUppercase() const { return m_pwGenMinUppercase; }
-    void setPwGenMinUppercase(int value);
-    int pwGenMinLowercase() const { return m_pwGenMinLowercase; }
-    void setPwGenMinLowercase(int value);
-    int pwGenMinNumbers() const { return m_pwGenMinNumbers; }
-    void setPwGenMinNumbers(int value);
-    int pwGenMinSymbols() const { return m_pwGenMinSymbols; }
-    void setPwGenMinSymbols(int value);
 
 signals:
     // Have the hot-key manager register all hot keys afresh.
@@ -343,113 +314,32 @@ private:
     void load();
     void migrateLegacyShortcuts();
     void saveGlobalCombos();
-    void saveShelfCombos();
-    void saveShelfHotkeys();
-    void saveCustomColors();
-    void applyScreenshotEnabled();
     void requestHotkeyRegistration();
+    // Side effects named in PERCHBOX_APP_SETTINGS.
+    void postShelfSizeChanged();
+    void postUpdateChannelChanged();
+    void applyScreenshotEnabled();
+    void flushAndRegisterHotkeys();
 
-    // Stores `value` and emits `signal` when it differs from the old value.
-    template <typename T, typename Signal>
-    void assign(T &member, const T &value, Signal signal);
-    // Writes `value` under `key` (bool, int or an option's raw value), then assigns.
-    template <typename T, typename Signal>
-    void store(const QString &key, T &member, const T &value, Signal signal);
-    template <typename E>
-    E readEnum(const QString &key, E fallback) const;
-    QUuid readUuid(const QString &key) const;
-    QUrl readPath(const QString &key) const;
-    QUrl readBookmark(const QString &key) const;
+    // Writes `value` under `key` in the stored form `Form`, stores it in `member` and emits
+    // `signal` when it differs from the old value, then runs `effect`.
+    template <typename Form, typename T>
+    void storeField(const QString &key, T &member, SettingArg<T> value, void (AppSettings::*signal)(SettingArg<T>),
+                    void (AppSettings::*effect)());
 
     SettingsStore &m_store;
     bool m_initialized = false;
     bool m_inputMonitoringGranted = true;
     bool m_launchAtLogin = false;
 
-    // General
-    DragMode m_dragMode = DragMode::copy;
-    bool m_closeWhenEmpty = false;
-    int m_maxFilesPerShelf = 0;
-    AppTheme m_theme = AppTheme::system;
-    ShelfLayout m_shelfLayout = ShelfLayout::list;
-    ShelfSize m_shelfSize = ShelfSize::compact;
-    ShelfSortOrder m_shelfSortOrder = ShelfSortOrder::manual;
+#define PERCHBOX_SETTING_MEMBER(Type, getter, setter, signal, key, Form, fallback, effect) Type m_##getter = fallback;
+    PERCHBOX_APP_SETTINGS(PERCHBOX_SETTING_MEMBER)
+#undef PERCHBOX_SETTING_MEMBER
 
-    // Screenshots
-    bool m_screenshotEnabled = false;
-    QUuid m_screenshotShelfID = QUuid();
-    bool m_screenshotUseTempShelf = true;
-    QUrl m_screenshotFolder = QUrl();
-
-    // Legacy shortcuts
-    bool m_shelfHotkeysEnabled = false;
-    QMap<QString, QString> m_shelfHotkeys = {};
-    GlobalShortcut m_globalShortcut = GlobalShortcut::none;
-    GlobalShortcut m_newShelfShortcut = GlobalShortcut::none;
-
-    // Application
-    bool m_showInDock = false;
-    bool m_automaticUpdateChecks = true;
-    bool m_useNightlyChannel = false;
-    bool m_hotkeyPinEnabled = true;
-    bool m_hotkeyHoldUntilHotkey = false;
-    bool m_sendToFinderEnabled = true;
-    QUuid m_defaultShelfID = QUuid();
-
-    // Features shown in shelf menus
-    bool m_showZipFeature = true;
-    bool m_showBatchRenameFeature = true;
-    bool m_showSendToShelfFeature = true;
-    bool m_showFlattenFeature = true;
-    bool m_showConvertFeature = true;
-
-    // Conversion defaults
-    bool m_clearShelfAfterConversion = false;
-    bool m_createConvertedShelf = true;
-    QUrl m_convDefaultOutputFolder = QUrl();
-    ConversionOutputMode m_convDefaultOutputMode = ConversionOutputMode::flatFolder;
-    VideoOutputFormat m_convDefaultVideoFormat = VideoOutputFormat::prores;
-    ProResProfile m_convDefaultProResProfile = ProResProfile::p422hq;
-    VideoQualityCRF m_convDefaultVideoCRF = VideoQualityCRF::high;
-    AudioOutputFormat m_convDefaultAudioFormat = AudioOutputFormat::wav;
-    AudioSampleRate m_convDefaultSampleRate = AudioSampleRate::original;
-    AudioChannels m_convDefaultChannels = AudioChannels::original;
-    AudioChannels m_convDefaultVideoChannels = AudioChannels::original;
-    VideoFrameRate m_convDefaultFrameRate = VideoFrameRate::original;
-    bool m_convDefaultBurnSubtitles = true;
-    ImageOutputFormat m_convDefaultImageFormat = ImageOutputFormat::png;
-    int m_convDefaultImageQuality = 90;
-    ImageDimensionsPreset m_convDefaultImageDimensions = ImageDimensionsPreset::original;
-    bool m_convDefaultPreserveImageMetadata = true;
-    bool m_convDefaultRemoveImageBackground = false;
-
-    // Flatten and archive defaults
-    QUrl m_flattenDefaultDestination = QUrl();
-    FlattenDuplicateMode m_flattenDuplicateMode = FlattenDuplicateMode::keepForReview;
-    FlattenOperation m_flattenOperation = FlattenOperation::copy;
-    ArchiveFormat m_archiveFormat = ArchiveFormat::zip;
-    CompressionLevel m_compressionLevel = CompressionLevel::normal;
-    QString m_archivePassword = QString();
-    bool m_archivePasswordEnabled = false;
-
-    // Key combos (an empty optional means: not set)
-    std::optional<KeyCombo> m_customShowAllCombo = std::nullopt;
-    std::optional<KeyCombo> m_customNewShelfCombo = std::nullopt;
-    std::optional<KeyCombo> m_customTuckLeftCombo = std::nullopt;
-    std::optional<KeyCombo> m_customTuckRightCombo = std::nullopt;
-    QMap<QString, KeyCombo> m_customShelfCombos = {};
-    QList<SavedColor> m_savedCustomColors = {};
-
-    // Password generator
-    int m_pwGenLength = 16;
-    bool m_pwGenUppercase = true;
-    bool m_pwGenLowercase = true;
-    bool m_pwGenNumbers = true;
-    bool m_pwGenSymbols = false;
-    QString m_pwGenSymbolSet = QStringLiteral("!@#$%^&*");
-    QString m_pwGenExcludeChars = QString();
-    int m_pwGenMinUppercase = 1;
-    int m_pwGenMinLowercase = 1;
-    int m_pwGenMinNumbers = 1;
-    int m_pwGenMinSymbols = 0;
+    QUrl m_screenshotFolder;
+    QUrl m_convDefaultOutputFolder;
+    std::optional<KeyCombo> m_customShowAllCombo;
+    std::optional<KeyCombo> m_customNewShelfCombo;
+    std::optional<KeyCombo> m_customTuckLeftCombo;
+    std::optional<KeyCombo> m_customTuckRightCombo;
 };
