@@ -21,16 +21,6 @@ const QString screenshotFolderKey = QStringLiteral("screenshotFolderBookmark");
 const QString outputFolderKey = QStringLiteral("convDefaultOutputFolder");
 const QString outputFolderBookmarkKey = QStringLiteral("convDefaultOutputFolderBookmark");
 
-// Members of the stored global combos object and the separate keys kept in step with it.
-const QString showAllMember = QStringLiteral("showAll");
-const QString newShelfMember = QStringLiteral("newShelf");
-const QString tuckLeftMember = QStringLiteral("tuckLeft");
-const QString tuckRightMember = QStringLiteral("tuckRight");
-const QString showAllKey = QStringLiteral("customShowAllCombo");
-const QString newShelfKey = QStringLiteral("customNewShelfCombo");
-const QString tuckLeftKey = QStringLiteral("customTuckLeftCombo");
-const QString tuckRightKey = QStringLiteral("customTuckRightCombo");
-
 int clampToInt(qint64 value)
 {
     return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
@@ -64,6 +54,17 @@ QUrl readBookmark(const SettingsStore &store, const QString &key)
     if (!data || data->isEmpty())
         return {};
     return FileBookmark::resolve(*data).url;
+}
+
+// Stores a bookmark of `folder`, or removes the key when there is no folder or it cannot be
+// bookmarked.
+void writeBookmark(SettingsStore &store, const QString &key, const QUrl &folder)
+{
+    const QByteArray bookmark = folder.isEmpty() ? QByteArray() : FileBookmark::create(folder);
+    if (bookmark.isEmpty())
+        store.remove(key);
+    else
+        store.setData(key, bookmark);
 }
 
 // The JSON of the Json-stored fields. A decoder gives nothing when any part is malformed:
@@ -322,46 +323,33 @@ void AppSettings::load()
     else
         m_convDefaultOutputFolder = readPath(m_store, outputFolderKey);
 
-    // The four application combos, from the combined object or else the separate keys.
-    bool globalsLoaded = false;
+    // The four application combos, from the combined object or else from their own keys.
+    std::optional<KeyCombo> combos[4];
+    bool fromObject = false;
     if (const auto document = parseJson(m_store.dataValue(globalCombosKey)); document && document->isObject()) {
-        const QJsonObject object = document->object();
-        std::optional<KeyCombo> combos[4];
-        bool valid = true;
-        const QString members[4] = {showAllMember, newShelfMember, tuckLeftMember, tuckRightMember};
+        fromObject = true;
         for (int i = 0; i < 4; ++i) {
-            const QJsonValue value = object.value(members[i]);
+            const QJsonValue value = document->object().value(QLatin1String(globalCombos[i].member));
             if (value.isUndefined() || value.isNull())
                 continue;
             combos[i] = KeyCombo::fromJsonObject(value.toObject());
-            if (!combos[i])
-                valid = false;
-        }
-        if (valid) {
-            m_customShowAllCombo = combos[0];
-            m_customNewShelfCombo = combos[1];
-            m_customTuckLeftCombo = combos[2];
-            m_customTuckRightCombo = combos[3];
-            globalsLoaded = true;
+            fromObject = fromObject && combos[i];
         }
     }
-    if (!globalsLoaded) {
-        auto legacy = [this](const QString &key) -> std::optional<KeyCombo> {
-            const auto data = m_store.dataValue(key);
-            return data ? KeyCombo::fromJson(*data) : std::nullopt;
-        };
-        m_customShowAllCombo = legacy(showAllKey);
-        m_customNewShelfCombo = legacy(newShelfKey);
-        m_customTuckLeftCombo = legacy(tuckLeftKey);
-        m_customTuckRightCombo = legacy(tuckRightKey);
+    for (int i = 0; i < 4; ++i) {
+        if (!fromObject) {
+            const auto data = m_store.dataValue(QLatin1String(globalCombos[i].key));
+            combos[i] = data ? KeyCombo::fromJson(*data) : std::nullopt;
+        }
+        this->*globalCombos[i].field = combos[i];
     }
 }
 
 // ---- Fields of the list: write the key, tell observers, run the side effect.
 
 template <typename Form, typename T>
-void AppSettings::storeField(const QString &key, T &member, SettingArg<T> value, void (AppSettings::*signal)(SettingArg<T>),
-                      void (AppSettings::*effect)())
+void AppSettings::storeField(const QString &key, T &member, SettingArg<T> value,
+                             void (AppSettings::*signal)(SettingArg<T>), void (AppSettings::*effect)())
 {
     const T stored = Form::accept(value);
     Form::write(m_store, key, stored);
@@ -435,7 +423,7 @@ void AppSettings::migrateLegacyShortcuts()
     if (!migrated)
         return;
 
-    // Through the setters: nothing listens yet, and hot keys are registered only once the
+    // Saved like any change: nobody listens yet, and hot keys are registered only once the
     // settings are initialized.
     saveGlobalCombos();
     setCustomShelfCombos(shelfCombos);
@@ -446,31 +434,26 @@ void AppSettings::migrateLegacyShortcuts()
     m_store.flush();
 }
 
+const AppSettings::GlobalCombo AppSettings::globalCombos[4] = {
+    {"showAll", "customShowAllCombo", &AppSettings::m_customShowAllCombo},
+    {"newShelf", "customNewShelfCombo", &AppSettings::m_customNewShelfCombo},
+    {"tuckLeft", "customTuckLeftCombo", &AppSettings::m_customTuckLeftCombo},
+    {"tuckRight", "customTuckRightCombo", &AppSettings::m_customTuckRightCombo},
+};
+
 void AppSettings::saveGlobalCombos()
 {
     QJsonObject object;
-    const std::pair<const QString &, const std::optional<KeyCombo> &> members[] = {
-        {showAllMember, m_customShowAllCombo},
-        {newShelfMember, m_customNewShelfCombo},
-        {tuckLeftMember, m_customTuckLeftCombo},
-        {tuckRightMember, m_customTuckRightCombo},
-    };
-    for (const auto &[member, combo] : members)
-        if (combo)
-            object.insert(member, combo->toJsonObject());
+    for (const GlobalCombo &global : globalCombos)
+        if (const auto &combo = this->*global.field)
+            object.insert(QLatin1String(global.member), combo->toJsonObject());
     m_store.setData(globalCombosKey, QJsonDocument(object).toJson(QJsonDocument::Compact));
 
-    const std::pair<const QString &, const std::optional<KeyCombo> &> separate[] = {
-        {showAllKey, m_customShowAllCombo},
-        {newShelfKey, m_customNewShelfCombo},
-        {tuckLeftKey, m_customTuckLeftCombo},
-        {tuckRightKey, m_customTuckRightCombo},
-    };
-    for (const auto &[key, combo] : separate) {
-        if (combo)
-            m_store.setData(key, combo->toJson());
+    for (const GlobalCombo &global : globalCombos) {
+        if (const auto &combo = this->*global.field)
+            m_store.setData(QLatin1String(global.key), combo->toJson());
         else
-            m_store.remove(key);
+            m_store.remove(QLatin1String(global.key));
     }
     flushAndRegisterHotkeys();
 }
@@ -492,11 +475,7 @@ PB_COMBO_SETTER(setCustomTuckRightCombo, m_customTuckRightCombo, customTuckRight
 
 void AppSettings::setScreenshotFolder(const QUrl &value)
 {
-    const QByteArray bookmark = value.isEmpty() ? QByteArray() : FileBookmark::create(value);
-    if (bookmark.isEmpty())
-        m_store.remove(screenshotFolderKey);
-    else
-        m_store.setData(screenshotFolderKey, bookmark);
+    writeBookmark(m_store, screenshotFolderKey, value);
     const bool changed = m_screenshotFolder != value;
     m_screenshotFolder = value;
     if (m_screenshotEnabled)
@@ -508,11 +487,7 @@ void AppSettings::setScreenshotFolder(const QUrl &value)
 void AppSettings::setConvDefaultOutputFolder(const QUrl &value)
 {
     m_store.setString(outputFolderKey, pathText(value));
-    const QByteArray bookmark = value.isEmpty() ? QByteArray() : FileBookmark::create(value);
-    if (bookmark.isEmpty())
-        m_store.remove(outputFolderBookmarkKey);
-    else
-        m_store.setData(outputFolderBookmarkKey, bookmark);
+    writeBookmark(m_store, outputFolderBookmarkKey, value);
     const bool changed = m_convDefaultOutputFolder != value;
     m_convDefaultOutputFolder = value;
     if (changed)

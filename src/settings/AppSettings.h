@@ -311,6 +311,15 @@ signals:
     void pwGenMinSymbolsChanged(int value);
 
 private:
+    // The four application combos: their member in the combined "customGlobalCombos_json"
+    // object, and the key of their own kept in step with it.
+    struct GlobalCombo {
+        const char *member;
+        const char *key;
+        std::optional<KeyCombo> AppSettings::*field;
+    };
+    static const GlobalCombo globalCombos[4];
+
     void load();
     void migrateLegacyShortcuts();
     void saveGlobalCombos();
