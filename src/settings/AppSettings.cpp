@@ -260,6 +260,16 @@ struct Json : AsGiven {
 
 } // namespace StoredAs
 
+// Sets `map` without the entries whose shelf id `drop` picks, through `setter`; nothing is
+// set (or saved) when there are none.
+template <typename Map, typename Drop>
+void removeEntries(AppSettings &settings, const Map &map, void (AppSettings::*setter)(const Map &), Drop drop)
+{
+    Map kept = map;
+    if (kept.removeIf([&drop](const auto &entry) { return drop(entry.key()); }) > 0)
+        (settings.*setter)(kept);
+}
+
 std::optional<KeyCombo> legacyShortcutCombo(GlobalShortcut shortcut)
 {
     switch (shortcut) {
@@ -517,32 +527,20 @@ bool AppSettings::setLaunchAtLogin(bool enabled, QString *error)
 void AppSettings::setShelfCombo(const std::optional<KeyCombo> &combo, const QUuid &shelfId)
 {
     const QString key = shelfKey(shelfId);
-    QMap<QString, KeyCombo> combos = m_customShelfCombos;
+    ShelfCombos combos = m_customShelfCombos;
     if (combo)
         combos.insert(key, *combo);
     else
         combos.remove(key);
     setCustomShelfCombos(combos);
-    if (m_shelfHotkeys.contains(key)) {
-        QMap<QString, QString> legacy = m_shelfHotkeys;
-        legacy.remove(key);
-        setShelfHotkeys(legacy);
-    }
+    removeEntries(*this, m_shelfHotkeys, &AppSettings::setShelfHotkeys, [&key](const QString &id) { return id == key; });
 }
 
 void AppSettings::removeShelfHotkeys(const QUuid &shelfId)
 {
-    const QString key = shelfKey(shelfId);
-    if (m_customShelfCombos.contains(key)) {
-        QMap<QString, KeyCombo> combos = m_customShelfCombos;
-        combos.remove(key);
-        setCustomShelfCombos(combos);
-    }
-    if (m_shelfHotkeys.contains(key)) {
-        QMap<QString, QString> legacy = m_shelfHotkeys;
-        legacy.remove(key);
-        setShelfHotkeys(legacy);
-    }
+    const auto ofShelf = [key = shelfKey(shelfId)](const QString &id) { return id == key; };
+    removeEntries(*this, m_customShelfCombos, &AppSettings::setCustomShelfCombos, ofShelf);
+    removeEntries(*this, m_shelfHotkeys, &AppSettings::setShelfHotkeys, ofShelf);
 }
 
 void AppSettings::pruneShelfHotkeys(const QSet<QUuid> &validIds)
@@ -550,16 +548,9 @@ void AppSettings::pruneShelfHotkeys(const QSet<QUuid> &validIds)
     QSet<QString> valid;
     for (const QUuid &id : validIds)
         valid.insert(shelfKey(id));
-
-    QMap<QString, KeyCombo> combos = m_customShelfCombos;
-    combos.removeIf([&valid](const auto &entry) { return !valid.contains(entry.key()); });
-    if (combos.size() != m_customShelfCombos.size())
-        setCustomShelfCombos(combos);
-
-    QMap<QString, QString> legacy = m_shelfHotkeys;
-    legacy.removeIf([&valid](const auto &entry) { return !valid.contains(entry.key()); });
-    if (legacy.size() != m_shelfHotkeys.size())
-        setShelfHotkeys(legacy);
+    const auto invalid = [&valid](const QString &id) { return !valid.contains(id); };
+    removeEntries(*this, m_customShelfCombos, &AppSettings::setCustomShelfCombos, invalid);
+    removeEntries(*this, m_shelfHotkeys, &AppSettings::setShelfHotkeys, invalid);
 }
 
 void AppSettings::restoreDefaultShortcuts()
