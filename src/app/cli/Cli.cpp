@@ -23,6 +23,40 @@
 
 namespace {
 
+// Removing a background reads a network of a few hundred megabytes, in large blocks; with the
+// C library handing such blocks out in huge pages the cold load takes about a second less here
+// (far fewer page faults). That is a setting the C library reads only as a process starts, so
+// a conversion run starts itself once more with it. The run after that puts the environment
+// back as it was, for the programs it starts in turn.
+constexpr char kTunables[] = "GLIBC_TUNABLES";
+constexpr char kTunablesBefore[] = "PERCHBOX_TUNABLES_BEFORE";
+constexpr char kHugeBlocks[] = "glibc.malloc.hugetlb=1";
+
+void restartWithHugeBlocks(char **argv)
+{
+    if (qEnvironmentVariableIsSet(kTunablesBefore)) { // the second start: restore
+        const QByteArray before = qgetenv(kTunablesBefore);
+        if (before.isEmpty())
+            qunsetenv(kTunables);
+        else
+            qputenv(kTunables, before);
+        qunsetenv(kTunablesBefore);
+        return;
+    }
+    const QByteArray tunables = qgetenv(kTunables);
+    if (tunables.contains("glibc.malloc.hugetlb"))
+        return;
+    qputenv(kTunablesBefore, tunables);
+    qputenv(kTunables, tunables.isEmpty() ? QByteArray(kHugeBlocks) : tunables + ':' + kHugeBlocks);
+    ::execv("/proc/self/exe", argv);
+    // Could not start again: go on as this process is.
+    qunsetenv(kTunablesBefore);
+    if (tunables.isEmpty())
+        qunsetenv(kTunables);
+    else
+        qputenv(kTunables, tunables);
+}
+
 int g_interruptPipe[2] = {-1, -1};
 
 void onInterrupt(int signal)
@@ -269,6 +303,8 @@ int runCli(int argc, char **argv)
         writeAll(stdout, Cli::helpText());
         return Cli::exitSuccess;
     }
+    if (command->kind == Cli::Command::Kind::run && command->run.tool == Cli::Tool::convert)
+        restartWithHugeBlocks(argv);
 
     // Listings and tool runs only read the settings and presets: the file is never rewritten
     // or set aside by them, also when it holds entries this version cannot read.

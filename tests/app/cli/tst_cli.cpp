@@ -441,6 +441,13 @@ private slots:
         QCOMPARE(r.out.trimmed(), work("out/tone.aiff"));
         QVERIFY(QFileInfo(work("out/tone.aiff")).size() > 1000);
 
+        // A conversion run starts itself once more (for the C library's large-block setting):
+        // a preset on standard input still arrives.
+        const QByteArray preset = perchbox({"presets", "export", "convert", "To AIFF"}).out.toUtf8();
+        r = perchbox({"run", "convert", "--preset-file", "-", "-o", "out-stdin", "in"}, preset);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(work("out-stdin/tone.aiff")).size() > 1000);
+
         r = perchbox({"run", "convert", "--preset", "To AIFF", "--next-to-first", "in/readme.txt"});
         QCOMPARE(r.status, 1);
         QVERIFY(r.err.contains("None of the given items contain supported"));
