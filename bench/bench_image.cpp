@@ -19,7 +19,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 #include <ctime>
 #include <string>
 
@@ -150,6 +152,33 @@ int main(int argc, char **argv)
                     "%.2f s %s (CPU %.2f s on all threads), peak RSS %ld MB (before %ld MB)  [target < 5 s, < 1.5 GB]\n",
                     cold, ok ? "" : "(FAILED)", processCpuSeconds() - cpuBefore, peakRssMB(), before);
         std::printf("load average after: %s\n", loadAverage().c_str());
+        // The command line: a process of its own, the network read cold each time (the run
+        // starts itself once more to have the C library hand out large blocks in huge pages).
+        const QString presetFile = dir.filePath("cut.json");
+        QFile preset(presetFile);
+        if (preset.open(QIODevice::WriteOnly)) {
+            preset.write(R"({"name": "Cut out", "audioFormat": "mp3", "sampleRate": "44100", "bitDepth": "16",
+                "channels": "stereo", "mp3Bitrate": 192, "aacBitrate": 192, "videoFormat": "mp4",
+                "proResProfile": "3", "videoCRF": "23", "frameRate": "original", "resolution": "original",
+                "videoChannels": "stereo", "preserveDuration": true, "burnSubtitles": false,
+                "videoAsAudioOnly": false, "imageFormat": "public.png", "removeImageBackground": true,
+                "outputMode": "separate"})");
+            preset.close();
+            std::vector<double> runs;
+            for (int i = 0; i < 3; ++i) {
+                const double s = runTool(QStringLiteral(PERCHBOX_EXECUTABLE),
+                                         {QStringLiteral("run"), QStringLiteral("convert"), QStringLiteral("--preset-file"),
+                                          presetFile, QStringLiteral("-o"), dir.filePath(QStringLiteral("cli%1").arg(i)),
+                                          QStringLiteral("--"), photo});
+                if (s > 0)
+                    runs.push_back(s);
+            }
+            std::sort(runs.begin(), runs.end());
+            if (!runs.empty())
+                std::printf("background removal, cold, from the command line (perchbox run convert, a new process): "
+                            "median %.2f s of %zu  [target < 5 s]\n", runs[runs.size() / 2], runs.size());
+            std::printf("load average after: %s\n", loadAverage().c_str());
+        }
         dropVipsCache();
         t.restart();
         runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90, ImageDimensionsPreset::original,
