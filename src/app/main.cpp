@@ -20,6 +20,7 @@
 #include "platform/DisplayPlatform.h"
 #include "platform/FilePath.h"
 #include "settings/AppSettings.h"
+#include "settings/SettingsStore.h"
 #include "shelf/ShelfWindow.h"
 #include "shelf/ThumbnailCache.h"
 #include "tools/presets/PresetStore.h"
@@ -365,6 +366,9 @@ int main(int argc, char **argv)
     if (QGuiApplication::clipboard()->ownsClipboard())
         return status;
     ThumbnailCache::finishWrites(kThumbnailWritesGraceMs);
+    // A setting written as the windows went (a tool window keeping its last choices) is still
+    // waiting for its save.
+    SettingsStore::shared().flush();
     std::fflush(nullptr);
     ::_exit(status);
 }
