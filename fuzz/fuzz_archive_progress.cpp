@@ -3,7 +3,8 @@
 // entries to pack and how the output is cut into the chunks the pipe delivers.
 //
 // Invariants: every reported fraction is a number between 0 and 1; the entries counted do
-// not depend on how the output was cut into chunks.
+// not depend on how the output was cut into chunks. The same bytes as the tool's error output
+// give a failure message of the fixed first line and at most one line of reason.
 
 #include "FuzzSupport.h"
 
@@ -39,5 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const qint64 whole = feedAll(format, total, output, int(qMax<qsizetype>(1, output.size())));
     const qint64 pieces = feedAll(format, total, output, chunk);
     FUZZ_CHECK(whole == pieces, QByteArray::number(whole) + " vs " + QByteArray::number(pieces));
+
+    const QString header = ArchiveEngine::toolFailedMessage(2);
+    const QString message = ArchiveEngine::toolFailedMessage(2, output);
+    FUZZ_CHECK(message.startsWith(header) && message.count(QLatin1Char('\n')) <= 1
+                   && message.size() <= header.size() + 1 + 400,
+               message.left(600).toUtf8());
     return 0;
 }
