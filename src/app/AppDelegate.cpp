@@ -98,15 +98,6 @@ QWidget *AppDelegate::windowForShelf(const QUuid &id) const
     return window;
 }
 
-QHash<QUuid, QWidget *> AppDelegate::windowsByShelf() const
-{
-    QHash<QUuid, QWidget *> windows;
-    for (auto it = m_windows.cbegin(); it != m_windows.cend(); ++it)
-        if (QWidget *window = windowForShelf(it.key()))
-            windows.insert(it.key(), window);
-    return windows;
-}
-
 QUuid AppDelegate::shelfIdOfWindow(const QWidget *window)
 {
     const QString identifier = window ? window->objectName() : QString();
@@ -190,12 +181,10 @@ void AppDelegate::showShelf(const QUuid &id, std::optional<QPoint> position)
 
 void AppDelegate::showShelves(const QList<QUuid> &ids)
 {
-    // The windows are looked up once for all, and only the last one shown takes the focus
-    // (activating each in turn would have the window manager restack every one).
-    // None of them takes the focus as it is shown, either: every change of the active window
-    // has the toolkit visit every window of the program, which with thousands of shelves
-    // made a restore quadratic.
-    const QHash<QUuid, QWidget *> windows = windowsByShelf();
+    // Only the last one shown takes the focus (activating each in turn would have the window
+    // manager restack every one). None of them takes the focus as it is shown, either: every
+    // change of the active window has the toolkit visit every window of the program, which
+    // with thousands of shelves made a restore quadratic.
     QWidget *last = nullptr;
     constexpr int kPostedEventsEvery = 32;
     int shown = 0;
@@ -204,7 +193,7 @@ void AppDelegate::showShelves(const QList<QUuid> &ids)
         if (!m_manager.shelf(id))
             continue;
         m_manager.unhideShelf(id);
-        if (QWidget *window = windows.value(id)) {
+        if (QWidget *window = windowForShelf(id)) {
             window->setAttribute(Qt::WA_ShowWithoutActivating, true);
             window->show();
             window->setAttribute(Qt::WA_ShowWithoutActivating, false);

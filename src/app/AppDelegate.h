@@ -93,8 +93,6 @@ private:
     QWidget *openWindow(const QUuid &id);
     // Shows each shelf as showShelf() does, in order.
     void showShelves(const QList<QUuid> &ids);
-    // The window of every shelf that has one.
-    QHash<QUuid, QWidget *> windowsByShelf() const;
     void closeWindowsOfShelf(const QUuid &id);
     void applyTaskbarPresenceToAll();
     void activate();

@@ -32,14 +32,19 @@ constexpr char kTunables[] = "GLIBC_TUNABLES";
 constexpr char kTunablesBefore[] = "PERCHBOX_TUNABLES_BEFORE";
 constexpr char kHugeBlocks[] = "glibc.malloc.hugetlb=1";
 
+// Puts the C library's settings back to `before` (none when empty).
+void restoreTunables(const QByteArray &before)
+{
+    if (before.isEmpty())
+        qunsetenv(kTunables);
+    else
+        qputenv(kTunables, before);
+}
+
 void restartWithHugeBlocks(char **argv)
 {
     if (qEnvironmentVariableIsSet(kTunablesBefore)) { // the second start: restore
-        const QByteArray before = qgetenv(kTunablesBefore);
-        if (before.isEmpty())
-            qunsetenv(kTunables);
-        else
-            qputenv(kTunables, before);
+        restoreTunables(qgetenv(kTunablesBefore));
         qunsetenv(kTunablesBefore);
         return;
     }
@@ -51,10 +56,7 @@ void restartWithHugeBlocks(char **argv)
     ::execv("/proc/self/exe", argv);
     // Could not start again: go on as this process is.
     qunsetenv(kTunablesBefore);
-    if (tunables.isEmpty())
-        qunsetenv(kTunables);
-    else
-        qputenv(kTunables, tunables);
+    restoreTunables(tunables);
 }
 
 int g_interruptPipe[2] = {-1, -1};
