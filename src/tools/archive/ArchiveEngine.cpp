@@ -147,6 +147,35 @@ QString ArchiveToolPaths::sevenZip() const
 // ---------------------------------------------------------------------------------------------
 // Names and arguments
 
+namespace {
+
+QString withoutTarNotice(QString errors)
+{
+    static const QRegularExpression notice(
+        QStringLiteral("Removing leading `[^'\n]*' from (?:member names|hard link targets)"));
+    errors.remove(notice);
+    // What is left of the notice is its program name ("tar: ", "/usr/bin/tar: "): stray where
+    // it does not begin a line, or where nothing of its own follows it.
+    static const QRegularExpression programName(QStringLiteral("(?:(?:/[^/\\s:]+)+/)?tar: "));
+    QList<QRegularExpressionMatch> stray;
+    for (QRegularExpressionMatchIterator it = programName.globalMatch(errors); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const qsizetype start = m.capturedStart(), end = m.capturedEnd();
+        const bool beginsLine = start == 0 || errors.at(start - 1) == QLatin1Char('\n');
+        const QStringView rest = QStringView(errors).mid(end);
+        if (!beginsLine || rest.isEmpty() || rest.startsWith(QLatin1Char('\n'))
+            || rest.startsWith(QLatin1String("tar (child): ")))
+            stray << m;
+    }
+    for (qsizetype i = stray.size() - 1; i >= 0; --i)
+        errors.remove(stray[i].capturedStart(), stray[i].capturedLength());
+    // "…: Cannot open" + "\n" + ": Read-only file system": one line again.
+    errors.replace(QLatin1String("\n: "), QLatin1String(": "));
+    return errors;
+}
+
+} // namespace
+
 namespace ArchiveEngine {
 
 QString toolFailedMessage(int status, const QByteArray &toolErrors)
@@ -155,14 +184,15 @@ QString toolFailedMessage(int status, const QByteArray &toolErrors)
     // 7-Zip mixes its percentages ("\b\b 45% 3 + name") into the same stream, and names the
     // file on the line after its complaint ("WARNING: errno=2 : No such file or directory").
     // GNU tar's parent process says "tar: Removing leading `/' from member names" while its
-    // child may be half-way through a complaint on the same stream, so the notice can land in
-    // the middle of the line that says why ("…: Cannot open/usr/bin/tar: Removing leading `/'
-    // from hard link targets\n: Read-only file system"). Taking the notice out mends the line.
-    static const QRegularExpression tarNotice(
-        QStringLiteral("(?:(?:/[^/\\s:]+)+/)?tar: Removing leading [^\n]*? from (?:member names|hard link targets)\n?"));
+    // child may be half-way through a complaint on the same stream. Each of them writes its
+    // program name, its words, the system's reason and the line break as separate writes, so
+    // the notice's pieces can land anywhere in the line that says why ("tar (child):
+    // /usr/bin/tar: /t/a.tar.gz: Cannot openRemoving leading `/' from hard link targets\n:
+    // Read-only file system"). The notice's words go, then its stray program name, and a
+    // reason cut off by its line break joins the line it belongs to.
     QString errors = QString::fromLocal8Bit(toolErrors);
-    if (errors.contains(QLatin1String("tar: Removing leading ")))
-        errors.remove(tarNotice);
+    if (errors.contains(QLatin1String("Removing leading `")))
+        errors = withoutTarNotice(errors);
     QStringList lines;
     for (QString line : errors.split(QLatin1Char('\n'))) {
         line.replace(QLatin1Char('\b'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));

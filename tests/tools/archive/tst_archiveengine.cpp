@@ -612,6 +612,19 @@ private slots:
                           "open/usr/bin/tar: Removing leading `/' from hard link targets\n: Read-only file system\n"
                           "tar (child): Error is not recoverable: exiting now\n")
             << "tar (child): /t/a.tar.gz: Cannot open: Read-only file system";
+        // … or between the child's program name and its words (seen in CI).
+        QTest::newRow("tar, notice split around the complaint")
+            << QByteArray("tar (child): /usr/bin/tar: /t/a.tar.gz: Cannot openRemoving leading `/' from hard link "
+                          "targets\n: Read-only file system\ntar (child): Error is not recoverable: exiting now\n")
+            << "tar (child): /t/a.tar.gz: Cannot open: Read-only file system";
+        QTest::newRow("tar, notice's name alone before the child's")
+            << QByteArray("/usr/bin/tar: tar (child): Removing leading `/' from member names\n/t/a.tar.gz: Cannot "
+                          "open: No space left on device\n")
+            << "/t/a.tar.gz: Cannot open: No space left on device";
+        QTest::newRow("tar, a complaint of the parent's own keeps its name")
+            << QByteArray("tar: Removing leading `/' from member names\ntar: /src/gone: Cannot stat: No such file or "
+                          "directory\ntar: Exiting with failure status due to previous errors\n")
+            << "tar: /src/gone: Cannot stat: No such file or directory";
         QTest::newRow("7-Zip names the file on the next line")
             << QByteArray("\b\b\b 12% 3 + a.txt\nWARNING: errno=5 : Input/output error\n/src/a.txt\n")
             << "/src/a.txt: Input/output error";
