@@ -541,18 +541,25 @@ void ShelfWindow::moveFromUnderFloatingWindows()
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QPoint at = WindowPlacement::clearOf(geometry(), floating, screen->availableGeometry(),
-                                               WindowPlacement::pointerGap);
+    const QPoint at = WindowPlacement::clearOfAndApart(geometry(), floating, otherShelfPositions(),
+                                                       m_header->sizeHint().height(), screen->availableGeometry(),
+                                                       WindowPlacement::pointerGap);
     if (at != pos())
         move(at);
 }
 
-void ShelfWindow::cascadeAwayFromOtherShelves()
+QList<QPoint> ShelfWindow::otherShelfPositions() const
 {
     QList<QPoint> taken;
     for (ShelfWindow *other : openWindows())
         if (other != this && other->isVisible())
             taken.append(other->pos());
+    return taken;
+}
+
+void ShelfWindow::cascadeAwayFromOtherShelves()
+{
+    const QList<QPoint> taken = otherShelfPositions();
     QRect area;
     if (QScreen *s = QGuiApplication::screenAt(geometry().center()))
         area = s->availableGeometry();

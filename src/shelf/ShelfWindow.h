@@ -127,6 +127,7 @@ private:
     bool isTucked() const;
     void moveToRememberedPosition();
     void cascadeAwayFromOtherShelves();
+    QList<QPoint> otherShelfPositions() const;
     void moveFromUnderFloatingWindows();
     void rememberPosition();
     std::optional<ShelfWindowPosition> freePosition() const;

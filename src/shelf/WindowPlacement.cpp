@@ -87,15 +87,23 @@ std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &scr
     return QPoint(x, y);
 }
 
-QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, const QSize &size, const QRect &area)
+namespace {
+
+// Whether a window at `p` would lie (within a few pixels) exactly on one of `taken`.
+bool occupiedAt(const QList<QPoint> &taken, const QPoint &p)
 {
     constexpr int near = 3;
-    const auto occupied = [&taken](const QPoint &p) {
-        for (const QPoint &t : taken)
-            if (std::abs(t.x() - p.x()) <= near && std::abs(t.y() - p.y()) <= near)
-                return true;
-        return false;
-    };
+    for (const QPoint &t : taken)
+        if (std::abs(t.x() - p.x()) <= near && std::abs(t.y() - p.y()) <= near)
+            return true;
+    return false;
+}
+
+} // namespace
+
+QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, const QSize &size, const QRect &area)
+{
+    const auto occupied = [&taken](const QPoint &p) { return occupiedAt(taken, p); };
     step = std::max(step, 8);
     QPoint at = wanted;
     for (int tries = 0; tries <= taken.size() && occupied(at); ++tries) {
@@ -159,6 +167,32 @@ QPoint clearOf(const QRect &frame, const QList<QRect> &obstacles, const QRect &a
         }
     }
     return best;
+}
+
+QPoint clearOfAndApart(const QRect &frame, const QList<QRect> &floating, const QList<QPoint> &taken, int step,
+                       const QRect &area, int gap)
+{
+    const QPoint clear = clearOf(frame, floating, area, gap);
+    if (!occupiedAt(taken, clear))
+        return clear;
+    step = std::max(step, 8);
+    const QSize size = frame.size();
+    const auto fits = [&](const QPoint &p) {
+        if (!area.isEmpty() && !area.contains(QRect(p, size)))
+            return false;
+        const QRect r(p, size);
+        for (const QRect &f : floating)
+            if (r.intersects(f))
+                return false;
+        return !occupiedAt(taken, p);
+    };
+    static constexpr QPoint directions[] = {{1, 1}, {-1, -1}, {0, 1}, {0, -1}, {1, 0}, {-1, 0}};
+    const int reach = std::min<int>(int(taken.size()) + 1, 64);
+    for (int k = 1; k <= reach; ++k)
+        for (const QPoint &d : directions)
+            if (const QPoint p = clear + d * (k * step); fits(p))
+                return p;
+    return cascaded(clear, taken, step, size, area);
 }
 
 } // namespace WindowPlacement

@@ -86,4 +86,12 @@ QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, cons
 inline constexpr int maxClearObstacles = 48;
 QPoint clearOf(const QRect &frame, const QList<QRect> &obstacles, const QRect &area, int gap);
 
+// `clearOf` the floating frames, and not exactly on another shelf either: when the clear
+// place found lies on one of `taken` (two shelves moved out from under the same dialog
+// would otherwise stack exactly), it moves on by `step` — down and right, up and left,
+// then along one axis — to the nearest place that covers no floating frame, stays in
+// `area` and is not taken. Where there is none, the plain cascade from the clear place.
+QPoint clearOfAndApart(const QRect &frame, const QList<QRect> &floating, const QList<QPoint> &taken, int step,
+                       const QRect &area, int gap);
+
 } // namespace WindowPlacement

@@ -449,6 +449,18 @@ private slots:
         QVERIFY2(!w->frameGeometry().intersects(tutorial.frameGeometry()),
                  qPrintable(QStringLiteral("shelf at %1,%2").arg(w->x()).arg(w->y())));
         QVERIFY(avail.contains(w->geometry()));
+        // A second new shelf while the tutorial is up: beside the tutorial too, but not
+        // exactly on the first (both were moved out from under the same window).
+        const QUuid id2 = makeShelf(QStringLiteral("Second"));
+        WindowPlacement::setCenterNextWindow(true);
+        auto *w2 = new ShelfWindow(*manager, id2);
+        w2->present();
+        QVERIFY(QTest::qWaitForWindowExposed(w2));
+        QVERIFY2((w2->pos() - w->pos()).manhattanLength() >= 16,
+                 qPrintable(QStringLiteral("both shelves at %1,%2").arg(w->x()).arg(w->y())));
+        QVERIFY(!w2->frameGeometry().intersects(tutorial.frameGeometry()));
+        QVERIFY(avail.contains(w2->geometry()));
+        w2->close();
         tutorial.hide();
 
         QDialog alert(w);

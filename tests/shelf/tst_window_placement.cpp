@@ -186,6 +186,39 @@ private slots:
             many.append(QRect(i * 20, 30, 220, 200));
         QCOMPARE(WindowPlacement::clearOf({100, 100, 300, 200}, many, area, gap), QPoint(100, 100));
     }
+
+    // Two shelves moved out from under the same dialog do not end up one exactly on the other.
+    void clearAndApartFromOtherShelves()
+    {
+        const QRect area(0, 24, 1280, 776);
+        const int gap = 8, step = 30;
+        const QRect tutorial(320, 212, 640, 360);
+        const QRect centred(530, 317, 220, 182);
+        const QPoint first = WindowPlacement::clearOf(centred, {tutorial}, area, gap);
+        // Nothing else there: the same place as clearOf.
+        QCOMPARE(WindowPlacement::clearOfAndApart(centred, {tutorial}, {}, step, area, gap), first);
+        QCOMPARE(WindowPlacement::clearOfAndApart(centred, {tutorial}, {{10, 10}}, step, area, gap), first);
+
+        // The first shelf sits there: the second goes a step away, still clear of the dialog.
+        QList<QPoint> taken{first};
+        const QPoint second = WindowPlacement::clearOfAndApart(centred, {tutorial}, taken, step, area, gap);
+        QVERIFY(second != first);
+        QCOMPARE(std::max(std::abs(second.x() - first.x()), std::abs(second.y() - first.y())), step);
+        QVERIFY(!QRect(second, centred.size()).intersects(tutorial));
+        QVERIFY(area.contains(QRect(second, centred.size())));
+        // A third: apart from both.
+        taken << second;
+        const QPoint third = WindowPlacement::clearOfAndApart(centred, {tutorial}, taken, step, area, gap);
+        QVERIFY(third != first && third != second);
+        QVERIFY(!QRect(third, centred.size()).intersects(tutorial));
+
+        // No clear place a step away (the dialog fills all but the shelf's own spot): at
+        // least not on the other shelf.
+        const QRect small(0, 24, 240, 204);
+        const QRect cover(0, 24 + 190, 240, 0 + 14);
+        const QPoint squeezed = WindowPlacement::clearOfAndApart({0, 24, 220, 182}, {cover}, {{0, 24}}, step, small, gap);
+        QVERIFY(squeezed != QPoint(0, 24));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWindowPlacement)
