@@ -6,6 +6,12 @@
 #include "updates/UpdatePrompt.h"
 #include "updates/UpdatesPage.h"
 
+#include <QTimer>
+
+namespace {
+constexpr int kLaunchCheckDelayMs = 3000;
+}
+
 UpdateIntegration::UpdateIntegration(PerchboxApp &app, QObject *parent)
     : QObject(parent),
       m_app(app),
@@ -13,11 +19,13 @@ UpdateIntegration::UpdateIntegration(PerchboxApp &app, QObject *parent)
       m_prompt(new UpdatePrompt(*m_controller, this))
 {
     m_app.setCheckForUpdatesHandler([this] { m_prompt->checkNow(); });
-    // The launch check, once the shelves are back.
+    // The launch check, a few seconds after the shelves are back: it does not compete with
+    // them for the first paint, and the network stack is loaded only then.
+    const auto checkSoon = [this] { QTimer::singleShot(kLaunchCheckDelayMs, m_controller, &UpdateController::checkAtLaunch); };
     if (m_app.hasLaunched())
-        m_controller->checkAtLaunch();
+        checkSoon();
     else
-        connect(&m_app, &PerchboxApp::launched, m_controller, &UpdateController::checkAtLaunch, Qt::SingleShotConnection);
+        connect(&m_app, &PerchboxApp::launched, this, checkSoon, Qt::SingleShotConnection);
     connect(&m_app, &PerchboxApp::settingsWindowCreated, this, &UpdateIntegration::addPage);
     if (SettingsWindow *existing = m_app.settingsWindow(false))
         addPage(existing);

@@ -4,11 +4,15 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QSet>
 #include <QSvgRenderer>
+
+#include <algorithm>
+#include <memory>
 
 // Outside any namespace: Q_INIT_RESOURCE declares a global function.
 static void initSymbolResources()
@@ -66,6 +70,69 @@ QSet<qint64> &bundledKeys()
     return keys;
 }
 
+// A bundled symbol, drawn at the size asked for when it is first asked for: a shelf
+// shows most symbols at one size only, and a restore of many shelves in many colours
+// would otherwise draw every symbol at every size up front.
+class BundledSymbolEngine : public QIconEngine
+{
+public:
+    BundledSymbolEngine(QByteArray svg, qreal opacity) : m_svg(std::move(svg)), m_opacity(opacity) {}
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        if (size.isEmpty())
+            return {};
+        const quint64 key = (quint64(quint32(size.width())) << 32) | quint32(size.height());
+        auto it = m_drawn.constFind(key);
+        if (it == m_drawn.constEnd()) {
+            QPixmap drawn(size);
+            drawn.fill(Qt::transparent);
+            if (!m_renderer)
+                m_renderer = std::make_unique<QSvgRenderer>(m_svg);
+            QPainter painter(&drawn);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setOpacity(m_opacity);
+            const int side = std::min(size.width(), size.height()); // square, centred
+            m_renderer->render(&painter, QRectF((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side));
+            painter.end();
+            it = m_drawn.insert(key, drawn);
+        }
+        if (mode == QIcon::Normal)
+            return *it;
+        // Disabled, active and selected looks as any icon gets them.
+        QIcon plain;
+        plain.addPixmap(*it);
+        return plain.pixmap(size, mode, state);
+    }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap pm = pixmap(rect.size() * dpr, mode, state);
+        pm.setDevicePixelRatio(dpr);
+        painter->drawPixmap(rect, pm);
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> sizes;
+        for (int side : {16, 22, 24, 32, 48, 64})
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+    QIconEngine *clone() const override { return new BundledSymbolEngine(m_svg, m_opacity); }
+    QString key() const override { return QStringLiteral("perchbox-symbol"); }
+
+private:
+    QByteArray m_svg;
+    qreal m_opacity;
+    std::unique_ptr<QSvgRenderer> m_renderer;
+    QHash<quint64, QPixmap> m_drawn;
+};
+
 QIcon renderBundled(const QString &name, const QColor &tint)
 {
     initResources();
@@ -78,18 +145,7 @@ QIcon renderBundled(const QString &name, const QColor &tint)
     QByteArray svg = file.readAll();
     svg.replace("#ffffff", cutoutColor(tint).name(QColor::HexRgb).toLatin1());
     svg.replace("#000000", tint.name(QColor::HexRgb).toLatin1());
-    QSvgRenderer renderer(svg);
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setOpacity(tint.alphaF());
-        renderer.render(&painter, QRectF(0, 0, size, size));
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
+    const QIcon icon(new BundledSymbolEngine(svg, tint.alphaF()));
     bundledKeys().insert(icon.cacheKey());
     return icon;
 }

@@ -74,8 +74,13 @@ void ShelfFileModel::setFiles(const QList<ShelfFile> &files)
         appended = files.at(old - 1).url == m_files.at(old - 1).url;
     if (appended) {
         beginInsertRows({}, int(old), int(files.size() - 1));
+        if (old == 0) {
+            m_files = files; // the shelf's own list, shared until one of them changes
+            m_rowOf.reserve(files.size());
+        }
         for (qsizetype i = old; i < files.size(); ++i) {
-            m_files.append(files.at(i));
+            if (old > 0)
+                m_files.append(files.at(i));
             m_rowOf.insert(files.at(i).id, int(i));
         }
         endInsertRows();

@@ -5,6 +5,7 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace X11Desktop {
@@ -28,21 +29,35 @@ static xcb_connection_t *connection(int *screen = nullptr)
 
 bool compositingManagerRunning()
 {
+    // Asked by every shelf window as it is made: a restore of many shelves asks once, not
+    // twice a window (each answer is a round trip to the display server).
+    static xcb_connection_t *askedOf = nullptr;
+    static xcb_atom_t selection = XCB_NONE;
+    static std::chrono::steady_clock::time_point askedAt;
+    static bool lastAnswer = false;
     int screen = 0;
     xcb_connection_t *c = connection(&screen);
     if (!c)
         return false;
-    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
-    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
-    if (!atom)
-        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (c == askedOf && now - askedAt < std::chrono::seconds(1))
+        return lastAnswer;
+    if (c != askedOf) {
+        const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
+        if (!atom)
+            return false;
+        selection = atom->atom;
+        std::free(atom);
+        askedOf = c;
+    }
     xcb_get_selection_owner_reply_t *owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
-    const bool running = owner && owner->owner != XCB_NONE;
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+    lastAnswer = owner && owner->owner != XCB_NONE;
     std::free(owner);
-    std::free(atom);
-    return running;
+    askedAt = now;
+    return lastAnswer;
 }
 
 void setWindowClass(QWindow *window, const QByteArray &instance)

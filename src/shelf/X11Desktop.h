@@ -9,7 +9,8 @@ class QWindow;
 namespace X11Desktop {
 
 // True when a compositing manager runs on the default screen (the _NET_WM_CM_S<n>
-// selection has an owner): only then are translucent windows really translucent.
+// selection has an owner): only then are translucent windows really translucent. The
+// answer is kept for a second.
 bool compositingManagerRunning();
 
 // Sets WM_CLASS of `window` to (instance, "Perchbox").

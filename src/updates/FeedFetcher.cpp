@@ -21,7 +21,7 @@ QString seconds(int milliseconds)
 
 } // namespace
 
-FeedFetcher::FeedFetcher(QObject *parent) : QObject(parent), m_network(new QNetworkAccessManager(this))
+FeedFetcher::FeedFetcher(QObject *parent) : QObject(parent)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
@@ -44,6 +44,8 @@ void FeedFetcher::fetch(const QUrl &url)
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Perchbox/%1").arg(Version::current()));
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this); // made when first needed: it starts a thread
     m_reply = m_network->get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &FeedFetcher::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &FeedFetcher::onFinished);
