@@ -76,12 +76,12 @@ void ShelfFileModel::setFiles(const QList<ShelfFile> &files)
         beginInsertRows({}, int(old), int(files.size() - 1));
         if (old == 0) {
             m_files = files; // the shelf's own list, shared until one of them changes
-            m_rowOf.reserve(files.size());
-        }
-        for (qsizetype i = old; i < files.size(); ++i) {
-            if (old > 0)
+        } else {
+            for (qsizetype i = old; i < files.size(); ++i) {
                 m_files.append(files.at(i));
-            m_rowOf.insert(files.at(i).id, int(i));
+                if (!m_rowOf.isEmpty())
+                    m_rowOf.insert(files.at(i).id, int(i));
+            }
         }
         endInsertRows();
         return;
@@ -102,16 +102,26 @@ void ShelfFileModel::setFiles(const QList<ShelfFile> &files)
     m_files = files;
     m_rowOf.clear();
     QHash<QUuid, QUrl> present;
-    for (qsizetype i = 0; i < m_files.size(); ++i) {
-        m_rowOf.insert(m_files.at(i).id, int(i));
+    for (qsizetype i = 0; i < m_files.size(); ++i)
         present.insert(m_files.at(i).id, m_files.at(i).url);
-    }
     for (auto it = m_info.begin(); it != m_info.end();) {
         const auto now = present.constFind(it.key());
         const bool keep = now != present.constEnd() && before.value(it.key()) == *now;
         it = keep ? std::next(it) : m_info.erase(it);
     }
     endResetModel();
+}
+
+int ShelfFileModel::rowOf(const QUuid &id) const
+{
+    // Made when first asked for: most shelves are only shown, and a start with many large
+    // shelves would otherwise index every entry of every one of them up front.
+    if (m_rowOf.isEmpty() && !m_files.isEmpty()) {
+        m_rowOf.reserve(m_files.size());
+        for (qsizetype i = 0; i < m_files.size(); ++i)
+            m_rowOf.insert(m_files.at(i).id, int(i));
+    }
+    return m_rowOf.value(id, -1);
 }
 
 void ShelfFileModel::setSelection(const QSet<QUuid> &selected)

@@ -35,7 +35,7 @@ public:
     void setFiles(const QList<ShelfFile> &files);
     const QList<ShelfFile> &files() const { return m_files; }
     QList<QUuid> order() const;
-    int rowOf(const QUuid &id) const { return m_rowOf.value(id, -1); }
+    int rowOf(const QUuid &id) const;
     const ShelfFile *fileAt(int row) const;
 
     void setSelection(const QSet<QUuid> &selected);
@@ -68,7 +68,7 @@ private:
     void thumbnailReady(const QUrl &url);
 
     QList<ShelfFile> m_files;
-    QHash<QUuid, int> m_rowOf;
+    mutable QHash<QUuid, int> m_rowOf; // row of each id, made on demand (see rowOf)
     QSet<QUuid> m_selected;
     mutable QHash<QUuid, Info> m_info;
     ThumbnailCache *m_thumbs = nullptr;
