@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -53,12 +54,17 @@ int copyData(int in, int out, off_t size, const StopRequest &stop)
                 continue;
             }
         } else {
-            static thread_local char buffer[1 << 17];
-            n = ::read(in, buffer, std::min(chunk, sizeof buffer));
+            // Made only where plain reads are needed: a buffer in static thread storage
+            // would be set up, zeroed, in every thread the program starts.
+            constexpr size_t kBuffer = 1 << 17;
+            static thread_local std::unique_ptr<char[]> buffer;
+            if (!buffer)
+                buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
+            n = ::read(in, buffer.get(), std::min(chunk, kBuffer));
             if (n > 0) {
                 ssize_t written = 0;
                 while (written < n) {
-                    const ssize_t w = ::write(out, buffer + written, size_t(n - written));
+                    const ssize_t w = ::write(out, buffer.get() + written, size_t(n - written));
                     if (w < 0) {
                         if (errno == EINTR)
                             continue;
