@@ -14,6 +14,7 @@
 #include "tools/progress/ProgressRingButton.h"
 #include "tools/progress/ShelfProgressState.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -23,7 +24,8 @@
 
 FavoritesBar::FavoritesBar(ShelfManager &manager, PresetStore &presets, FavoriteRunner &runner, const QUuid &shelfId,
                            QWidget *parent)
-    : QWidget(parent), m_manager(manager), m_presets(presets), m_runner(&runner), m_shelfId(shelfId)
+    : QWidget(parent), warmUp(&warmUpBackgroundRemoval), m_manager(manager), m_presets(presets), m_runner(&runner),
+      m_shelfId(shelfId)
 {
     setObjectName(QStringLiteral("favoritesBar"));
     auto *outer = new QVBoxLayout(this);
@@ -132,6 +134,7 @@ void FavoritesBar::rebuild()
             const QUuid id = favorite.id;
             connect(b, &QToolButton::clicked, this, [this, id] { click(id); });
             connect(b, &FavoriteButton::menuRequested, this, &FavoritesBar::showButtonMenu);
+            b->installEventFilter(this); // the pointer on it: see eventFilter
         }
         b->setFavorite(favorite, shelf->favoriteButtonDisplayMode, !FavoriteRules::presetExists(m_presets, favorite));
         order.append(favorite.id);
@@ -160,28 +163,48 @@ void FavoritesBar::rebuild()
     syncRun();
 }
 
+bool FavoritesBar::removesBackgrounds(const ShelfFavoriteAction &favorite) const
+{
+    if (favorite.tool != ShelfFavoriteToolKind::convert)
+        return false;
+    const auto preset = m_presets.conversionPreset(favorite.presetID);
+    if (!preset)
+        return false;
+    ConversionJobOptions options = conversionOptionsFromDefaults();
+    applyConversionPreset(*preset, options);
+    return options.removeImageBackground;
+}
+
 void FavoritesBar::warmUpForFavorites(const Shelf &shelf)
 {
     // A Convert favorite that removes backgrounds needs the segmentation network, which takes
-    // seconds to load: start while the button is only shown, not when it is clicked. Once per
-    // program run is enough; the network stays loaded.
+    // seconds to load: start while the button is only shown, not when it is clicked — once
+    // per program run, as the first shelf with such a favorite appears. The network is let go
+    // after a while unused; the pointer reaching the button loads it again (see eventFilter).
     static bool started = false;
     if (started)
         return;
     for (const ShelfFavoriteAction &favorite : shelf.favorites) {
-        if (favorite.tool != ShelfFavoriteToolKind::convert)
-            continue;
-        const auto preset = m_presets.conversionPreset(favorite.presetID);
-        if (!preset)
-            continue;
-        ConversionJobOptions options = conversionOptionsFromDefaults();
-        applyConversionPreset(*preset, options);
-        if (options.removeImageBackground) {
+        if (removesBackgrounds(favorite)) {
             started = true;
-            warmUpBackgroundRemoval();
+            warmUp();
             return;
         }
     }
+}
+
+bool FavoritesBar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Enter || event->type() == QEvent::FocusIn) {
+        const Shelf *shelf = m_manager.shelf(m_shelfId);
+        auto *b = qobject_cast<FavoriteButton *>(watched);
+        if (shelf && b) {
+            for (const ShelfFavoriteAction &favorite : shelf->favorites)
+                if (favorite.id == b->favoriteId() && removesBackgrounds(favorite) && warmUp)
+                    warmUp();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FavoritesBar::syncRun()

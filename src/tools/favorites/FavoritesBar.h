@@ -19,6 +19,7 @@ class QToolButton;
 class ShelfManager;
 class ShelfProgressRingButton;
 struct Shelf;
+struct ShelfFavoriteAction;
 
 // The favorites bar of a shelf header: "Select All", the star menu that pins presets, one
 // button per favorite in the shelf's order (drawn as its display mode says), and, while a
@@ -35,6 +36,8 @@ public:
     // The shelf window's selection, and its "Select All" (both may stay empty).
     std::function<QSet<QUuid>()> selection;
     std::function<void()> selectAll;
+    // Starts loading the background-removal network (warmUpBackgroundRemoval; tests count it).
+    std::function<void()> warmUp;
 
     // Connects the header's ring: queue count, favorite activity and the popover.
     void attachRing(ShelfProgressRingButton *ring);
@@ -51,8 +54,12 @@ public:
     void click(const QUuid &favoriteId);
     void showQueuePopover();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void rebuild();
+    bool removesBackgrounds(const ShelfFavoriteAction &favorite) const;
     void warmUpForFavorites(const Shelf &shelf);
     void syncRun();
     void showButtonMenu(const QUuid &favoriteId, const QPoint &globalPos);

@@ -160,6 +160,50 @@ private slots:
         QCOMPARE(r->toolTip(), QStringLiteral("Customize shelf"));
     }
 
+    // A Convert favorite that removes backgrounds loads the network as the pointer reaches it
+    // (the network is let go after a while unused); other favorites do not.
+    void pointerOnARemovalFavoriteLoadsTheNetwork()
+    {
+        int warmUps = 0;
+        bar()->warmUp = [&warmUps] { ++warmUps; };
+        const auto savePreset = [](const QString &name, bool removes) {
+            ConversionPreset p;
+            p.id = QUuid::createUuid();
+            p.name = name;
+            p.removeImageBackground = removes;
+            PresetStore::shared().saveConversion(p);
+            return PresetStore::shared().conversionPresets().last().id;
+        };
+        const QUuid cut = savePreset(QStringLiteral("Cut out"), true);
+        const QUuid plain = savePreset(QStringLiteral("Plain PNG"), false);
+        ShelfFavoriteAction cutFavorite, plainFavorite;
+        for (auto [favorite, preset, name] : {std::tuple{&cutFavorite, cut, QStringLiteral("Cut out")},
+                                              std::tuple{&plainFavorite, plain, QStringLiteral("Plain PNG")}}) {
+            favorite->id = QUuid::createUuid();
+            favorite->tool = ShelfFavoriteToolKind::convert;
+            favorite->presetID = preset;
+            favorite->presetName = name;
+        }
+        m_manager->addFiles(makeFiles({"photo.png"}), m_shelfId);
+        m_manager->updateShelf(m_shelfId, [&](Shelf &s) { s.favorites = {plainFavorite, cutFavorite}; });
+        QTRY_VERIFY(bar()->button(cutFavorite.id) && bar()->button(plainFavorite.id));
+        const int shown = warmUps; // the first such favorite of the run loads it as it appears
+        QVERIFY(shown <= 1);
+
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(bar()->button(plainFavorite.id), &enter);
+        QCOMPARE(warmUps, shown);
+        QApplication::sendEvent(bar()->button(cutFavorite.id), &enter);
+        QCOMPARE(warmUps, shown + 1);
+        QEvent focus(QEvent::FocusIn);
+        QApplication::sendEvent(bar()->button(cutFavorite.id), &focus);
+        QCOMPARE(warmUps, shown + 2);
+
+        m_manager->updateShelf(m_shelfId, [](Shelf &s) { s.favorites.clear(); });
+        PresetStore::shared().deleteConversion(cut);
+        PresetStore::shared().deleteConversion(plain);
+    }
+
     void pinningFromTheMenus()
     {
         m_manager->addFiles(makeFiles({"a.txt"}), m_shelfId);
