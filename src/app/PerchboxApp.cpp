@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
@@ -148,8 +149,10 @@ void PerchboxApp::start()
     m_started = true;
     // Hot keys: the hot-key layer listens for this request.
     emit m_settings.hotkeysRegistrationRequested();
+    // The file managers' entries are written a moment after start, not before the shelves
+    // are first shown.
     if (m_options.integrateWithFileManagers)
-        m_delegate->applySendToIntegration();
+        QTimer::singleShot(1000, m_delegate.get(), &AppDelegate::applySendToIntegration);
     // Conversion staging folders that a crash or a kill left behind (ones a running
     // `perchbox run convert` still uses are claimed and stay).
     (void)QtConcurrent::run([] { StagingFolder::removeLeftovers(); });

@@ -112,7 +112,10 @@ tray_item() {
   return 1
 }
 if wait_for 5 tray_item; then pass "tray item shown"; else fail "no tray item"; fi
-if [ -x "$XDG_DATA_HOME/nautilus/scripts/Send to Perchbox" ] && grep -q "perchbox-send-to-perchbox" "$XDG_CONFIG_HOME/Thunar/uca.xml"; then
+entries_installed() {
+  [ -x "$XDG_DATA_HOME/nautilus/scripts/Send to Perchbox" ] && grep -q "perchbox-send-to-perchbox" "$XDG_CONFIG_HOME/Thunar/uca.xml" 2>/dev/null
+}
+if wait_for 10 entries_installed; then
   pass "file-manager entries installed"
 else
   fail "file-manager entries missing"
