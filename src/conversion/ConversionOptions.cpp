@@ -168,6 +168,11 @@ QString fileExtension(ImageOutputFormat value)
     return {};
 }
 
+bool keepsTransparency(ImageOutputFormat value)
+{
+    return value != ImageOutputFormat::jpeg && value != ImageOutputFormat::heic;
+}
+
 int sampleRateHz(AudioSampleRate value)
 {
     return value == AudioSampleRate::original ? 0 : rawValue(value).toInt();

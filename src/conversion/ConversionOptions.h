@@ -126,6 +126,10 @@ QString fileExtension(AudioOutputFormat value);
 QString fileExtension(VideoOutputFormat value);
 QString fileExtension(ImageOutputFormat value);
 
+// False for the formats that cannot store an alpha channel (JPEG, HEIC): transparent
+// pixels are flattened onto white when writing them.
+bool keepsTransparency(ImageOutputFormat value);
+
 // Numbers behind the raw values; 0 for `original` (meaning: the source's own value).
 int sampleRateHz(AudioSampleRate value);
 int channelCount(AudioChannels value);

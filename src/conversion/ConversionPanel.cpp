@@ -1,17 +1,13 @@
 #include "conversion/ConversionPanel.h"
-#include "conversion/ConversionPresetOptions.h"
 
 #include "conversion/ConversionExporter.h"
+#include "conversion/ConversionOptionsModel.h"
 #include "conversion/ConvertedShelf.h"
-#include "conversion/LamePath.h"
-#include "conversion/MediaBackend.h"
 #include "conversion/ModelDownloadRow.h"
-#include "conversion/model/BackgroundModel.h"
 #include "conversion/model/BackgroundModelDownload.h"
 #include "model/ShelfManager.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/FilePath.h"
-#include "settings/AppSettings.h"
 #include "shelf/WindowRules.h"
 #include "tools/presets/PresetStore.h"
 #include "tools/presets/PresetsSection.h"
@@ -20,7 +16,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QFileDialog>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
@@ -68,131 +63,97 @@ QWidget *row(const QString &caption, QWidget *control, QWidget *parent)
     return w;
 }
 
-template <typename E>
-QComboBox *enumCombo(QWidget *parent, const QList<E> &cases, E *target, std::function<void()> changed,
-                     QList<std::function<void()>> &syncers)
+// A labelled row added to `rows`.
+QWidget *addRow(QVBoxLayout *rows, const QString &caption, QWidget *control, QWidget *parent)
 {
-    auto *combo = new QComboBox(parent);
-    for (E value : cases)
-        combo->addItem(displayLabel(value), rawValue(value));
-    QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [combo, target, changed](int) {
-        if (auto v = enumFromRaw<E>(combo->currentData().toString())) {
-            *target = *v;
-            changed();
-        }
-    });
-    syncers.append([combo, target] {
-        const int i = combo->findData(rawValue(*target));
-        if (i >= 0)
-            combo->setCurrentIndex(i);
-    });
-    return combo;
+    QWidget *w = row(caption, control, parent);
+    rows->addWidget(w);
+    return w;
 }
 
-QCheckBox *checkBox(const QString &text, const QString &help, QWidget *parent, bool *target,
-                    std::function<void()> changed, QList<std::function<void()>> &syncers)
-{
-    auto *box = new QCheckBox(text, parent);
-    if (!help.isEmpty())
-        box->setToolTip(help);
-    QObject::connect(box, &QCheckBox::toggled, box, [target, changed](bool on) {
-        *target = on;
-        changed();
-    });
-    syncers.append([box, target] { box->setChecked(*target); });
-    return box;
-}
-
-// A checkbox with its explanation under it.
-QWidget *checkRow(QCheckBox *box, const QString &help, QWidget *parent)
+// A control with its explanation under it.
+QWidget *withNote(QWidget *control, QLabel *explanation, QWidget *parent)
 {
     auto *w = new QWidget(parent);
     auto *v = new QVBoxLayout(w);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(1);
-    v->addWidget(box);
-    if (!help.isEmpty())
-        v->addWidget(note(help, w));
+    v->addWidget(control);
+    if (explanation)
+        v->addWidget(explanation);
     return w;
 }
 
-// Which MP3 encoder runs: the lame program beside Perchbox or on the PATH, or none.
-QString mp3EncoderNote(const QString &lamePath)
-{
-    if (lamePath.isEmpty())
-        return QStringLiteral("MP3 export needs the lame encoder, which is not installed "
-                              "(on Debian and Ubuntu: the \"lame\" package).");
-    return QStringLiteral("MP3 export uses the lame encoder (%1).").arg(lamePath);
-}
+// Binds controls to one field of the model's options: a change of the control sets the
+// field, and the view's refresh puts the field back into the control (while `syncing`, so
+// that the control's own signal is not taken for the user's).
+struct Binder {
+    ConversionOptionsModel *model;
+    const bool *syncing;
+    QList<std::function<void()>> *syncers;
 
-QString countsText(int audio, int video, int image)
-{
-    QStringList parts;
-    if (audio)
-        parts << QStringLiteral("%1 audio").arg(audio);
-    if (video)
-        parts << QStringLiteral("%1 video").arg(video);
-    if (image)
-        parts << (image == 1 ? QStringLiteral("1 image") : QStringLiteral("%1 images").arg(image));
-    return parts.join(QStringLiteral(" · "));
-}
+    template <typename E>
+    QComboBox *combo(QWidget *parent, const QList<E> &cases, E ConversionJobOptions::*field) const
+    {
+        auto *combo = new QComboBox(parent);
+        for (E value : cases)
+            combo->addItem(displayLabel(value), rawValue(value));
+        QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [*this, combo, field](int) {
+            if (auto v = enumFromRaw<E>(combo->currentData().toString()); v && !*syncing)
+                model->setOption(field, *v);
+        });
+        syncers->append([m = model, combo, field] {
+            const int i = combo->findData(rawValue(m->options().*field));
+            if (i >= 0)
+                combo->setCurrentIndex(i);
+        });
+        return combo;
+    }
 
-QString infoSummary(const ResolvedMediaFile &f)
-{
-    if (!f.info)
-        return QStringLiteral("unreadable");
-    const MediaInfo &i = *f.info;
-    QStringList parts;
-    for (const auto &field : {i.duration, i.audioCodec, i.sampleRate, i.bitDepth, i.channels, i.videoCodec,
-                              i.resolution, i.fps, i.imageFormat, i.colorModel, i.alpha, i.metadata})
-        if (field)
-            parts << *field;
-    return parts.join(QStringLiteral(" · "));
-}
+    QComboBox *bitRate(QWidget *parent, int ConversionJobOptions::*field) const
+    {
+        auto *combo = new QComboBox(parent);
+        for (int kbps : offeredBitRates())
+            combo->addItem(bitRateLabel(kbps), kbps);
+        QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [*this, combo, field](int) {
+            if (!*syncing)
+                model->setOption(field, combo->currentData().toInt());
+        });
+        syncers->append([m = model, combo, field] {
+            const int kbps = m->options().*field;
+            int i = combo->findData(kbps);
+            if (i < 0) {
+                combo->addItem(bitRateLabel(kbps), kbps);
+                i = combo->count() - 1;
+            }
+            combo->setCurrentIndex(i);
+        });
+        return combo;
+    }
+
+    QCheckBox *check(const QString &text, QWidget *parent, bool ConversionJobOptions::*field) const
+    {
+        auto *box = new QCheckBox(text, parent);
+        QObject::connect(box, &QCheckBox::toggled, box, [*this, field](bool on) {
+            if (!*syncing)
+                model->setOption(field, on);
+        });
+        syncers->append([m = model, box, field] { box->setChecked(m->options().*field); });
+        return box;
+    }
+};
 
 } // namespace
 
 // ---------------------------------------------------------------------------------------
-// Options, presets and defaults
-
-void saveConversionDefaults(const ConversionJobOptions &o)
-{
-    AppSettings &s = AppSettings::instance();
-    s.setConvDefaultAudioFormat(o.audioFormat);
-    s.setConvDefaultSampleRate(o.sampleRate);
-    s.setConvDefaultChannels(o.channels);
-    s.setConvDefaultVideoFormat(o.videoFormat);
-    s.setConvDefaultProResProfile(o.proResProfile);
-    s.setConvDefaultVideoCRF(o.videoCRF);
-    s.setConvDefaultFrameRate(o.frameRate);
-    s.setConvDefaultVideoChannels(o.videoChannels);
-    s.setConvDefaultBurnSubtitles(o.burnSubtitles);
-    s.setConvDefaultImageFormat(o.imageFormat);
-    s.setConvDefaultImageQuality(o.imageQuality);
-    s.setConvDefaultImageDimensions(o.imageDimensions);
-    s.setConvDefaultPreserveImageMetadata(o.preserveImageMetadata);
-    s.setConvDefaultRemoveImageBackground(o.removeImageBackground);
-    s.setConvDefaultOutputMode(o.outputMode);
-    s.setConvDefaultOutputFolder(o.outputFolder.value_or(QUrl()));
-}
-
-// ---------------------------------------------------------------------------------------
 // The options view
 
-ConversionOptionsView::ConversionOptionsView(const QList<ResolvedMediaFile> &files, const QString &sourceShelfName,
-                                             std::optional<ConversionPreset> initialPreset, QWidget *parent)
-    : QWidget(parent), m_files(files)
+ConversionOptionsView::ConversionOptionsView(ConversionOptionsModel *model, QWidget *parent)
+    : QWidget(parent), m_model(model)
 {
-    for (const ResolvedMediaFile &f : files) {
-        if (f.type == MediaType::audio) ++m_audio;
-        else if (f.type == MediaType::video) ++m_video;
-        else ++m_image;
-    }
-    m_options = conversionOptionsFromDefaults();
-    if (initialPreset) // appliedInitialPreset: once, here
-        applyConversionPreset(*initialPreset, m_options);
-    build(sourceShelfName);
-    setOptions(m_options);
+    build();
+    connect(m_model, &ConversionOptionsModel::changed, this, &ConversionOptionsView::refresh);
+    refresh();
 }
 
 QWidget *ConversionOptionsView::section(const QString &title, QVBoxLayout **rows)
@@ -208,29 +169,9 @@ QWidget *ConversionOptionsView::section(const QString &title, QVBoxLayout **rows
     return box;
 }
 
-QComboBox *ConversionOptionsView::bitRateCombo(int *target)
+void ConversionOptionsView::build()
 {
-    auto *combo = new QComboBox(this);
-    for (int kbps : offeredBitRates())
-        combo->addItem(bitRateLabel(kbps), kbps);
-    connect(combo, &QComboBox::currentIndexChanged, this, [this, combo, target](int) {
-        *target = combo->currentData().toInt();
-        refresh();
-    });
-    m_syncers.append([combo, target] {
-        int i = combo->findData(*target);
-        if (i < 0) {
-            combo->addItem(bitRateLabel(*target), *target);
-            i = combo->count() - 1;
-        }
-        combo->setCurrentIndex(i);
-    });
-    return combo;
-}
-
-void ConversionOptionsView::build(const QString &sourceShelfName)
-{
-    auto changed = [this] { refresh(); };
+    ConversionOptionsModel *model = m_model;
     auto *main = new QVBoxLayout(this);
     main->setContentsMargins(16, 14, 16, 14);
     main->setSpacing(8);
@@ -239,46 +180,39 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
     auto *title = new QLabel(QStringLiteral("Convert Files"), this);
     title->setStyleSheet(QStringLiteral("font-size: 15pt; font-weight: 600;"));
     main->addWidget(title);
-    main->addWidget(note(countsText(m_audio, m_video, m_image), this));
+    main->addWidget(note(model->countsText(), this));
 
     // FILES (collapsible)
-    m_filesToggle = new QPushButton(QStringLiteral("FILES"), this);
+    m_filesToggle = new QPushButton(this);
     m_filesToggle->setFlat(true);
     m_filesToggle->setCheckable(true);
     m_filesToggle->setStyleSheet(QStringLiteral("text-align: left; font-weight: 600;"));
     main->addWidget(m_filesToggle);
     m_fileList = new QListWidget(this);
     m_fileList->setMaximumHeight(140);
-    for (const ResolvedMediaFile &f : m_files) {
-        auto *item = new QListWidgetItem(f.relativePath + QStringLiteral("\n") + infoSummary(f), m_fileList);
+    for (const ResolvedMediaFile &f : model->files()) {
+        auto *item = new QListWidgetItem(ConversionOptionsModel::fileSummary(f), m_fileList);
         item->setToolTip(FilePath::displayPath(f.url));
     }
     main->addWidget(m_fileList);
-    connect(m_filesToggle, &QPushButton::toggled, this, [this](bool on) {
-        m_showFileList = on;
-        refresh();
-    });
+    connect(m_filesToggle, &QPushButton::toggled, model, &ConversionOptionsModel::setShowFileList);
 
     // Presets (the section has its own heading)
-    m_presets = new PresetsSection(this);
+    auto *presets = new PresetsSection(this);
     PresetStore &store = PresetStore::shared();
-    m_presets->setPresets(PresetsSection::entries(store.conversionPresets()));
-    connect(&store, &PresetStore::conversionPresetsChanged, m_presets, [this, &store] {
-        m_presets->setPresets(PresetsSection::entries(store.conversionPresets()));
+    presets->setPresets(PresetsSection::entries(store.conversionPresets()));
+    connect(&store, &PresetStore::conversionPresetsChanged, presets, [this, presets, &store] {
+        presets->setPresets(PresetsSection::entries(store.conversionPresets()));
         emit layoutChanged();
     });
-    connect(m_presets, &PresetsSection::applyRequested, this, [this, &store](const QUuid &id) {
-        if (auto p = store.conversionPreset(id)) {
-            ConversionJobOptions o = m_options;
-            applyConversionPreset(*p, o);
-            setOptions(o);
-        }
+    connect(presets, &PresetsSection::applyRequested, model, [model, &store](const QUuid &id) {
+        if (auto p = store.conversionPreset(id))
+            model->applyPreset(*p);
     });
-    connect(m_presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteConversion);
-    connect(m_presets, &PresetsSection::saveRequested, this, [this, &store](const QString &name) {
-        store.saveConversion(conversionPresetFromOptions(m_options, name));
-    });
-    main->addWidget(m_presets);
+    connect(presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteConversion);
+    connect(presets, &PresetsSection::saveRequested, model,
+            [model, &store](const QString &name) { store.saveConversion(model->presetNamed(name)); });
+    main->addWidget(presets);
 
     // Simple / Advanced
     auto *modeRow = new QHBoxLayout;
@@ -289,159 +223,146 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
         b->setAutoExclusive(true);
         modeRow->addWidget(b);
     }
-    simple->setChecked(true);
-    connect(advanced, &QPushButton::toggled, this, [this](bool on) {
-        m_showAdvanced = on;
-        refresh();
-    });
+    (model->showAdvanced() ? advanced : simple)->setChecked(true);
+    connect(advanced, &QPushButton::toggled, model, &ConversionOptionsModel::setShowAdvanced);
     modeRow->addStretch();
     main->addLayout(modeRow);
 
-    QVBoxLayout *rows = nullptr;
-    // AUDIO (also for videos: "Extract audio only" uses these settings)
-    if (m_audio > 0 || m_video > 0) {
-        m_audioSection = section(QStringLiteral("AUDIO"), &rows);
-        main->addWidget(m_audioSection);
-        rows->addWidget(row(QStringLiteral("Format"),
-                            enumCombo(this, allCases<AudioOutputFormat>(), &m_options.audioFormat, changed, m_syncers), this));
-        m_sampleRateRow = row(QStringLiteral("Sample Rate"),
-                              enumCombo(this, allCases<AudioSampleRate>(), &m_options.sampleRate, changed, m_syncers), this);
-        rows->addWidget(m_sampleRateRow);
-        m_bitDepthRow = row(QStringLiteral("Bit Depth"),
-                            enumCombo(this, allCases<AudioBitDepth>(), &m_options.bitDepth, changed, m_syncers), this);
-        rows->addWidget(m_bitDepthRow);
-        m_channelsRow = row(QStringLiteral("Channels"),
-                            enumCombo(this, allCases<AudioChannels>(), &m_options.channels, changed, m_syncers), this);
-        rows->addWidget(m_channelsRow);
-        m_mp3Row = row(QStringLiteral("MP3 Bitrate"), bitRateCombo(&m_options.mp3Bitrate), this);
-        rows->addWidget(m_mp3Row);
-        m_mp3Note = note(mp3EncoderNote(defaultLamePath()), this);
-        rows->addWidget(m_mp3Note);
-        m_aacRow = row(QStringLiteral("AAC Bitrate"), bitRateCombo(&m_options.aacBitrate), this);
-        rows->addWidget(m_aacRow);
-        m_noSettingsNote = note(QString(), this);
-        rows->addWidget(m_noSettingsNote);
-    }
-    // VIDEO
-    if (m_video > 0) {
-        main->addWidget(section(QStringLiteral("VIDEO"), &rows));
-        rows->addWidget(row(QStringLiteral("Format"),
-                            enumCombo(this, allCases<VideoOutputFormat>(), &m_options.videoFormat, changed, m_syncers), this));
-        m_profileRow = row(QStringLiteral("Profile"),
-                           enumCombo(this, allCases<ProResProfile>(), &m_options.proResProfile, changed, m_syncers), this);
-        rows->addWidget(m_profileRow);
-        m_qualityRow = row(QStringLiteral("Quality"),
-                           enumCombo(this, allCases<VideoQualityCRF>(), &m_options.videoCRF, changed, m_syncers), this);
-        rows->addWidget(m_qualityRow);
-        m_frameRateRow = row(QStringLiteral("Frame Rate"),
-                             enumCombo(this, allCases<VideoFrameRate>(), &m_options.frameRate, changed, m_syncers), this);
-        rows->addWidget(m_frameRateRow);
-        m_preserveDurationRow = checkRow(checkBox(QStringLiteral("Preserve duration"), {}, this, &m_options.preserveDuration,
-                                                  changed, m_syncers),
-                                         QStringLiteral("Keeps the clip length the same when changing frame rate."), this);
-        rows->addWidget(m_preserveDurationRow);
-        auto *resolution = new QWidget(this);
-        auto *rv = new QVBoxLayout(resolution);
-        rv->setContentsMargins(0, 0, 0, 0);
-        rv->addWidget(row(QStringLiteral("Resolution"),
-                          enumCombo(this, allCases<VideoResolution>(), &m_options.resolution, changed, m_syncers), this));
-        m_resolutionHelp = note(QStringLiteral("Aspect ratio is preserved and scaled to fit the selected size."), this);
-        rv->addWidget(m_resolutionHelp);
-        m_resolutionRow = resolution;
-        rows->addWidget(m_resolutionRow);
-        m_videoChannelsRow = row(QStringLiteral("Channels"),
-                                 enumCombo(this, allCases<AudioChannels>(), &m_options.videoChannels, changed, m_syncers), this);
-        rows->addWidget(m_videoChannelsRow);
-        m_burnRow = checkRow(checkBox(QStringLiteral("Burn in subtitles if found"), {}, this, &m_options.burnSubtitles,
-                                      changed, m_syncers),
-                             QStringLiteral("Looks for a matching .srt / .ass / .ssa / .vtt next to each video"), this);
-        rows->addWidget(m_burnRow);
-        m_audioOnlyRow = checkRow(checkBox(QStringLiteral("Extract audio only"), {}, this, &m_options.videoAsAudioOnly,
-                                           changed, m_syncers),
-                                  QStringLiteral("Discards the video track and uses the Audio settings above"), this);
-        rows->addWidget(m_audioOnlyRow);
-    }
-    // IMAGES
-    if (m_image > 0) {
-        main->addWidget(section(QStringLiteral("IMAGES"), &rows));
-        rows->addWidget(row(QStringLiteral("Format"),
-                            enumCombo(this, writableImageFormats(), &m_options.imageFormat, changed, m_syncers), this));
-        auto *quality = new QWidget(this);
-        auto *qh = new QHBoxLayout(quality);
-        qh->setContentsMargins(0, 0, 0, 0);
-        auto *slider = new QSlider(Qt::Horizontal, quality);
-        slider->setRange(0, 100);
-        auto *percent = new QLabel(quality);
-        percent->setMinimumWidth(40);
-        qh->addWidget(slider, 1);
-        qh->addWidget(percent);
-        connect(slider, &QSlider::valueChanged, this, [this, percent](int v) {
-            m_options.imageQuality = v;
-            percent->setText(QString::number(v) + QLatin1Char('%'));
-        });
-        m_syncers.append([this, slider, percent] {
-            slider->setValue(m_options.imageQuality);
-            percent->setText(QString::number(m_options.imageQuality) + QLatin1Char('%'));
-        });
-        rows->addWidget(row(QStringLiteral("Quality"), quality, this));
-        auto *aspect = new QWidget(this);
-        auto *av = new QVBoxLayout(aspect);
-        av->setContentsMargins(0, 0, 0, 0);
-        av->addWidget(row(QStringLiteral("Aspect"),
-                          enumCombo(this, allCases<ImageDimensionsPreset>(), &m_options.imageDimensions, changed, m_syncers),
-                          this));
-        m_aspectHelp = note(QString(), this);
-        av->addWidget(m_aspectHelp);
-        m_aspectRow = aspect;
-        rows->addWidget(m_aspectRow);
-        m_metadataRow = checkRow(checkBox(QStringLiteral("Preserve metadata"), {}, this, &m_options.preserveImageMetadata,
-                                          changed, m_syncers), {}, this);
-        rows->addWidget(m_metadataRow);
-        auto *bg = checkBox(QStringLiteral("Remove background"), {}, this, &m_options.removeImageBackground, changed,
-                            m_syncers);
-        const bool available = backgroundRemovalAvailable();
-        bg->setEnabled(available);
-        // The network takes seconds to load: start while the options are being chosen.
-        connect(bg, &QCheckBox::toggled, this, [](bool on) {
-            if (on)
-                warmUpBackgroundRemoval();
-        });
-        if (available && m_options.removeImageBackground)
-            warmUpBackgroundRemoval();
-        // An unused network is freed after a while; keep it while the option is on here.
-        if (available) {
-            auto *keepWarm = new QTimer(this);
-            keepWarm->setInterval(60000);
-            connect(keepWarm, &QTimer::timeout, this, [this] {
-                if (m_options.removeImageBackground)
-                    warmUpBackgroundRemoval();
-            });
-            keepWarm->start();
-        }
-        QWidget *bgRow = checkRow(bg, available ? QString() : backgroundRemovalUnavailableHint(), this);
-        rows->addWidget(bgRow);
-#ifdef PERCHBOX_HAVE_OPENCV
-        // Without the network: offer to download it here.
-        if (!available && BackgroundModel::installedPath().isEmpty()) {
-            auto *download = new ModelDownloadRow(BackgroundModelDownload::shared(), this);
-            rows->addWidget(download);
-            connect(download, &ModelDownloadRow::installed, this, [bg, bgRow, download] {
-                if (!backgroundRemovalAvailable())
-                    return;
-                bg->setEnabled(true);
-                for (QLabel *hint : bgRow->findChildren<QLabel *>())
-                    hint->hide();
-                download->hide();
-            });
-        }
-#endif
-        m_transparencyWarning = warning(QString(), this);
-        rows->addWidget(m_transparencyWarning);
-    }
+    if (model->hasAudioSection())
+        buildAudioSection(main);
+    if (model->hasVideoSection())
+        buildVideoSection(main);
+    if (model->hasImageSection())
+        buildImageSection(main);
+    buildOutputSection(main);
 
-    // OUTPUT
+    // Footer
+    main->addStretch(1);
+    m_convertHint = note(QString(), this);
+    m_convertHint->setAlignment(Qt::AlignRight);
+    main->addWidget(m_convertHint);
+    auto *footer = new QHBoxLayout;
+    footer->addStretch(1);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_convertButton = new QPushButton(model->convertButtonText(), this);
+    m_convertButton->setDefault(true);
+    footer->addWidget(cancel);
+    footer->addWidget(m_convertButton);
+    main->addLayout(footer);
+    connect(cancel, &QPushButton::clicked, this, &ConversionOptionsView::cancelRequested);
+    connect(m_convertButton, &QPushButton::clicked, this, [this] {
+        if (m_model->canConvert())
+            emit convertRequested();
+    });
+}
+
+// AUDIO (also for videos: "Extract audio only" uses these settings)
+void ConversionOptionsView::buildAudioSection(QVBoxLayout *main)
+{
+    const Binder bind{m_model, &m_syncing, &m_syncers};
+    QVBoxLayout *rows = nullptr;
+    m_audioSection = section(QStringLiteral("AUDIO"), &rows);
+    main->addWidget(m_audioSection);
+    addRow(rows, QStringLiteral("Format"),
+           bind.combo(this, allCases<AudioOutputFormat>(), &ConversionJobOptions::audioFormat), this);
+    m_sampleRateRow = addRow(rows, QStringLiteral("Sample Rate"),
+                             bind.combo(this, allCases<AudioSampleRate>(), &ConversionJobOptions::sampleRate), this);
+    m_bitDepthRow = addRow(rows, QStringLiteral("Bit Depth"),
+                           bind.combo(this, allCases<AudioBitDepth>(), &ConversionJobOptions::bitDepth), this);
+    m_channelsRow = addRow(rows, QStringLiteral("Channels"),
+                           bind.combo(this, allCases<AudioChannels>(), &ConversionJobOptions::channels), this);
+    m_mp3Row = addRow(rows, QStringLiteral("MP3 Bitrate"), bind.bitRate(this, &ConversionJobOptions::mp3Bitrate), this);
+    m_mp3Note = note(m_model->mp3EncoderNote(), this);
+    rows->addWidget(m_mp3Note);
+    m_aacRow = addRow(rows, QStringLiteral("AAC Bitrate"), bind.bitRate(this, &ConversionJobOptions::aacBitrate), this);
+    m_noSettingsNote = note(QString(), this);
+    rows->addWidget(m_noSettingsNote);
+}
+
+void ConversionOptionsView::buildVideoSection(QVBoxLayout *main)
+{
+    const Binder bind{m_model, &m_syncing, &m_syncers};
+    QVBoxLayout *rows = nullptr;
+    main->addWidget(section(QStringLiteral("VIDEO"), &rows));
+    addRow(rows, QStringLiteral("Format"),
+           bind.combo(this, allCases<VideoOutputFormat>(), &ConversionJobOptions::videoFormat), this);
+    m_profileRow = addRow(rows, QStringLiteral("Profile"),
+                          bind.combo(this, allCases<ProResProfile>(), &ConversionJobOptions::proResProfile), this);
+    m_qualityRow = addRow(rows, QStringLiteral("Quality"),
+                          bind.combo(this, allCases<VideoQualityCRF>(), &ConversionJobOptions::videoCRF), this);
+    m_frameRateRow = addRow(rows, QStringLiteral("Frame Rate"),
+                            bind.combo(this, allCases<VideoFrameRate>(), &ConversionJobOptions::frameRate), this);
+    m_preserveDurationRow
+        = withNote(bind.check(QStringLiteral("Preserve duration"), this, &ConversionJobOptions::preserveDuration),
+                   note(QStringLiteral("Keeps the clip length the same when changing frame rate."), this), this);
+    rows->addWidget(m_preserveDurationRow);
+    m_resolutionHelp = note(QStringLiteral("Aspect ratio is preserved and scaled to fit the selected size."), this);
+    m_resolutionRow = withNote(row(QStringLiteral("Resolution"),
+                                   bind.combo(this, allCases<VideoResolution>(), &ConversionJobOptions::resolution), this),
+                               m_resolutionHelp, this);
+    rows->addWidget(m_resolutionRow);
+    m_videoChannelsRow = addRow(rows, QStringLiteral("Channels"),
+                                bind.combo(this, allCases<AudioChannels>(), &ConversionJobOptions::videoChannels), this);
+    m_burnRow = withNote(bind.check(QStringLiteral("Burn in subtitles if found"), this, &ConversionJobOptions::burnSubtitles),
+                         note(QStringLiteral("Looks for a matching .srt / .ass / .ssa / .vtt next to each video"), this),
+                         this);
+    rows->addWidget(m_burnRow);
+    rows->addWidget(withNote(bind.check(QStringLiteral("Extract audio only"), this, &ConversionJobOptions::videoAsAudioOnly),
+                             note(QStringLiteral("Discards the video track and uses the Audio settings above"), this),
+                             this));
+}
+
+void ConversionOptionsView::buildImageSection(QVBoxLayout *main)
+{
+    const Binder bind{m_model, &m_syncing, &m_syncers};
+    QVBoxLayout *rows = nullptr;
+    main->addWidget(section(QStringLiteral("IMAGES"), &rows));
+    addRow(rows, QStringLiteral("Format"),
+           bind.combo(this, writableImageFormats(), &ConversionJobOptions::imageFormat), this);
+    auto *quality = new QWidget(this);
+    auto *qh = new QHBoxLayout(quality);
+    qh->setContentsMargins(0, 0, 0, 0);
+    auto *slider = new QSlider(Qt::Horizontal, quality);
+    slider->setRange(0, 100);
+    m_qualityPercent = new QLabel(quality);
+    m_qualityPercent->setMinimumWidth(40);
+    qh->addWidget(slider, 1);
+    qh->addWidget(m_qualityPercent);
+    connect(slider, &QSlider::valueChanged, this, [this](int v) {
+        if (!m_syncing)
+            m_model->setOption(&ConversionJobOptions::imageQuality, v);
+    });
+    m_syncers.append([this, slider] { slider->setValue(m_model->options().imageQuality); });
+    rows->addWidget(row(QStringLiteral("Quality"), quality, this));
+    m_aspectHelp = note(QString(), this);
+    rows->addWidget(withNote(row(QStringLiteral("Aspect"),
+                                 bind.combo(this, allCases<ImageDimensionsPreset>(), &ConversionJobOptions::imageDimensions),
+                                 this),
+                             m_aspectHelp, this));
+    rows->addWidget(bind.check(QStringLiteral("Preserve metadata"), this, &ConversionJobOptions::preserveImageMetadata));
+    m_removeBackground = bind.check(QStringLiteral("Remove background"), this, &ConversionJobOptions::removeImageBackground);
+    m_backgroundHint = note(m_model->backgroundRemovalHint(), this);
+    rows->addWidget(withNote(m_removeBackground, m_backgroundHint, this));
+#ifdef PERCHBOX_HAVE_OPENCV
+    // Without the network: offer to download it here.
+    if (m_model->offersModelDownload()) {
+        auto *download = new ModelDownloadRow(BackgroundModelDownload::shared(), this);
+        rows->addWidget(download);
+        connect(download, &ModelDownloadRow::installed, m_model, &ConversionOptionsModel::recheckBackgroundRemoval);
+        m_modelDownload = download;
+    }
+#endif
+    m_transparencyWarning = warning(QString(), this);
+    rows->addWidget(m_transparencyWarning);
+}
+
+void ConversionOptionsView::buildOutputSection(QVBoxLayout *main)
+{
+    const Binder bind{m_model, &m_syncing, &m_syncers};
+    QVBoxLayout *rows = nullptr;
     main->addWidget(section(QStringLiteral("OUTPUT"), &rows));
-    rows->addWidget(enumCombo(this, allCases<ConversionOutputMode>(), &m_options.outputMode, changed, m_syncers));
+    rows->addWidget(bind.combo(this, allCases<ConversionOutputMode>(), &ConversionJobOptions::outputMode));
     m_mirrorNote = note(QStringLiteral("Recreates the original folder structure inside your chosen folder."), this);
     rows->addWidget(m_mirrorNote);
     m_overwriteWarning = warning(QStringLiteral("Original files will be permanently replaced. Output is verified in a "
@@ -459,138 +380,72 @@ void ConversionOptionsView::build(const QString &sourceShelfName)
     fh->addWidget(choose);
     fh->addWidget(m_folderLabel, 1);
     fh->addWidget(m_clearFolder);
-    connect(choose, &QPushButton::clicked, this, &ConversionOptionsView::chooseOutputFolder);
-    connect(m_clearFolder, &QPushButton::clicked, this, [this] {
-        m_options.outputFolder.reset();
-        refresh();
+    connect(choose, &QPushButton::clicked, this, [this] {
+        m_model->setOutputFolder(QFileDialog::getExistingDirectory(this, QStringLiteral("Select Output Folder"),
+                                                                   m_model->outputFolderDialogStart()));
     });
+    connect(m_clearFolder, &QPushButton::clicked, m_model, &ConversionOptionsModel::clearOutputFolder);
     rows->addWidget(m_folderRow);
-    m_shelfLine = note(QStringLiteral("Converted files will appear on a new shelf: \"") + sourceShelfName
-                           + kConvertedShelfSuffix + QLatin1Char('"'),
-                       this);
+    m_shelfLine = note(m_model->convertedShelfText(), this);
     rows->addWidget(m_shelfLine);
-    m_saveAsDefault = new QCheckBox(QStringLiteral("Save as default"), this);
-    m_saveAsDefault->setToolTip(QStringLiteral("Remember these settings and pre-fill them next time you open Convert"));
-    rows->addWidget(m_saveAsDefault);
-
-    // Footer
-    main->addStretch(1);
-    m_convertHint = note(QStringLiteral("Choose an output folder to continue"), this);
-    m_convertHint->setAlignment(Qt::AlignRight);
-    main->addWidget(m_convertHint);
-    auto *footer = new QHBoxLayout;
-    footer->addStretch(1);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setShortcut(QKeySequence(Qt::Key_Escape));
-    const int n = int(m_files.size());
-    m_convertButton = new QPushButton(QStringLiteral("Convert ") + QString::number(n)
-                                          + (n == 1 ? QStringLiteral(" File") : QStringLiteral(" Files")),
-                                      this);
-    m_convertButton->setDefault(true);
-    footer->addWidget(cancel);
-    footer->addWidget(m_convertButton);
-    main->addLayout(footer);
-    connect(cancel, &QPushButton::clicked, this, &ConversionOptionsView::cancelRequested);
-    connect(m_convertButton, &QPushButton::clicked, this, [this] {
-        if (canConvert())
-            emit convertRequested();
-    });
-    connect(&AppSettings::instance(), &AppSettings::createConvertedShelfChanged, this, [this] { refresh(); });
-}
-
-void ConversionOptionsView::setOptions(const ConversionJobOptions &options)
-{
-    m_options = options;
-    if (m_image > 0) // the image module is loaded: the scan probed the images through it
-        m_options.imageFormat = writableImageFormat(m_options.imageFormat);
-    m_updating = true;
-    for (const auto &sync : m_syncers)
-        sync();
-    m_updating = false;
-    refresh();
-}
-
-bool ConversionOptionsView::saveAsDefault() const
-{
-    return m_saveAsDefault->isChecked();
-}
-
-bool ConversionOptionsView::canConvert() const
-{
-    return m_options.outputMode == ConversionOutputMode::overwrite || m_options.outputFolder.has_value();
-}
-
-void ConversionOptionsView::chooseOutputFolder()
-{
-    const QString start = m_options.outputFolder ? FilePath::displayPath(*m_options.outputFolder) : QDir::homePath();
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Select Output Folder"), start);
-    if (folder.isEmpty())
-        return;
-    m_options.outputFolder = FilePath::urlFromPath(folder);
-    refresh();
+    auto *saveAsDefault = new QCheckBox(QStringLiteral("Save as default"), this);
+    saveAsDefault->setToolTip(QStringLiteral("Remember these settings and pre-fill them next time you open Convert"));
+    connect(saveAsDefault, &QCheckBox::toggled, m_model, &ConversionOptionsModel::setSaveAsDefault);
+    rows->addWidget(saveAsDefault);
 }
 
 void ConversionOptionsView::refresh()
 {
-    if (m_updating)
-        return;
-    const ConversionJobOptions &o = m_options;
-    const bool adv = m_showAdvanced;
-    m_fileList->setVisible(m_showFileList);
-    m_filesToggle->setText(m_showFileList ? QStringLiteral("FILES ▾") : QStringLiteral("FILES ▸"));
+    const ConversionOptionsModel &model = *m_model;
+    m_syncing = true;
+    for (const auto &sync : m_syncers)
+        sync();
+    m_syncing = false;
 
+    const ConversionOptionsModel::Visibility v = model.visibility();
+    m_fileList->setVisible(model.showFileList());
+    m_filesToggle->setText(model.filesToggleText());
     if (m_audioSection) {
-        // Shown for audio files, and for videos once they are to become audio.
-        m_audioSection->setVisible(m_audio > 0 || (m_video > 0 && o.videoAsAudioOnly));
-        const bool pcm = o.audioFormat == AudioOutputFormat::wav || o.audioFormat == AudioOutputFormat::aiff;
-        const bool mp3 = o.audioFormat == AudioOutputFormat::mp3;
-        const bool m4a = o.audioFormat == AudioOutputFormat::m4a;
-        m_sampleRateRow->setVisible(adv);
-        m_channelsRow->setVisible(adv);
-        m_bitDepthRow->setVisible(adv && pcm);
-        m_mp3Row->setVisible(mp3);
-        m_mp3Note->setVisible(mp3);
-        m_aacRow->setVisible(m4a);
-        // The formats without a setting of their own in the current view say so.
-        const bool hasOwn = (pcm && adv) || mp3 || m4a;
-        m_noSettingsNote->setText(QStringLiteral("No additional settings for ") + displayLabel(o.audioFormat)
-                                  + QLatin1Char('.'));
-        m_noSettingsNote->setVisible(!hasOwn);
+        m_audioSection->setVisible(v.audioSection);
+        m_sampleRateRow->setVisible(v.sampleRate);
+        m_channelsRow->setVisible(v.audioChannels);
+        m_bitDepthRow->setVisible(v.bitDepth);
+        m_mp3Row->setVisible(v.mp3Bitrate);
+        m_mp3Note->setVisible(v.mp3Bitrate);
+        m_aacRow->setVisible(v.aacBitrate);
+        m_noSettingsNote->setText(model.noAudioSettingsText());
+        m_noSettingsNote->setVisible(v.noAudioSettings);
     }
-    if (m_video > 0) {
-        m_profileRow->setVisible(o.videoFormat == VideoOutputFormat::prores);
-        m_qualityRow->setVisible(o.videoFormat != VideoOutputFormat::prores);
-        m_frameRateRow->setVisible(adv);
-        m_preserveDurationRow->setVisible(adv && o.frameRate != VideoFrameRate::original);
-        m_resolutionRow->setVisible(adv);
-        m_resolutionHelp->setVisible(o.resolution != VideoResolution::original);
-        m_videoChannelsRow->setVisible(adv);
-        m_burnRow->setVisible(adv);
-        m_audioOnlyRow->setVisible(true);
+    if (m_profileRow) {
+        m_profileRow->setVisible(v.proResProfile);
+        m_qualityRow->setVisible(v.videoQuality);
+        m_frameRateRow->setVisible(v.frameRate);
+        m_preserveDurationRow->setVisible(v.preserveDuration);
+        m_resolutionRow->setVisible(v.resolution);
+        m_resolutionHelp->setVisible(v.resolutionHelp);
+        m_videoChannelsRow->setVisible(v.videoChannels);
+        m_burnRow->setVisible(v.burnSubtitles);
     }
-    if (m_image > 0) {
-        switch (o.imageDimensions) {
-        case ImageDimensionsPreset::original: m_aspectHelp->clear(); break;
-        case ImageDimensionsPreset::square: m_aspectHelp->setText(QStringLiteral("Center-crops to a true 1:1 square.")); break;
-        default:
-            m_aspectHelp->setText(QStringLiteral("Center-crops to the selected aspect ratio while keeping the image orientation."));
-        }
-        m_aspectHelp->setVisible(o.imageDimensions != ImageDimensionsPreset::original);
-        const bool opaque = o.imageFormat == ImageOutputFormat::jpeg || o.imageFormat == ImageOutputFormat::heic;
-        m_transparencyWarning->setText(displayLabel(o.imageFormat)
-                                       + QStringLiteral(" does not keep transparency, so removed backgrounds will be flattened to white."));
-        m_transparencyWarning->setVisible(o.removeImageBackground && opaque);
+    if (m_aspectHelp) {
+        m_qualityPercent->setText(model.imageQualityText());
+        m_aspectHelp->setText(model.aspectHelpText());
+        m_aspectHelp->setVisible(v.aspectHelp);
+        m_removeBackground->setEnabled(model.backgroundRemovalAvailable());
+        m_backgroundHint->setVisible(!model.backgroundRemovalAvailable());
+        if (m_modelDownload)
+            m_modelDownload->setVisible(!model.backgroundRemovalAvailable());
+        m_transparencyWarning->setText(model.transparencyWarningText());
+        m_transparencyWarning->setVisible(v.transparencyWarning);
     }
-
-    const bool overwrite = o.outputMode == ConversionOutputMode::overwrite;
-    m_mirrorNote->setVisible(o.outputMode == ConversionOutputMode::mirrorTree);
-    m_overwriteWarning->setVisible(overwrite);
-    m_folderRow->setVisible(!overwrite);
-    m_folderLabel->setText(o.outputFolder ? FilePath::displayPath(*o.outputFolder) : QStringLiteral("No folder chosen"));
-    m_clearFolder->setEnabled(o.outputFolder.has_value());
-    m_shelfLine->setVisible(AppSettings::instance().createConvertedShelf());
-    m_convertButton->setEnabled(canConvert());
-    m_convertHint->setVisible(!canConvert());
+    m_mirrorNote->setVisible(v.mirrorNote);
+    m_overwriteWarning->setVisible(v.overwriteWarning);
+    m_folderRow->setVisible(v.outputFolderRow);
+    m_folderLabel->setText(model.outputFolderText());
+    m_clearFolder->setEnabled(model.options().outputFolder.has_value());
+    m_shelfLine->setVisible(v.convertedShelfLine);
+    m_convertButton->setEnabled(model.canConvert());
+    m_convertHint->setText(model.convertBlockedReason());
+    m_convertHint->setVisible(!model.canConvert());
     emit layoutChanged();
 }
 
@@ -626,57 +481,30 @@ ConversionOptionsWindowController::ConversionOptionsWindowController(
     setFixedWidth(kPanelWidth);
     resize(kPanelWidth, 140);
 
-    QList<MediaSourceItem> items;
-    for (const QUrl &url : files)
-        items.append({url, {}});
     auto *watcher = new QFutureWatcher<QList<ResolvedMediaFile>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         m_dotsTimer->stop();
         showOptions(watcher->result());
         watcher->deleteLater();
     });
-    watcher->setFuture(QtConcurrent::run([items] {
-        QList<ResolvedMediaFile> found = gatherMediaFiles(items);
-        // The media modules the files need load here, off the UI thread.
-        for (const ResolvedMediaFile &file : found)
-            loadMediaModule(mediaModuleFor(file.type));
-        return found;
-    }));
+    watcher->setFuture(QtConcurrent::run(&ConversionOptionsModel::scan, files));
 }
 
 void ConversionOptionsWindowController::showOptions(const QList<ResolvedMediaFile> &files)
 {
     m_files = files;
     emit scanningFinished(int(files.size()));
-    if (files.isEmpty()) {
-        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("No Supported Media Files"),
-                                    QStringLiteral("No Supported Media Files"), QMessageBox::Ok);
-        box->setInformativeText(QStringLiteral("None of the selected items contain supported audio, video, or image files."));
+    if (const auto alert = ConversionOptionsModel::scanAlert(files)) {
+        auto *box = new QMessageBox(QMessageBox::Warning, alert->title, alert->title, QMessageBox::Ok);
+        box->setInformativeText(alert->text);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::ApplicationModal);
         box->open();
         close();
         return;
     }
-    QStringList missing;
-    for (const ResolvedMediaFile &file : files) {
-        const MediaModule module = mediaModuleFor(file.type);
-        const QString reason = mediaModuleReady(module) ? QString() : mediaModuleError(module);
-        if (!reason.isEmpty() && !missing.contains(reason))
-            missing << reason;
-    }
-    if (!missing.isEmpty()) {
-        // The scan tried to load a media module the files need and could not.
-        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Media Support Unavailable"),
-                                    QStringLiteral("Media Support Unavailable"), QMessageBox::Ok);
-        box->setInformativeText(QStringLiteral("Perchbox cannot convert these files: %1").arg(missing.join(QStringLiteral("; "))));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::ApplicationModal);
-        box->open();
-        close();
-        return;
-    }
-    m_view = new ConversionOptionsView(files, m_shelfName, m_initialPreset, this);
+    m_model = new ConversionOptionsModel(files, m_shelfName, m_initialPreset, this);
+    m_view = new ConversionOptionsView(m_model, this);
     m_scroll = new QScrollArea(m_stack);
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
@@ -710,49 +538,26 @@ void ConversionOptionsWindowController::fitToContent()
 
 void ConversionOptionsWindowController::startConversion()
 {
-    const ConversionJobOptions options = m_view->options();
-    if (m_view->saveAsDefault())
-        saveConversionDefaults(options);
-    ConversionExporter::Job job;
-    job.files = m_files;
-    job.options = options;
-    job.stagingFolder = ConversionExporter::makeStagingFolder();
-    job.lamePath = defaultLamePath();
-    job.cancel = std::make_shared<LockedFlag>(false);
-    job.progress = m_progress;
-    job.sourceShelfName = m_shelfName;
-    job.postNotification = false; // announced below, with what stayed on the shelf
+    std::optional<ConversionExporter::Job> job = m_model->prepareJob();
+    if (!job)
+        return;
+    job->progress = m_progress;
+    job->postNotification = false; // announced below, with what stayed on the shelf
 
     QPointer<ShelfManager> manager(&m_manager);
-    const QUuid shelfId = m_shelfId;
-    const QString shelfName = m_shelfName;
-    const QList<QUrl> items = m_items;
-    const QList<ResolvedMediaFile> media = m_files;
-    auto onComplete = m_onComplete;
     ConversionExporter::start(
-        job, ConversionExporter::ReportCompletion([manager, shelfId, shelfName, items, media,
-                                                   onComplete](const ConversionReport &report) {
-            const AppSettings &s = AppSettings::instance();
-            const QList<QUrl> cleared = fullyConvertedItems(items, media, report.convertedSources);
-            QStringList left;
-            if (s.clearShelfAfterConversion() && !report.outputs.isEmpty() && !report.cancelled)
-                for (const QUrl &item : items)
-                    if (!cleared.contains(item))
-                        left << QFileInfo(FilePath::displayPath(item)).fileName();
-            if (manager)
-                applyConversionOutputs(*manager, shelfId, shelfName, cleared, report.outputs, s.createConvertedShelf(),
-                                       s.clearShelfAfterConversion());
-            announceConversion(report, shelfName, left);
+        *job, ConversionExporter::ReportCompletion([manager, shelfId = m_shelfId, shelfName = m_shelfName,
+                                                    items = m_items, media = m_files,
+                                                    onComplete = m_onComplete](const ConversionReport &report) {
+            announceConversion(settleConversionRun(manager.data(), shelfId, shelfName, items, media, report));
             if (onComplete)
                 onComplete(report.outputs);
         }));
     close();
 }
 
-void announceConversion(const ConversionReport &report, const QString &sourceShelfName,
-                        const QStringList &leftOnShelf)
+void announceConversion(const ConversionAnnouncement &a)
 {
-    const ConversionAnnouncement a = conversionAnnouncement(report, sourceShelfName, leftOnShelf);
     if (a.notificationBody)
         DesktopNotifications::notifyCompletion(QStringLiteral("Conversion Complete"), *a.notificationBody);
     if (!a.alertTitle)

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "conversion/ConversionPresetOptions.h"
-#include "conversion/MediaConverter.h"
 #include "conversion/MediaModel.h"
 #include "tools/presets/Presets.h"
 
 #include <QList>
 #include <QPointer>
-#include <QStringList>
 #include <QUrl>
 #include <QUuid>
 #include <QWidget>
@@ -22,12 +19,11 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QScrollArea;
-class QSlider;
 class QStackedWidget;
 class QTimer;
+class ConversionOptionsModel;
 class ShelfManager;
 class ShelfProgressState;
-class PresetsSection;
 
 // Opens the Convert panel for shelf items (files and folders, resolved URLs in shelf
 // order): it scans and probes them in the background ("Scanning files"), then shows the
@@ -38,28 +34,19 @@ void openConvertPanel(ShelfManager &manager, const QUuid &shelfId, const QList<Q
                       ShelfProgressState *progress, std::optional<ConversionPreset> initialPreset = std::nullopt,
                       std::function<void(const QList<QUrl> &)> onComplete = {});
 
-// How a Convert run ended, for the user: the "Conversion Complete" notification when files
-// were produced (with the items that stayed on the source shelf), and an alert naming every
-// file that produced nothing and why. A run never ends without a word. Main thread.
-struct ConversionReport;
-void announceConversion(const ConversionReport &report, const QString &sourceShelfName,
-                        const QStringList &leftOnShelf);
+// Tells the user how a Convert run ended: the "Conversion Complete" notification and/or the
+// alert naming every file that produced nothing (see settleConversionRun). Main thread.
+struct ConversionAnnouncement;
+void announceConversion(const ConversionAnnouncement &announcement);
 
-// Writes the "Save as default" subset of the options to the settings.
-void saveConversionDefaults(const ConversionJobOptions &options);
-
-// The options of one Convert run for the files present.
+// The options of one Convert run, laid out for the files present and bound to the model.
 class ConversionOptionsView : public QWidget
 {
     Q_OBJECT
 public:
-    ConversionOptionsView(const QList<ResolvedMediaFile> &files, const QString &sourceShelfName,
-                          std::optional<ConversionPreset> initialPreset, QWidget *parent = nullptr);
+    explicit ConversionOptionsView(ConversionOptionsModel *model, QWidget *parent = nullptr);
 
-    const ConversionJobOptions &options() const { return m_options; }
-    void setOptions(const ConversionJobOptions &options);
-    bool saveAsDefault() const;
-    bool canConvert() const;
+    ConversionOptionsModel *model() const { return m_model; }
 
 signals:
     void convertRequested();
@@ -67,42 +54,41 @@ signals:
     void layoutChanged();
 
 private:
-    void build(const QString &sourceShelfName);
-    void refresh();
+    void build();
+    void buildAudioSection(QVBoxLayout *main);
+    void buildVideoSection(QVBoxLayout *main);
+    void buildImageSection(QVBoxLayout *main);
+    void buildOutputSection(QVBoxLayout *main);
+    void refresh(); // the model's state into the widgets
     QWidget *section(const QString &title, QVBoxLayout **rows);
-    QComboBox *bitRateCombo(int *target);
-    void chooseOutputFolder();
 
-    QList<ResolvedMediaFile> m_files;
-    int m_audio = 0, m_video = 0, m_image = 0;
-    ConversionJobOptions m_options;
-    bool m_showAdvanced = false;
-    bool m_showFileList = false;
-    bool m_updating = false;
-    QList<std::function<void()>> m_syncers; // push m_options into the widgets
+    ConversionOptionsModel *m_model;
+    bool m_syncing = false;
+    QList<std::function<void()>> m_syncers; // push the options into the widgets
 
-    // widgets whose visibility or text depends on the options
-    QWidget *m_bitDepthRow = nullptr, *m_mp3Row = nullptr, *m_aacRow = nullptr, *m_mp3Note = nullptr;
-    QLabel *m_noSettingsNote = nullptr;
-    QWidget *m_sampleRateRow = nullptr, *m_channelsRow = nullptr;
+    // widgets whose visibility, text or state follow the model
     QWidget *m_audioSection = nullptr;
-    QWidget *m_profileRow = nullptr, *m_qualityRow = nullptr, *m_preserveDurationRow = nullptr;
-    QWidget *m_frameRateRow = nullptr, *m_resolutionRow = nullptr, *m_videoChannelsRow = nullptr;
-    QWidget *m_burnRow = nullptr, *m_audioOnlyRow = nullptr;
+    QWidget *m_sampleRateRow = nullptr, *m_bitDepthRow = nullptr, *m_channelsRow = nullptr;
+    QWidget *m_mp3Row = nullptr, *m_mp3Note = nullptr, *m_aacRow = nullptr;
+    QLabel *m_noSettingsNote = nullptr;
+    QWidget *m_profileRow = nullptr, *m_qualityRow = nullptr, *m_frameRateRow = nullptr;
+    QWidget *m_preserveDurationRow = nullptr, *m_resolutionRow = nullptr, *m_videoChannelsRow = nullptr;
+    QWidget *m_burnRow = nullptr;
     QLabel *m_resolutionHelp = nullptr;
+    QLabel *m_qualityPercent = nullptr;
     QLabel *m_aspectHelp = nullptr;
+    QCheckBox *m_removeBackground = nullptr;
+    QLabel *m_backgroundHint = nullptr;
+    QWidget *m_modelDownload = nullptr;
     QLabel *m_transparencyWarning = nullptr;
-    QWidget *m_aspectRow = nullptr, *m_metadataRow = nullptr;
     QLabel *m_mirrorNote = nullptr, *m_overwriteWarning = nullptr, *m_shelfLine = nullptr;
     QWidget *m_folderRow = nullptr;
     QLabel *m_folderLabel = nullptr;
     QPushButton *m_clearFolder = nullptr;
     QListWidget *m_fileList = nullptr;
     QPushButton *m_filesToggle = nullptr;
-    QCheckBox *m_saveAsDefault = nullptr;
     QPushButton *m_convertButton = nullptr;
     QLabel *m_convertHint = nullptr;
-    PresetsSection *m_presets = nullptr;
 };
 
 // The floating panel: loading view first, then the options (480 wide, at most 700 high).
@@ -114,8 +100,9 @@ public:
                                       ShelfProgressState *progress, std::optional<ConversionPreset> initialPreset,
                                       std::function<void(const QList<QUrl> &)> onComplete);
 
-    // For tests: the options view once scanning is done (nullptr before).
+    // For tests: the options view and its model once scanning is done (nullptr before).
     ConversionOptionsView *optionsView() const { return m_view; }
+    ConversionOptionsModel *optionsModel() const { return m_model; }
 
 signals:
     void scanningFinished(int fileCount);
@@ -137,5 +124,6 @@ private:
     QLabel *m_loadingLabel = nullptr;
     QTimer *m_dotsTimer = nullptr;
     QScrollArea *m_scroll = nullptr;
+    ConversionOptionsModel *m_model = nullptr;
     ConversionOptionsView *m_view = nullptr;
 };

@@ -89,3 +89,24 @@ ConversionJobOptions conversionOptionsFromDefaults()
         o.outputFolder = s.convDefaultOutputFolder();
     return o;
 }
+
+void saveConversionDefaults(const ConversionJobOptions &o)
+{
+    AppSettings &s = AppSettings::instance();
+    s.setConvDefaultAudioFormat(o.audioFormat);
+    s.setConvDefaultSampleRate(o.sampleRate);
+    s.setConvDefaultChannels(o.channels);
+    s.setConvDefaultVideoFormat(o.videoFormat);
+    s.setConvDefaultProResProfile(o.proResProfile);
+    s.setConvDefaultVideoCRF(o.videoCRF);
+    s.setConvDefaultFrameRate(o.frameRate);
+    s.setConvDefaultVideoChannels(o.videoChannels);
+    s.setConvDefaultBurnSubtitles(o.burnSubtitles);
+    s.setConvDefaultImageFormat(o.imageFormat);
+    s.setConvDefaultImageQuality(o.imageQuality);
+    s.setConvDefaultImageDimensions(o.imageDimensions);
+    s.setConvDefaultPreserveImageMetadata(o.preserveImageMetadata);
+    s.setConvDefaultRemoveImageBackground(o.removeImageBackground);
+    s.setConvDefaultOutputMode(o.outputMode);
+    s.setConvDefaultOutputFolder(o.outputFolder.value_or(QUrl()));
+}

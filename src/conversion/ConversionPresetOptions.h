@@ -13,3 +13,6 @@ ConversionPreset conversionPresetFromOptions(const ConversionJobOptions &options
 void applyConversionPreset(const ConversionPreset &preset, ConversionJobOptions &options);
 // The options pre-filled from the stored conversion defaults.
 ConversionJobOptions conversionOptionsFromDefaults();
+// "Save as default": stores the options the defaults hold (not the bit depth, the two bit
+// rates, "Preserve duration" or "Extract audio only").
+void saveConversionDefaults(const ConversionJobOptions &options);

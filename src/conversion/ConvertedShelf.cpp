@@ -4,8 +4,11 @@
 #include "conversion/MediaModel.h"
 #include "model/Shelf.h"
 #include "model/ShelfManager.h"
+#include "platform/FilePath.h"
 #include "platform/NotificationCenter.h"
+#include "settings/AppSettings.h"
 
+#include <QFileInfo>
 #include <QSet>
 #include <QTimer>
 
@@ -91,4 +94,21 @@ QUuid applyConversionOutputs(ShelfManager &manager, const QUuid &sourceShelfId, 
         }
     }
     return newId;
+}
+
+ConversionAnnouncement settleConversionRun(ShelfManager *manager, const QUuid &sourceShelfId,
+                                           const QString &sourceShelfName, const QList<QUrl> &items,
+                                           const QList<ResolvedMediaFile> &media, const ConversionReport &report)
+{
+    const AppSettings &s = AppSettings::instance();
+    const QList<QUrl> cleared = fullyConvertedItems(items, media, report.convertedSources);
+    QStringList left;
+    if (s.clearShelfAfterConversion() && !report.outputs.isEmpty() && !report.cancelled)
+        for (const QUrl &item : items)
+            if (!cleared.contains(item))
+                left << QFileInfo(FilePath::displayPath(item)).fileName();
+    if (manager)
+        applyConversionOutputs(*manager, sourceShelfId, sourceShelfName, cleared, report.outputs,
+                               s.createConvertedShelf(), s.clearShelfAfterConversion());
+    return conversionAnnouncement(report, sourceShelfName, left);
 }

@@ -41,6 +41,15 @@ struct ConversionAnnouncement {
 ConversionAnnouncement conversionAnnouncement(const ConversionReport &report, const QString &sourceShelfName,
                                               const QStringList &leftOnShelf);
 
+// The end of a Convert run started from the panel: the outputs go where the settings say
+// (createConvertedShelf; with clearShelfAfterConversion only the fully converted items leave
+// the source shelf, and only when something was produced and the run was not cancelled),
+// and the result is what to tell the user, naming the items that stayed on the shelf. With
+// `manager` gone (null) only the announcement is made.
+ConversionAnnouncement settleConversionRun(ShelfManager *manager, const QUuid &sourceShelfId,
+                                           const QString &sourceShelfName, const QList<QUrl> &items,
+                                           const QList<ResolvedMediaFile> &media, const ConversionReport &report);
+
 // The standard purple of converted shelves.
 struct ShelfColorData;
 ShelfColorData convertedShelfColor();

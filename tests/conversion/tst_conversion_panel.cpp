@@ -1,9 +1,10 @@
-// The Convert panel: scanning, the no-media alert, the Convert button's condition, the
-// transparency warning, presets and stored defaults.
+// The Convert panel as a window: scanning, the no-media alert, its widgets following the
+// options model both ways, the model download offer, and whole runs from the panel. The
+// rules themselves are tested without widgets in tst_conversion_options_model.
 #include "conversion/ConversionExporter.h"
-#include "conversion/LamePath.h"
 #include "MediaTestSupport.h"
 
+#include "conversion/ConversionOptionsModel.h"
 #include "conversion/ConversionPanel.h"
 #include "conversion/ConvertedShelf.h"
 #include "platform/NotificationCenter.h"
@@ -28,11 +29,9 @@ class ConversionPanelTest : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void optionsViewConditions();
-    void extractAudioShowsAudioSection();
+    void widgetsFollowTheModel();
+    void controlsSetTheModel();
     void noMediaAlert();
-    void presetRoundTripAndLenientReading();
-    void defaultsAreStored();
     void convertMakesConvertedShelfAndClearsSource();
     void filesThatFailStayAndAreNamed();
     void missingModelIsOfferedForDownload();
@@ -74,7 +73,8 @@ QLabel *ConversionPanelTest::visibleLabel(QWidget *root, const QString &startsWi
     return nullptr;
 }
 
-void ConversionPanelTest::optionsViewConditions()
+// What the model says shows, enables and reads as it says.
+void ConversionPanelTest::widgetsFollowTheModel()
 {
     QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", path("in/a.png")}));
     QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=d=0.5", path("in/b.wav")}));
@@ -84,7 +84,8 @@ void ConversionPanelTest::optionsViewConditions()
     auto *panel = openAndWait({QUrl::fromLocalFile(path("in/a.png")), QUrl::fromLocalFile(path("in/b.wav"))});
     QVERIFY(panel);
     ConversionOptionsView *view = panel->optionsView();
-    QVERIFY(view);
+    ConversionOptionsModel *model = panel->optionsModel();
+    QVERIFY(view && model);
     QCOMPARE(panel->width(), 480);
     QVERIFY(panel->height() <= 700);
 
@@ -99,61 +100,74 @@ void ConversionPanelTest::optionsViewConditions()
     QVERIFY(visibleLabel(view, QString::fromUtf8("Converted files will appear on a new shelf: \"Music \u2014 Converted\"")));
     QVERIFY(!visibleLabel(view, "Original files will be permanently replaced."));
 
-    // Overwrite needs no folder, and warns.
-    ConversionJobOptions o = view->options();
+    ConversionJobOptions o = model->options();
     o.outputMode = ConversionOutputMode::overwrite;
-    view->setOptions(o);
+    o.removeImageBackground = true;
+    o.imageFormat = ImageOutputFormat::jpeg;
+    o.imageDimensions = ImageDimensionsPreset::square;
+    o.audioFormat = AudioOutputFormat::mp3;
+    model->setOptions(o);
     QVERIFY(convert->isEnabled());
     QVERIFY(visibleLabel(view, "Original files will be permanently replaced."));
     QVERIFY(!visibleLabel(view, "Choose an output folder to continue"));
-
-    // Background removal into JPEG warns about white; PNG does not.
-    o.removeImageBackground = true;
-    o.imageFormat = ImageOutputFormat::jpeg;
-    view->setOptions(o);
     QVERIFY(visibleLabel(view, "JPEG does not keep transparency, so removed backgrounds will be flattened to white."));
-    o.imageFormat = ImageOutputFormat::png;
-    view->setOptions(o);
-    QVERIFY(!visibleLabel(view, "PNG does not keep transparency"));
-
-    o.imageDimensions = ImageDimensionsPreset::square;
-    view->setOptions(o);
     QVERIFY(visibleLabel(view, "Center-crops to a true 1:1 square."));
-    o.audioFormat = AudioOutputFormat::mp3;
-    view->setOptions(o);
-    // The note names the lame program that will run.
-    const QString lame = defaultLamePath();
-    QVERIFY(visibleLabel(view, lame.isEmpty() ? "MP3 export needs the lame encoder, which is not installed "
-                                                "(on Debian and Ubuntu: the \"lame\" package)."
-                                              : qPrintable(QStringLiteral("MP3 export uses the lame encoder (%1).").arg(lame))));
+    QVERIFY(visibleLabel(view, model->mp3EncoderNote()));
+    QVERIFY(visibleLabel(view, "MP3 Bitrate"));
     o.audioFormat = AudioOutputFormat::wav;
-    view->setOptions(o);
+    model->setOptions(o);
     QVERIFY(visibleLabel(view, "No additional settings for WAV."));
+    QVERIFY(!visibleLabel(view, "MP3 Bitrate"));
+    // The pickers show the options too.
+    bool shown = false;
+    for (QComboBox *combo : view->findChildren<QComboBox *>())
+        shown = shown || (combo->currentText() == displayLabel(ConversionOutputMode::overwrite) && combo->isVisibleTo(view));
+    QVERIFY(shown);
     panel->close();
 }
 
-// "Extract audio only" says it uses the Audio settings: for videos alone they appear when
-// it is on, and go again when it is off.
-void ConversionPanelTest::extractAudioShowsAudioSection()
+// The controls set the options: "Extract audio only" brings the Audio settings for videos
+// alone, a picker sets its option, "Save as default" and the face reach the model.
+void ConversionPanelTest::controlsSetTheModel()
 {
     QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:d=0.4", "-f", "lavfi", "-i", "sine=d=0.4", "-shortest",
                     "-c:v", "libx264", "-c:a", "aac", path("in/clip.mp4")}));
     auto *panel = openAndWait({QUrl::fromLocalFile(path("in/clip.mp4"))});
     QVERIFY(panel);
     ConversionOptionsView *view = panel->optionsView();
+    ConversionOptionsModel *model = panel->optionsModel();
     QVERIFY(visibleLabel(view, "VIDEO"));
-    ConversionJobOptions o = view->options();
-    o.videoAsAudioOnly = false;
-    view->setOptions(o);
+    model->setOption(&ConversionJobOptions::videoAsAudioOnly, false);
     QVERIFY(!visibleLabel(view, "AUDIO"));
-    o.videoAsAudioOnly = true;
-    o.audioFormat = AudioOutputFormat::m4a;
-    view->setOptions(o);
+    auto checkBox = [view](const QString &text) -> QCheckBox * {
+        for (QCheckBox *box : view->findChildren<QCheckBox *>())
+            if (box->text() == text)
+                return box;
+        return nullptr;
+    };
+    QVERIFY(checkBox("Extract audio only"));
+    checkBox("Extract audio only")->click();
+    QVERIFY(model->options().videoAsAudioOnly);
     QVERIFY(visibleLabel(view, "AUDIO"));
-    QVERIFY(visibleLabel(view, "AAC Bitrate"));
-    o.videoAsAudioOnly = false;
-    view->setOptions(o);
+    checkBox("Extract audio only")->click();
     QVERIFY(!visibleLabel(view, "AUDIO"));
+
+    QComboBox *mode = nullptr;
+    for (QComboBox *combo : view->findChildren<QComboBox *>())
+        if (combo->findData(rawValue(ConversionOutputMode::mirrorTree)) >= 0)
+            mode = combo;
+    QVERIFY(mode);
+    mode->setCurrentIndex(mode->findData(rawValue(ConversionOutputMode::mirrorTree)));
+    QCOMPARE(model->options().outputMode, ConversionOutputMode::mirrorTree);
+    QVERIFY(visibleLabel(view, "Recreates the original folder structure inside your chosen folder."));
+
+    checkBox("Save as default")->click();
+    QVERIFY(model->saveAsDefault());
+    for (QPushButton *b : view->findChildren<QPushButton *>())
+        if (b->text() == "Advanced")
+            b->click();
+    QVERIFY(model->showAdvanced());
+    QVERIFY(visibleLabel(view, "Frame Rate"));
     panel->close();
 }
 
@@ -168,67 +182,6 @@ void ConversionPanelTest::noMediaAlert()
     QCOMPARE(box->text(), QStringLiteral("No Supported Media Files"));
     QCOMPARE(box->informativeText(), QStringLiteral("None of the selected items contain supported audio, video, or image files."));
     box->close();
-}
-
-void ConversionPanelTest::presetRoundTripAndLenientReading()
-{
-    ConversionJobOptions o;
-    o.audioFormat = AudioOutputFormat::m4a;
-    o.aacBitrate = 192;
-    o.videoFormat = VideoOutputFormat::h265;
-    o.videoCRF = VideoQualityCRF::low;
-    o.frameRate = VideoFrameRate::f2997;
-    o.imageDimensions = ImageDimensionsPreset::fiveByFour;
-    o.imageQuality = 55;
-    o.outputMode = ConversionOutputMode::mirrorTree;
-    const ConversionPreset p = conversionPresetFromOptions(o, "Mine");
-    QCOMPARE(p.videoCRF, QStringLiteral("28"));
-    QCOMPARE(p.frameRate, QStringLiteral("30000/1001"));
-    ConversionJobOptions back;
-    applyConversionPreset(p, back);
-    QCOMPARE(back.audioFormat, o.audioFormat);
-    QCOMPARE(back.aacBitrate, 192);
-    QCOMPARE(back.videoCRF, o.videoCRF);
-    QCOMPARE(back.frameRate, o.frameRate);
-    QCOMPARE(back.imageDimensions, o.imageDimensions);
-    QCOMPARE(back.imageQuality, 55);
-    QCOMPARE(back.outputMode, o.outputMode);
-
-    ConversionPreset odd = p;
-    odd.imageDimensions = "9:16";
-    odd.audioFormat = "flac"; // unknown: the current option stays
-    odd.imageQuality = 150;
-    ConversionJobOptions lenient;
-    applyConversionPreset(odd, lenient);
-    QCOMPARE(lenient.imageDimensions, ImageDimensionsPreset::sixteenByNine);
-    QCOMPARE(lenient.audioFormat, AudioOutputFormat::wav);
-    QCOMPARE(lenient.imageQuality, 100);
-    odd.imageDimensions = "2:1";
-    applyConversionPreset(odd, lenient);
-    QCOMPARE(lenient.imageDimensions, ImageDimensionsPreset::sixteenByNine); // unchanged
-}
-
-void ConversionPanelTest::defaultsAreStored()
-{
-    ConversionJobOptions o;
-    o.audioFormat = AudioOutputFormat::aiff;
-    o.sampleRate = AudioSampleRate::r96000;
-    o.videoFormat = VideoOutputFormat::h264;
-    o.imageFormat = ImageOutputFormat::tiff;
-    o.imageQuality = 33;
-    o.removeImageBackground = true;
-    o.outputMode = ConversionOutputMode::mirrorTree;
-    o.outputFolder = QUrl::fromLocalFile(path("out"));
-    saveConversionDefaults(o);
-    const ConversionJobOptions read = conversionOptionsFromDefaults();
-    QCOMPARE(read.audioFormat, AudioOutputFormat::aiff);
-    QCOMPARE(read.sampleRate, AudioSampleRate::r96000);
-    QCOMPARE(read.videoFormat, VideoOutputFormat::h264);
-    QCOMPARE(read.imageFormat, ImageOutputFormat::tiff);
-    QCOMPARE(read.imageQuality, 33);
-    QVERIFY(read.removeImageBackground);
-    QCOMPARE(read.outputMode, ConversionOutputMode::mirrorTree);
-    QCOMPARE(read.outputFolder.value_or(QUrl()).toLocalFile(), path("out"));
 }
 
 // With "Clear source shelf after conversion" on, only items that produced an output leave the
@@ -265,13 +218,13 @@ void ConversionPanelTest::filesThatFailStayAndAreNamed()
         panel->show();
         if (!scanned.wait(60000) || !panel->optionsView())
             return nullptr;
-        ConversionJobOptions o = panel->optionsView()->options();
+        ConversionJobOptions o = panel->optionsModel()->options();
         o.imageFormat = ImageOutputFormat::png;
         o.imageDimensions = ImageDimensionsPreset::original;
         o.removeImageBackground = removeBackground;
         o.outputMode = ConversionOutputMode::flatFolder;
         o.outputFolder = QUrl::fromLocalFile(path(removeBackground ? "keep-out2" : "keep-out"));
-        panel->optionsView()->setOptions(o);
+        panel->optionsModel()->setOptions(o);
         emit panel->optionsView()->convertRequested();
         if (!QTest::qWaitFor([&] { return done; }, 60000))
             return nullptr;
@@ -387,13 +340,13 @@ void ConversionPanelTest::convertMakesConvertedShelfAndClearsSource()
     QVERIFY(scanned.wait(60000));
     ConversionOptionsView *view = panel->optionsView();
     QVERIFY(view);
-    ConversionJobOptions o = view->options();
+    ConversionJobOptions o = view->model()->options();
     o.imageFormat = ImageOutputFormat::jpeg;
     o.removeImageBackground = false; // the defaults saved above ask for it, and there is no model here
     o.outputMode = ConversionOutputMode::flatFolder;
     o.outputFolder = QUrl::fromLocalFile(path("run-out"));
-    view->setOptions(o);
-    QVERIFY(view->canConvert());
+    view->model()->setOptions(o);
+    QVERIFY(view->model()->canConvert());
     emit view->convertRequested();
     QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
     QCOMPARE(outputs.size(), 2);

@@ -91,11 +91,6 @@ void dropMetadata(VipsImage *image)
     g_strfreev(fields);
 }
 
-bool isOpaqueFormat(ImageOutputFormat format)
-{
-    return format == ImageOutputFormat::jpeg || format == ImageOutputFormat::heic;
-}
-
 // Transparent pixels become white (the formats without transparency).
 bool flattenOnWhite(ImagePtr &image, QString *error)
 {
@@ -354,7 +349,7 @@ std::optional<QUrl> runImageConversion(const QUrl &input, ImageOutputFormat form
     }
     vips_image_remove(image.get(), VIPS_META_ORIENTATION);
     vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);
-    if (isOpaqueFormat(format) && !flattenOnWhite(image, error))
+    if (!keepsTransparency(format) && !flattenOnWhite(image, error))
         return std::nullopt;
 
     const int q = int(std::lround(lossyQuality(quality) * 100)); // vips takes 1…100
