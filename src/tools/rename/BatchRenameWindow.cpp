@@ -1,7 +1,6 @@
 #include "tools/rename/BatchRenameWindow.h"
 
 #include "model/ShelfManager.h"
-#include "tools/presets/PresetRules.h"
 #include "tools/presets/PresetStore.h"
 #include "tools/presets/PresetsSection.h"
 #include "tools/rename/ShelfRename.h"
@@ -20,6 +19,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -32,84 +32,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
-
-// ---- preview model ----
-
-RenamePreviewModel::RenamePreviewModel(QObject *parent) : QAbstractTableModel(parent) {}
-
-bool RenamePreviewModel::update(const QList<RenameFile> &files, const RenamePreset &options)
-{
-    RenamePreviewSignature signature = RenameEngine::previewSignature(files, options);
-    if (m_signature && *m_signature == signature)
-        return false;
-    // The same files as last time: keep their decoded names, recompute only the new ones.
-    const bool sameFiles = m_signature && m_signature->fileCount == signature.fileCount
-                           && m_signature->firstFileID == signature.firstFileID
-                           && m_signature->firstFilePath == signature.firstFilePath
-                           && m_signature->lastFileID == signature.lastFileID
-                           && m_signature->lastFilePath == signature.lastFilePath;
-    beginResetModel();
-    m_signature = std::move(signature);
-    if (!sameFiles) {
-        m_old.clear();
-        m_old.reserve(files.size());
-        for (const RenameFile &file : files)
-            m_old.append(RenameEngine::fileName(file.url));
-    }
-    m_new.clear();
-    m_new.reserve(files.size());
-    const RenameRules rules(options);
-    for (qsizetype i = 0; i < m_old.size(); ++i)
-        m_new.append(rules.newName(m_old[i], i));
-    ++m_rebuilds;
-    endResetModel();
-    return true;
-}
-
-int RenamePreviewModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : int(m_old.size());
-}
-
-int RenamePreviewModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
-}
-
-QVariant RenamePreviewModel::data(const QModelIndex &index, int role) const
-{
-    if (!index.isValid() || index.row() >= m_old.size())
-        return {};
-    const int row = index.row();
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-        if (index.column() == OldName)
-            return m_old[row];
-        if (index.column() == NewName)
-            return m_new[row];
-        return role == Qt::DisplayRole ? QVariant(QStringLiteral("→")) : QVariant();
-    case Qt::ForegroundRole:
-        if (m_old[row] == m_new[row])
-            return QApplication::palette().brush(QPalette::PlaceholderText);
-        return QApplication::palette().brush(QPalette::Text);
-    default:
-        return {};
-    }
-}
-
-QVariant RenamePreviewModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
-        return {};
-    switch (section) {
-    case OldName: return QStringLiteral("Original");
-    case NewName: return QStringLiteral("Renamed");
-    default: return QString();
-    }
-}
-
-// ---- window ----
 
 namespace {
 
@@ -135,6 +57,70 @@ QLabel *sectionTitle(const QString &text, QWidget *parent)
     label->setFont(f);
     return label;
 }
+
+// Draws the preview rows whose name stays as it is in the secondary text colour.
+class DimUnchangedRows : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::ForegroundRole)
+            return QIdentityProxyModel::data(index, role);
+        const bool unchanged = index.data(RenamePreviewModel::UnchangedRole).toBool();
+        return QApplication::palette().brush(unchanged ? QPalette::PlaceholderText : QPalette::Text);
+    }
+};
+
+// Binds controls to one option of the model: a change of the control sets the option, and
+// the window's refresh puts the option back into the control (while `syncing`, so that the
+// control's own signal is not taken for the user's).
+struct Binder {
+    BatchRenameModel *model;
+    const bool *syncing;
+    QList<std::function<void()>> *syncers;
+
+    void text(QLineEdit *edit, QString RenamePreset::*field) const
+    {
+        QObject::connect(edit, &QLineEdit::textChanged, edit, [*this, field](const QString &text) {
+            if (!*syncing)
+                model->setOption(field, text);
+        });
+        syncers->append([m = model, edit, field] {
+            if (edit->text() != m->options().*field) // keeps the cursor where the user types
+                edit->setText(m->options().*field);
+        });
+    }
+
+    void check(QCheckBox *box, bool RenamePreset::*field) const
+    {
+        QObject::connect(box, &QCheckBox::toggled, box, [*this, field](bool on) {
+            if (!*syncing)
+                model->setOption(field, on);
+        });
+        syncers->append([m = model, box, field] { box->setChecked(m->options().*field); });
+    }
+
+    template <typename N>
+    void number(QSpinBox *box, N RenamePreset::*field) const
+    {
+        QObject::connect(box, &QSpinBox::valueChanged, box, [*this, field](int value) {
+            if (!*syncing)
+                model->setOption(field, N(value));
+        });
+        syncers->append([m = model, box, field] { box->setValue(int(m->options().*field)); });
+    }
+
+    template <typename E>
+    void choice(QComboBox *combo, E RenamePreset::*field) const
+    {
+        QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [*this, combo, field](int) {
+            if (auto value = enumFromRaw<E>(combo->currentData().toString()); value && !*syncing)
+                model->setOption(field, *value);
+        });
+        syncers->append([m = model, combo, field] { combo->setCurrentIndex(combo->findData(rawValue(m->options().*field))); });
+    }
+};
 
 struct ReferenceRow {
     const char *pattern;
@@ -191,8 +177,7 @@ BatchRenameWindow::BatchRenameWindow(const QList<RenameFile> &files,
                                      std::optional<RenamePreset> initialPreset, ApplyCallback apply,
                                      std::function<void()> onClose, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint),
-      m_files(files),
-      m_initialPreset(std::move(initialPreset)),
+      m_model(new BatchRenameModel(files, std::move(initialPreset), this)),
       m_apply(std::move(apply)),
       m_onClose(std::move(onClose))
 {
@@ -200,7 +185,7 @@ BatchRenameWindow::BatchRenameWindow(const QList<RenameFile> &files,
     setWindowTitle(QStringLiteral("Batch Rename"));
     setMinimumSize(460, 480);
     buildUi();
-    writeControls();
+    connect(m_model, &BatchRenameModel::changed, this, &BatchRenameWindow::refresh);
     refresh();
     sizeToContent();
 }
@@ -252,10 +237,7 @@ void BatchRenameWindow::buildUi()
     big.setBold(true);
     title->setFont(big);
     root->addWidget(title);
-    auto *subtitle = new QLabel(QStringLiteral("%1 %2 — renames actual files on disk.")
-                                    .arg(m_files.size())
-                                    .arg(m_files.size() == 1 ? QStringLiteral("file") : QStringLiteral("files")),
-                                this);
+    auto *subtitle = new QLabel(m_model->subtitle(), this);
     subtitle->setForegroundRole(QPalette::PlaceholderText);
     root->addWidget(subtitle);
 
@@ -324,8 +306,8 @@ void BatchRenameWindow::buildUi()
     affixes->addRow(QStringLiteral("Prefix:"), m_prefix);
     affixes->addRow(QStringLiteral("Suffix:"), m_suffix);
     auto *trimRow = new QHBoxLayout;
-    m_trimHead = stepper(0, 99, options);
-    m_trimTail = stepper(0, 99, options);
+    m_trimHead = stepper(0, BatchRenameModel::kTrimMax, options);
+    m_trimTail = stepper(0, BatchRenameModel::kTrimMax, options);
     trimRow->addWidget(new QLabel(QStringLiteral("From start:"), options));
     trimRow->addWidget(m_trimHead);
     trimRow->addWidget(new QLabel(QStringLiteral("From end:"), options));
@@ -344,9 +326,9 @@ void BatchRenameWindow::buildUi()
     m_counterPosition->addItem(QStringLiteral("Prefix"), rawValue(CounterPosition::prefix));
     m_counterSep = new QLineEdit(m_counterBox);
     m_counterSep->setMaximumWidth(60);
-    m_counterStart = stepper(0, 99999, m_counterBox);
-    m_counterStep = stepper(1, 1000, m_counterBox);
-    m_counterPad = stepper(1, 8, m_counterBox);
+    m_counterStart = stepper(0, BatchRenameModel::kCounterStartMax, m_counterBox);
+    m_counterStep = stepper(1, BatchRenameModel::kCounterStepMax, m_counterBox);
+    m_counterPad = stepper(1, BatchRenameModel::kCounterPadMax, m_counterBox);
     counter->addWidget(new QLabel(QStringLiteral("Position:"), m_counterBox), 0, 0);
     counter->addWidget(m_counterPosition, 0, 1);
     counter->addWidget(new QLabel(QStringLiteral("Separator:"), m_counterBox), 0, 2);
@@ -392,9 +374,10 @@ void BatchRenameWindow::buildUi()
     m_hoverLine->setForegroundRole(QPalette::PlaceholderText);
     m_hoverLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     previewLayout->addWidget(m_hoverLine);
-    m_model = new RenamePreviewModel(this);
+    auto *rows = new DimUnchangedRows(this);
+    rows->setSourceModel(m_model->preview());
     m_table = new QTableView(this);
-    m_table->setModel(m_model);
+    m_table->setModel(rows);
     m_table->setMouseTracking(true);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
@@ -408,8 +391,9 @@ void BatchRenameWindow::buildUi()
     m_table->setMinimumHeight(m_table->verticalHeader()->defaultSectionSize() * 4);
     previewLayout->addWidget(m_table, 1);
     connect(m_table, &QTableView::entered, this, [this](const QModelIndex &index) {
-        const QString text = index.column() == RenamePreviewModel::NewName ? m_model->newName(index.row())
-                                                                           : m_model->oldName(index.row());
+        const RenamePreviewModel *preview = m_model->preview();
+        const QString text = index.column() == RenamePreviewModel::NewName ? preview->newName(index.row())
+                                                                           : preview->oldName(index.row());
         m_hoverLine->setText(text);
         m_hoverLine->setForegroundRole(QPalette::WindowText);
     });
@@ -429,21 +413,28 @@ void BatchRenameWindow::buildUi()
     m_reference = static_cast<QFrame *>(buildQuickReference());
 
     // Wiring.
-    auto changed = [this] {
-        if (m_syncing)
-            return;
-        readControls();
-        refresh();
-    };
-    connect(m_face, &QButtonGroup::idClicked, this, changed);
-    for (QLineEdit *e : {m_find, m_replace, m_prefix, m_suffix, m_counterSep})
-        connect(e, &QLineEdit::textChanged, this, changed);
-    for (QCheckBox *c : {m_useRegex, m_caseSensitive, m_useCounter, m_keepExt})
-        connect(c, &QCheckBox::toggled, this, changed);
-    for (QComboBox *c : {m_caseMode, m_counterPosition})
-        connect(c, &QComboBox::currentIndexChanged, this, changed);
-    for (QSpinBox *s : {m_trimHead, m_trimTail, m_counterStart, m_counterStep, m_counterPad})
-        connect(s, &QSpinBox::valueChanged, this, changed);
+    const Binder bind{m_model, &m_syncing, &m_syncers};
+    connect(m_face, &QButtonGroup::idClicked, this, [this](int id) {
+        if (!m_syncing)
+            m_model->setOption(&RenamePreset::isAdvanced, id == 1);
+    });
+    m_syncers.append([this] { m_face->button(m_model->options().isAdvanced ? 1 : 0)->setChecked(true); });
+    bind.text(m_find, &RenamePreset::findText);
+    bind.text(m_replace, &RenamePreset::replaceWith);
+    bind.text(m_prefix, &RenamePreset::prefix);
+    bind.text(m_suffix, &RenamePreset::suffix);
+    bind.text(m_counterSep, &RenamePreset::counterSep);
+    bind.check(m_useRegex, &RenamePreset::useRegex);
+    bind.check(m_caseSensitive, &RenamePreset::caseSensitive);
+    bind.check(m_useCounter, &RenamePreset::useCounter);
+    bind.check(m_keepExt, &RenamePreset::keepExt);
+    bind.choice(m_caseMode, &RenamePreset::caseMode);
+    bind.choice(m_counterPosition, &RenamePreset::counterPosition);
+    bind.number(m_trimHead, &RenamePreset::trimHead);
+    bind.number(m_trimTail, &RenamePreset::trimTail);
+    bind.number(m_counterStart, &RenamePreset::counterStart);
+    bind.number(m_counterStep, &RenamePreset::counterStep);
+    bind.number(m_counterPad, &RenamePreset::counterPad);
     connect(refButton, &QPushButton::clicked, this, [this, refButton] {
         m_reference->adjustSize();
         // Below the button, kept inside the screen (the window rules move it back in too).
@@ -457,7 +448,7 @@ void BatchRenameWindow::buildUi()
         m_reference->show();
     });
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
-    connect(reset, &QPushButton::clicked, this, &BatchRenameWindow::reset);
+    connect(reset, &QPushButton::clicked, m_model, &BatchRenameModel::reset);
     connect(applyButton, &QPushButton::clicked, this, &BatchRenameWindow::apply);
 
     // Presets.
@@ -465,17 +456,13 @@ void BatchRenameWindow::buildUi()
     auto syncPresets = [this, &store] { m_presets->setPresets(PresetsSection::entries(store.renamePresets())); };
     syncPresets();
     connect(&store, &PresetStore::renamePresetsChanged, this, syncPresets);
-    connect(m_presets, &PresetsSection::applyRequested, this, [this, &store](const QUuid &id) {
-        if (auto preset = store.renamePreset(id)) {
-            RenamePreset next = m_options;
-            PresetRules::applyRename(*preset, next);
-            setOptions(next);
-        }
+    connect(m_presets, &PresetsSection::applyRequested, m_model, [this, &store](const QUuid &id) {
+        if (auto preset = store.renamePreset(id))
+            m_model->applyPreset(*preset);
     });
     connect(m_presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteRename);
-    connect(m_presets, &PresetsSection::saveRequested, this, [this, &store](const QString &name) {
-        store.saveRename(PresetRules::buildRename(m_options, name));
-    });
+    connect(m_presets, &PresetsSection::saveRequested, m_model,
+            [this, &store](const QString &name) { store.saveRename(m_model->presetNamed(name)); });
 }
 
 QWidget *BatchRenameWindow::buildQuickReference()
@@ -517,7 +504,7 @@ QWidget *BatchRenameWindow::buildQuickReference()
             h->addWidget(p);
             h->addWidget(d, 1);
             button->setMinimumHeight(h->sizeHint().height());
-            connect(button, &QPushButton::clicked, this, [this, pattern] { appendToFind(pattern); });
+            connect(button, &QPushButton::clicked, m_model, [this, pattern] { m_model->appendToFind(pattern); });
             list->addWidget(button);
         }
     }
@@ -529,140 +516,42 @@ QWidget *BatchRenameWindow::buildQuickReference()
     footer->setForegroundRole(QPalette::PlaceholderText);
     outer->addWidget(footer);
     auto *clear = new QPushButton(QStringLiteral("Clear Find field"), frame);
-    connect(clear, &QPushButton::clicked, this, [this] { m_find->clear(); });
+    connect(clear, &QPushButton::clicked, m_model, &BatchRenameModel::clearFind);
     outer->addWidget(clear, 0, Qt::AlignLeft);
     return frame;
 }
 
-void BatchRenameWindow::appendToFind(const QString &pattern)
-{
-    m_find->setText(m_find->text() + pattern);
-}
-
-void BatchRenameWindow::readControls()
-{
-    RenamePreset &o = m_options;
-    o.isAdvanced = m_face->checkedId() == 1;
-    o.findText = m_find->text();
-    o.replaceWith = m_replace->text();
-    o.useRegex = m_useRegex->isChecked();
-    o.caseSensitive = m_caseSensitive->isChecked();
-    o.caseMode = caseModeFromStored(m_caseMode->currentData().toString());
-    o.prefix = m_prefix->text();
-    o.suffix = m_suffix->text();
-    o.trimHead = m_trimHead->value();
-    o.trimTail = m_trimTail->value();
-    o.useCounter = m_useCounter->isChecked();
-    o.counterPosition = counterPositionFromStored(m_counterPosition->currentData().toString());
-    o.counterSep = m_counterSep->text();
-    o.counterStart = m_counterStart->value();
-    o.counterStep = m_counterStep->value();
-    o.counterPad = m_counterPad->value();
-    o.keepExt = m_keepExt->isChecked();
-}
-
-void BatchRenameWindow::writeControls()
-{
-    m_syncing = true;
-    const RenamePreset &o = m_options;
-    m_face->button(o.isAdvanced ? 1 : 0)->setChecked(true);
-    m_find->setText(o.findText);
-    m_replace->setText(o.replaceWith);
-    m_useRegex->setChecked(o.useRegex);
-    m_caseSensitive->setChecked(o.caseSensitive);
-    m_caseMode->setCurrentIndex(m_caseMode->findData(rawValue(o.caseMode)));
-    m_prefix->setText(o.prefix);
-    m_suffix->setText(o.suffix);
-    m_trimHead->setValue(o.trimHead);
-    m_trimTail->setValue(o.trimTail);
-    m_useCounter->setChecked(o.useCounter);
-    m_counterPosition->setCurrentIndex(m_counterPosition->findData(rawValue(o.counterPosition)));
-    m_counterSep->setText(o.counterSep);
-    m_counterStart->setValue(int(std::clamp<qint64>(o.counterStart, 0, 99999)));
-    m_counterStep->setValue(int(std::clamp<qint64>(o.counterStep, 1, 1000)));
-    m_counterPad->setValue(qBound(1, o.counterPad, 8));
-    m_keepExt->setChecked(o.keepExt);
-    m_syncing = false;
-    // The steppers hold the options within their limits.
-    readControls();
-}
-
-void BatchRenameWindow::setOptions(const RenamePreset &options)
-{
-    m_options = options;
-    writeControls();
-    refresh();
-}
-
-void BatchRenameWindow::reset()
-{
-    RenamePreset fresh;
-    fresh.isAdvanced = m_options.isAdvanced;
-    setOptions(fresh);
-}
-
-QString BatchRenameWindow::regexFeedback() const
-{
-    return m_regexFeedback->text();
-}
-
-QString BatchRenameWindow::sequenceText() const
-{
-    return m_sequence->text();
-}
-
-QString BatchRenameWindow::exampleText() const
-{
-    return m_example->text();
-}
-
 void BatchRenameWindow::refresh()
 {
-    const RenamePreset &o = m_options;
+    m_syncing = true;
+    for (const auto &sync : m_syncers)
+        sync();
+    m_syncing = false;
+
+    const RenamePreset &o = m_model->options();
     m_advancedBox->setVisible(o.isAdvanced);
     m_counterBox->setEnabled(o.useCounter);
-    m_sequence->setText(RenameEngine::sequenceHint(o));
-    m_example->setText(RenameEngine::exampleHint(o));
-
-    const bool invalid = o.useRegex && o.isAdvanced && !o.findText.isEmpty() && RenameEngine::hasInvalidRegex(o);
-    if (!o.useRegex) {
-        m_regexFeedback->clear();
-        m_regexFeedback->hide();
-    } else if (invalid) {
-        m_regexFeedback->setText(QStringLiteral("⚠ Invalid regular expression"));
-        m_regexFeedback->setStyleSheet(QStringLiteral("color: #d70015;"));
-        m_regexFeedback->show();
-    } else {
-        m_regexFeedback->setText(QStringLiteral("Use $1, $2 to reference capture groups in the Replace field."));
-        m_regexFeedback->setStyleSheet(QString());
-        m_regexFeedback->show();
-    }
-    m_model->update(m_files, o);
+    m_sequence->setText(m_model->sequenceText());
+    m_example->setText(m_model->exampleText());
+    m_regexFeedback->setText(m_model->regexFeedback());
+    m_regexFeedback->setStyleSheet(m_model->regexInvalid() ? QStringLiteral("color: #d70015;") : QString());
+    m_regexFeedback->setVisible(!m_model->regexFeedback().isEmpty());
 }
 
 void BatchRenameWindow::apply()
 {
-    RenamePreset preset = m_options;
-    preset.name.clear();
-    if (RenameEngine::hasInvalidRegex(preset))
+    const std::optional<RenamePlan> plan = m_model->planToApply();
+    if (!plan)
         return; // refused: the window shows why
-    const RenamePlan plan = RenameEngine::plannedNames(m_files, preset);
     if (m_apply)
-        m_apply(plan);
+        m_apply(*plan);
     close();
 }
 
 void BatchRenameWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_appliedInitial) {
-        m_appliedInitial = true;
-        if (m_initialPreset) {
-            RenamePreset next = m_options;
-            PresetRules::applyRename(*m_initialPreset, next);
-            setOptions(next);
-        }
-    }
+    m_model->applyInitialPreset();
 }
 
 void BatchRenameWindow::closeEvent(QCloseEvent *event)

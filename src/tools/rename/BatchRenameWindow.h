@@ -1,8 +1,7 @@
 #pragma once
 
-#include "tools/rename/RenameEngine.h"
+#include "tools/rename/BatchRenameModel.h"
 
-#include <QAbstractTableModel>
 #include <QFrame>
 #include <QPointer>
 #include <QWidget>
@@ -19,34 +18,6 @@ class QSpinBox;
 class QTableView;
 class PresetsSection;
 class ShelfManager;
-
-// The preview table's rows: old name → new name. Rebuilt only when the preview signature
-// of (files, options) changes.
-class RenamePreviewModel : public QAbstractTableModel
-{
-    Q_OBJECT
-public:
-    enum Column { OldName, Arrow, NewName, ColumnCount };
-
-    explicit RenamePreviewModel(QObject *parent = nullptr);
-
-    // Returns true when the rows were rebuilt (the signature changed).
-    bool update(const QList<RenameFile> &files, const RenamePreset &options);
-    int rebuildCount() const { return m_rebuilds; }
-    QString oldName(int row) const { return m_old.value(row); }
-    QString newName(int row) const { return m_new.value(row); }
-
-    int rowCount(const QModelIndex &parent = {}) const override;
-    int columnCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-private:
-    std::optional<RenamePreviewSignature> m_signature;
-    QStringList m_old;
-    QStringList m_new;
-    int m_rebuilds = 0;
-};
 
 // The Batch Rename panel: options (Simple and Advanced faces), presets, a live preview,
 // and Cancel / Reset / Apply. One at a time: opening another closes the previous one.
@@ -67,15 +38,8 @@ public:
                                    std::function<void()> onClose = {});
     static BatchRenameWindow *current();
 
-    RenamePreset options() const { return m_options; }
-    void setOptions(const RenamePreset &options); // the face included
-    void reset();                                   // initial values, keeping the face
-    void apply();                                   // what the "Apply" button does
-
-    RenamePreviewModel *previewModel() const { return m_model; }
-    QString regexFeedback() const;
-    QString sequenceText() const;
-    QString exampleText() const;
+    BatchRenameModel *model() const { return m_model; }
+    void apply(); // what the "Apply" button does
     QWidget *quickReference() const { return m_reference; }
 
 protected:
@@ -86,18 +50,13 @@ private:
     void buildUi();
     void sizeToContent();
     QWidget *buildQuickReference();
-    void readControls();
-    void writeControls();
-    void refresh();
-    void appendToFind(const QString &pattern);
+    void refresh(); // the model's state into the controls
 
-    QList<RenameFile> m_files;
-    std::optional<RenamePreset> m_initialPreset;
+    BatchRenameModel *m_model;
     ApplyCallback m_apply;
     std::function<void()> m_onClose;
-    RenamePreset m_options;
     bool m_syncing = false;
-    bool m_appliedInitial = false;
+    QList<std::function<void()>> m_syncers; // push the options into the controls
 
     QButtonGroup *m_face = nullptr;
     QWidget *m_advancedBox = nullptr;
@@ -124,7 +83,6 @@ private:
     PresetsSection *m_presets = nullptr;
     QLabel *m_hoverLine = nullptr;
     QTableView *m_table = nullptr;
-    RenamePreviewModel *m_model = nullptr;
     QFrame *m_reference = nullptr;
     class QSplitter *m_split = nullptr;
     class QScrollArea *m_optionsScroll = nullptr;

@@ -25,7 +25,7 @@ struct RenameFile {
 // FileOps::decodeName) and come back unchanged on disk.
 using RenamePlan = QMap<QString, QString>;
 
-// What the preview table last drew; it redraws only when this changes.
+// What the preview (RenamePreviewModel) last showed; its rows are rebuilt only when this changes.
 struct RenamePreviewSignature {
     qsizetype fileCount = 0;
     std::optional<QUuid> firstFileID;
