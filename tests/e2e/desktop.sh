@@ -55,7 +55,8 @@ fail() { checks=$((checks+1)); failures=$((failures+1)); echo "$e2e_name: FAIL $
 
 wait_for() {
   local limit="$1"; shift
-  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%d", s * 1000000000 }') ))
+  # "%.0f", not "%d": Debian's awk (mawk) clamps "%d" to 2^31-1, which cut every wait to 2.1 s.
+  local end=$(( $(date +%s%N) + $(awk -v s="$limit" 'BEGIN { printf "%.0f", s * 1000000000 }') ))
   while true; do
     if "$@" >/dev/null 2>&1; then return 0; fi
     [ "$(date +%s%N)" -gt "$end" ] && return 1
