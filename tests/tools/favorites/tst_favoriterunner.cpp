@@ -14,7 +14,9 @@
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -419,10 +421,22 @@ private slots:
         addUrls({QUrl::fromLocalFile(m_dir->filePath("files/big.bin"))});
         const ShelfFavoriteAction flatten = pinFlatten("Gather", "copy");
         const QString out = makeDir("out");
+        // Every thread of the pool the copy runs on is held until the cancel is in: a 64 MB
+        // copy can end within the moment between the answer and the cancel on a busy machine.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const int threads = pool->maxThreadCount();
+        QSemaphore held, hold;
+        for (int i = 0; i < threads; ++i)
+            pool->start([&held, &hold] {
+                held.release();
+                hold.acquire();
+            });
+        QVERIFY(held.tryAcquire(threads, 10000));
         QVERIFY(m_runner->favoriteTapped(flatten.id, {}));
         m_host->answer(QUrl::fromLocalFile(out));
         QVERIFY(m_runner->canCancelCurrent());
         m_runner->cancelCurrent();
+        hold.release(threads);
         QTRY_VERIFY_WITH_TIMEOUT(!m_runner->runningFavoriteID(), 30000);
         QCOMPARE(m_runner->feedback(flatten.id), Feedback::idle);
         QVERIFY(m_host->alerts.isEmpty());
