@@ -88,6 +88,16 @@ class FavoritesBarTest : public QObject
         return PresetStore::shared().renamePresets().last().id;
     }
 
+    QUuid saveConversionPreset(const QString &name, bool removesBackgrounds)
+    {
+        ConversionPreset p;
+        p.id = QUuid::createUuid();
+        p.name = name;
+        p.removeImageBackground = removesBackgrounds;
+        PresetStore::shared().saveConversion(p);
+        return PresetStore::shared().conversionPresets().last().id;
+    }
+
     QUuid saveFlattenPreset(const QString &name)
     {
         FlattenPreset p;
@@ -143,6 +153,8 @@ private slots:
             PresetStore::shared().deleteRename(p.id);
         for (const FlattenPreset &p : PresetStore::shared().flattenPresets())
             PresetStore::shared().deleteFlatten(p.id);
+        for (const ConversionPreset &p : PresetStore::shared().conversionPresets())
+            PresetStore::shared().deleteConversion(p.id);
     }
 
     void ringIsTheHeadersButton()
@@ -166,16 +178,8 @@ private slots:
     {
         int warmUps = 0;
         bar()->warmUp = [&warmUps] { ++warmUps; };
-        const auto savePreset = [](const QString &name, bool removes) {
-            ConversionPreset p;
-            p.id = QUuid::createUuid();
-            p.name = name;
-            p.removeImageBackground = removes;
-            PresetStore::shared().saveConversion(p);
-            return PresetStore::shared().conversionPresets().last().id;
-        };
-        const QUuid cut = savePreset(QStringLiteral("Cut out"), true);
-        const QUuid plain = savePreset(QStringLiteral("Plain PNG"), false);
+        const QUuid cut = saveConversionPreset(QStringLiteral("Cut out"), true);
+        const QUuid plain = saveConversionPreset(QStringLiteral("Plain PNG"), false);
         ShelfFavoriteAction cutFavorite, plainFavorite;
         for (auto [favorite, preset, name] : {std::tuple{&cutFavorite, cut, QStringLiteral("Cut out")},
                                               std::tuple{&plainFavorite, plain, QStringLiteral("Plain PNG")}}) {
@@ -199,9 +203,6 @@ private slots:
         QApplication::sendEvent(bar()->button(cutFavorite.id), &focus);
         QCOMPARE(warmUps, shown + 2);
 
-        m_manager->updateShelf(m_shelfId, [](Shelf &s) { s.favorites.clear(); });
-        PresetStore::shared().deleteConversion(cut);
-        PresetStore::shared().deleteConversion(plain);
     }
 
     void pinningFromTheMenus()
