@@ -498,14 +498,9 @@ void ShelfWindow::placeWhereNothingElseDid()
         screen = QGuiApplication::screens().first();
     if (!screen)
         return;
-    const QRect area = screen->availableGeometry();
-    constexpr int kStep = 24;
     constexpr int kSteps = 10;
     const int n = int(openWindows().size() - 1) % kSteps;
-    QPoint at = WindowPlacement::centeredIn(area, size()) + QPoint(n * kStep, n * kStep);
-    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - width())));
-    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
-    move(at);
+    move(WindowPlacement::centredCascade(screen->availableGeometry(), size(), n, 24, kSteps));
 }
 
 bool ShelfWindow::isTucked() const

@@ -87,6 +87,22 @@ std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &scr
     return QPoint(x, y);
 }
 
+QPoint centredCascade(const QRect &area, const QSize &size, int index, int step, int steps)
+{
+    steps = std::max(steps, 2);
+    index = std::clamp(index, 0, steps - 1);
+    const QPoint centred = centeredIn(area, size);
+    // Along one axis: where the run starts and how far each step goes.
+    const auto axis = [&](int wanted, int low, int span, int extent) {
+        const int room = std::max(0, span - extent);
+        const int stride = std::min(step, room / (steps - 1));
+        const int first = std::clamp(wanted, low, low + room - stride * (steps - 1));
+        return first + stride * index;
+    };
+    return {axis(centred.x(), area.left(), area.width(), size.width()),
+            axis(centred.y(), area.top(), area.height(), size.height())};
+}
+
 namespace {
 
 // Whether a window at `p` would lie (within a few pixels) exactly on one of `taken`.

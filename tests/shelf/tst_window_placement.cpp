@@ -187,6 +187,33 @@ private slots:
         QCOMPARE(WindowPlacement::clearOf({100, 100, 300, 200}, many, area, gap), QPoint(100, 100));
     }
 
+    // Shelves that nothing else placed: from the centre, a step lower and to the right each,
+    // the whole run on the screen with every title in sight.
+    void centredCascadeFitsTheScreen()
+    {
+        const QRect area(0, 24, 1280, 776);
+        // A small shelf: centred, then 24 px steps.
+        const QSize small(220, 180);
+        const QPoint first = WindowPlacement::centredCascade(area, small, 0);
+        QCOMPARE(first, WindowPlacement::centeredIn(area, small));
+        QCOMPARE(WindowPlacement::centredCascade(area, small, 3), first + QPoint(72, 72));
+        // A tall one (1,000 files): the run starts higher so that the tenth still steps down.
+        const QSize tall(220, 548);
+        QList<int> tops;
+        for (int i = 0; i < 10; ++i) {
+            const QPoint p = WindowPlacement::centredCascade(area, tall, i);
+            QVERIFY2(area.contains(QRect(p, tall)), qPrintable(QStringLiteral("%1: %2,%3").arg(i).arg(p.x()).arg(p.y())));
+            tops << p.y();
+        }
+        for (int i = 1; i < 10; ++i)
+            QVERIFY2(tops[i] - tops[i - 1] >= 20, qPrintable(QStringLiteral("step %1: %2 → %3").arg(i).arg(tops[i - 1]).arg(tops[i])));
+        // Taller than the screen allows steps for: the steps shrink, still inside.
+        const QSize huge(220, 770);
+        const QPoint last = WindowPlacement::centredCascade(area, huge, 9);
+        QVERIFY(area.contains(QRect(last, huge)));
+        QVERIFY(last.y() >= WindowPlacement::centredCascade(area, huge, 0).y());
+    }
+
     // Two shelves moved out from under the same dialog do not end up one exactly on the other.
     void clearAndApartFromOtherShelves()
     {
