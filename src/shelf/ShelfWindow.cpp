@@ -498,9 +498,7 @@ void ShelfWindow::placeWhereNothingElseDid()
         screen = QGuiApplication::screens().first();
     if (!screen)
         return;
-    constexpr int kSteps = 10;
-    const int n = int(openWindows().size() - 1) % kSteps;
-    move(WindowPlacement::centredCascade(screen->availableGeometry(), size(), n, 24, kSteps));
+    move(WindowPlacement::centredCascade(screen->availableGeometry(), size(), int(openWindows().size() - 1)));
 }
 
 bool ShelfWindow::isTucked() const

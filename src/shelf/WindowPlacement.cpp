@@ -90,7 +90,7 @@ std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &scr
 QPoint centredCascade(const QRect &area, const QSize &size, int index, int step, int steps)
 {
     steps = std::max(steps, 2);
-    index = std::clamp(index, 0, steps - 1);
+    index = ((index % steps) + steps) % steps; // the run starts again after `steps`
     const QPoint centred = centeredIn(area, size);
     // Along one axis: where the run starts and how far each step goes.
     const auto axis = [&](int wanted, int low, int span, int extent) {
@@ -119,10 +119,9 @@ bool occupiedAt(const QList<QPoint> &taken, const QPoint &p)
 
 QPoint cascaded(const QPoint &wanted, const QList<QPoint> &taken, int step, const QSize &size, const QRect &area)
 {
-    const auto occupied = [&taken](const QPoint &p) { return occupiedAt(taken, p); };
     step = std::max(step, 8);
     QPoint at = wanted;
-    for (int tries = 0; tries <= taken.size() && occupied(at); ++tries) {
+    for (int tries = 0; tries <= taken.size() && occupiedAt(taken, at); ++tries) {
         at += QPoint(step, step);
         if (!area.isEmpty()
             && (at.x() + size.width() > area.left() + area.width() || at.y() + size.height() > area.top() + area.height()))

@@ -71,8 +71,9 @@ struct Screen {
 std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &screenName, const QSize &size,
                                        const QList<Screen> &screens);
 
-// The `index`-th (from 0, of a run of `steps`) place of a window of `size` that nothing else
-// placed: centred in `area`, each further one `step` lower and to the right. The whole run
+// The `index`-th (from 0; after `steps` the run starts again) place of a window of `size`
+// that nothing else placed: centred in `area`, each further one `step` lower and to the
+// right. The whole run
 // fits in `area`: a window too tall (or wide) for it starts higher (further left), and where
 // even that leaves no room the steps shrink, so the last ones are not pressed against the
 // edge one on top of the other.

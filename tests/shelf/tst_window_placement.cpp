@@ -197,6 +197,7 @@ private slots:
         const QPoint first = WindowPlacement::centredCascade(area, small, 0);
         QCOMPARE(first, WindowPlacement::centeredIn(area, small));
         QCOMPARE(WindowPlacement::centredCascade(area, small, 3), first + QPoint(72, 72));
+        QCOMPARE(WindowPlacement::centredCascade(area, small, 10), first); // the run starts again
         // A tall one (1,000 files): the run starts higher so that the tenth still steps down.
         const QSize tall(220, 548);
         QList<int> tops;

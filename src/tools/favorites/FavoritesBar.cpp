@@ -1,6 +1,5 @@
 #include "tools/favorites/FavoritesBar.h"
 
-#include "conversion/ConversionPresetOptions.h"
 #include "conversion/MediaBackend.h"
 #include "model/ShelfManager.h"
 #include "platform/Icons.h"
@@ -167,12 +166,9 @@ bool FavoritesBar::removesBackgrounds(const ShelfFavoriteAction &favorite) const
 {
     if (favorite.tool != ShelfFavoriteToolKind::convert)
         return false;
+    // A preset always sets "Remove background" (it does not fall back to the defaults).
     const auto preset = m_presets.conversionPreset(favorite.presetID);
-    if (!preset)
-        return false;
-    ConversionJobOptions options = conversionOptionsFromDefaults();
-    applyConversionPreset(*preset, options);
-    return options.removeImageBackground;
+    return preset && preset->removeImageBackground;
 }
 
 void FavoritesBar::warmUpForFavorites(const Shelf &shelf)
@@ -187,7 +183,8 @@ void FavoritesBar::warmUpForFavorites(const Shelf &shelf)
     for (const ShelfFavoriteAction &favorite : shelf.favorites) {
         if (removesBackgrounds(favorite)) {
             started = true;
-            warmUp();
+            if (warmUp)
+                warmUp();
             return;
         }
     }
