@@ -199,19 +199,11 @@ void ConversionOptionsView::build()
 
     // Presets (the section has its own heading)
     auto *presets = new PresetsSection(this);
-    PresetStore &store = PresetStore::shared();
-    presets->setPresets(PresetsSection::entries(store.conversionPresets()));
-    connect(&store, &PresetStore::conversionPresetsChanged, presets, [this, presets, &store] {
-        presets->setPresets(PresetsSection::entries(store.conversionPresets()));
-        emit layoutChanged();
-    });
-    connect(presets, &PresetsSection::applyRequested, model, [model, &store](const QUuid &id) {
-        if (auto p = store.conversionPreset(id))
-            model->applyPreset(*p);
-    });
-    connect(presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteConversion);
-    connect(presets, &PresetsSection::saveRequested, model,
-            [model, &store](const QString &name) { store.saveConversion(model->presetNamed(name)); });
+    presets->attach<ConversionPreset>(
+        PresetStore::shared(), [model](const ConversionPreset &preset) { model->applyPreset(preset); },
+        [model](const QString &name) { return model->presetNamed(name); });
+    connect(&PresetStore::shared(), &PresetStore::conversionPresetsChanged, this,
+            &ConversionOptionsView::layoutChanged); // a row more or less
     main->addWidget(presets);
 
     // Simple / Advanced

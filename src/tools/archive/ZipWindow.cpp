@@ -304,20 +304,14 @@ ZipWindow::ZipWindow(const QList<QUrl> &files, const QString &archiveName, Shelf
     setAdvanced(false);
 
     // Presets.
-    PresetStore &store = PresetStore::shared();
-    m_presets->setPresets(PresetsSection::entries(store.archivePresets()));
-    connect(&store, &PresetStore::archivePresetsChanged, m_presets,
-            [this, &store] { m_presets->setPresets(PresetsSection::entries(store.archivePresets())); });
-    connect(m_presets, &PresetsSection::applyRequested, this, [this, &store](const QUuid &presetId) {
-        if (auto preset = store.archivePreset(presetId)) {
+    m_presets->attach<ArchivePreset>(
+        PresetStore::shared(),
+        [this](const ArchivePreset &preset) {
             ArchiveToolOptions o = m_options;
-            PresetRules::applyArchive(*preset, o);
+            PresetRules::applyArchive(preset, o);
             setOptions(o);
-        }
-    });
-    connect(m_presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteArchive);
-    connect(m_presets, &PresetsSection::saveRequested, this,
-            [this, &store](const QString &name) { store.saveArchive(PresetRules::buildArchive(m_options, name)); });
+        },
+        [this](const QString &name) { return PresetRules::buildArchive(m_options, name); });
 
     // Controls → options.
     connect(m_face, &QButtonGroup::idClicked, this, [this](int face) { setAdvanced(face == 1); });

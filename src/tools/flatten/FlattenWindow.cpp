@@ -187,21 +187,14 @@ void FlattenWindow::buildUi()
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
     connect(m_flattenButton, &QPushButton::clicked, this, &FlattenWindow::startFlatten);
 
-    PresetStore &store = PresetStore::shared();
-    auto syncPresets = [this, &store] { m_presets->setPresets(PresetsSection::entries(store.flattenPresets())); };
-    syncPresets();
-    connect(&store, &PresetStore::flattenPresetsChanged, this, syncPresets);
-    connect(m_presets, &PresetsSection::applyRequested, this, [this, &store](const QUuid &id) {
-        if (auto preset = store.flattenPreset(id)) {
+    m_presets->attach<FlattenPreset>(
+        PresetStore::shared(),
+        [this](const FlattenPreset &preset) {
             FlattenToolOptions next = m_options;
-            PresetRules::applyFlatten(*preset, next);
+            PresetRules::applyFlatten(preset, next);
             setOptions(next);
-        }
-    });
-    connect(m_presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteFlatten);
-    connect(m_presets, &PresetsSection::saveRequested, this, [this, &store](const QString &name) {
-        store.saveFlatten(PresetRules::buildFlatten(m_options, name));
-    });
+        },
+        [this](const QString &name) { return PresetRules::buildFlatten(m_options, name); });
 }
 
 void FlattenWindow::syncControls()

@@ -452,17 +452,9 @@ void BatchRenameWindow::buildUi()
     connect(applyButton, &QPushButton::clicked, this, &BatchRenameWindow::apply);
 
     // Presets.
-    PresetStore &store = PresetStore::shared();
-    auto syncPresets = [this, &store] { m_presets->setPresets(PresetsSection::entries(store.renamePresets())); };
-    syncPresets();
-    connect(&store, &PresetStore::renamePresetsChanged, this, syncPresets);
-    connect(m_presets, &PresetsSection::applyRequested, m_model, [this, &store](const QUuid &id) {
-        if (auto preset = store.renamePreset(id))
-            m_model->applyPreset(*preset);
-    });
-    connect(m_presets, &PresetsSection::removeRequested, &store, &PresetStore::deleteRename);
-    connect(m_presets, &PresetsSection::saveRequested, m_model,
-            [this, &store](const QString &name) { store.saveRename(m_model->presetNamed(name)); });
+    m_presets->attach<RenamePreset>(
+        PresetStore::shared(), [this](const RenamePreset &preset) { m_model->applyPreset(preset); },
+        [this](const QString &name) { return m_model->presetNamed(name); });
 }
 
 QWidget *BatchRenameWindow::buildQuickReference()
