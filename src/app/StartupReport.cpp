@@ -8,7 +8,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <climits>
 #include <cstdlib>
+#include <fcntl.h>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -62,13 +65,26 @@ private:
 
 } // namespace
 
-void reportStartupWhenShown(PerchboxApp &app)
+static int g_reportFd = -1;
+
+void takeStartupReportDescriptor()
 {
     const char *value = std::getenv("PERCHBOX_STARTUP_REPORT_FD");
     if (!value || !*value)
         return;
-    const int fd = std::atoi(value);
+    char *end = nullptr;
+    const long fd = std::strtol(value, &end, 10);
     ::unsetenv("PERCHBOX_STARTUP_REPORT_FD"); // not for the programs we start
+    if (*end || fd < 0 || fd > INT_MAX || ::fcntl(int(fd), F_SETFD, FD_CLOEXEC) != 0)
+        return;
+    g_reportFd = int(fd);
+}
+
+void reportStartupWhenShown(PerchboxApp &app)
+{
+    const int fd = std::exchange(g_reportFd, -1);
+    if (fd < 0)
+        return;
     const auto watch = [&app, fd] { new PaintWatch(fd, app.delegate().shelfWindows(), &app); };
     if (app.hasLaunched())
         watch();

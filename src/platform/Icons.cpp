@@ -208,3 +208,24 @@ QPixmap recolouredPixmap(const QIcon &icon, const QSize &size, const QColor &col
     painter.fillRect(QRect(QPoint(0, 0), pixmap.size()), color);
     return pixmap;
 }
+
+QIcon iconAtSizes(const QIcon &icon, std::initializer_list<int> sides)
+{
+    if (icon.isNull())
+        return icon;
+    // One per icon and set of sizes (the application icon changes with the tray's state).
+    static QHash<QPair<qint64, QString>, QIcon> made;
+    QString sizesKey;
+    for (int side : sides)
+        sizesKey += QString::number(side) + QLatin1Char(' ');
+    const QPair<qint64, QString> key(icon.cacheKey(), sizesKey);
+    if (auto it = made.constFind(key); it != made.constEnd())
+        return *it;
+    if (made.size() > 16)
+        made.clear();
+    QIcon fixed;
+    for (int side : sides)
+        fixed.addPixmap(icon.pixmap(QSize(side, side)));
+    made.insert(key, fixed);
+    return fixed;
+}

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 // Icons by symbol name ("tray", "tray.fill", "star.fill", "trash", "photo", "eye.slash",
 // "plus", "gearshape", "exclamationmark.triangle.fill", …). A name maps to the desktop icon
 // theme's freedesktop name where one fits; otherwise, or when the theme lacks it, a small
@@ -35,3 +37,8 @@ bool isSymbolicIcon(const QIcon &icon);
 // `icon` at `size` with every pixel painted in `color`, keeping its coverage (a symbolic
 // icon drawn in a theme's foreground colour).
 QPixmap recolouredPixmap(const QIcon &icon, const QSize &size, const QColor &color, qreal devicePixelRatio = 1.0);
+
+// `icon` drawn once at each of `sides` (square) and kept as those pixmaps only. A window
+// hands every size its icon offers to the display server and the window manager, so
+// windows that nobody sees in a taskbar are given two small sizes, made once for all.
+QIcon iconAtSizes(const QIcon &icon, std::initializer_list<int> sides);

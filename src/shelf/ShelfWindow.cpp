@@ -188,6 +188,12 @@ ShelfWindow::ShelfWindow(ShelfManager &manager, const QUuid &shelfId, QWidget *p
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
     flags |= settings.showInDock() ? Qt::Window : Qt::Tool;
     setWindowFlags(flags);
+    // Small sizes of the application's icon, made once for every shelf: the window manager
+    // is handed each size a window's icon has, for each of many shelves.
+    if (settings.showInDock())
+        setWindowIcon(iconAtSizes(QApplication::windowIcon(), {16, 32, 48}));
+    else
+        setWindowIcon(iconAtSizes(QApplication::windowIcon(), {16, 32}));
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     // The title is the shelf's name (taskbars, window lists, screen readers); the identifier
@@ -480,6 +486,12 @@ void ShelfWindow::present()
     if (!isTucked())
         moveFromUnderFloatingWindows();
     if (!m_manager.isShelfHidden(m_shelfId)) {
+        // The header's buttons ask for their polish and layout by posted events; settled
+        // now, the window is painted once. Left to the event loop, they came after the
+        // window's first paint when many shelves were shown at once, and every shelf was
+        // drawn (and composited) a second time.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::PolishRequest);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         setAttribute(Qt::WA_ShowWithoutActivating, g_showingInBatch);
         show();
         setAttribute(Qt::WA_ShowWithoutActivating, false);

@@ -41,6 +41,26 @@ static QStringList actionTexts(const QMenu *menu)
     return out;
 }
 
+// Counts the polish and layout requests that reach the widgets inside a window (the window's
+// own comes as it is shown).
+class LayoutRequestCounter : public QObject
+{
+public:
+    explicit LayoutRequestCounter(QWidget *window) : m_window(window) {}
+    int requests = 0;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::PolishRequest || event->type() == QEvent::LayoutRequest)
+            && watched->isWidgetType() && watched != m_window
+            && static_cast<QWidget *>(watched)->window() == m_window)
+            ++requests;
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+};
+
 class TestShelfWindow : public QObject
 {
     Q_OBJECT
@@ -109,6 +129,27 @@ private slots:
         QCOMPARE(closed.size(), 1);
         QVERIFY(!manager->isShelfOpen(id));
         QVERIFY(manager->shelf(id));
+    }
+
+    // A shelf's layout is settled before it is shown, so that it is painted once: its
+    // buttons ask for polish and layout by posted events, and when many shelves were shown at
+    // once, those came after the windows' first paints and every shelf was drawn again.
+    void layoutSettledBeforeShown()
+    {
+        const QUuid id = makeShelf(QStringLiteral("Settled"));
+        addAndWait(makeFiles(QStringLiteral("settled"), 3), id);
+        auto *w = new ShelfWindow(*manager, id);
+        ShelfWindow::setShowingInBatch(true);
+        w->present();
+        ShelfWindow::setShowingInBatch(false);
+        QVERIFY(w->isVisible());
+        LayoutRequestCounter counter(w);
+        qApp->installEventFilter(&counter);
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::qWait(100);
+        qApp->removeEventFilter(&counter);
+        QCOMPARE(counter.requests, 0);
+        w->close();
     }
 
     void selectionAndMenus()
