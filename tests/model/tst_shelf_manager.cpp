@@ -649,7 +649,10 @@ private slots:
     void stateReadAheadChangesNothingUntilTaken()
     {
         Shelf one = Shelf::make("One", ShelfColorData::systemBlue(), "tray");
-        one.files.append(ShelfFile{QUuid::createUuid(), makeFiles(1).first()});
+        ShelfFile file;
+        file.id = QUuid::createUuid();
+        file.url = makeFiles(1).first();
+        one.files.append(file);
         const Shelf two = Shelf::make("Two", ShelfColorData::systemBlue(), "folder");
         writeFile(dataDir() + "/shelves.json", ShelfJson::encodeShelves({one, two}));
         writeFile(dataDir() + "/openShelves.json", ShelfJson::encodeIdSet({two.id}));
