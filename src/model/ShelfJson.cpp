@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentMap>
 
@@ -369,19 +370,27 @@ bool parseBase64(std::string_view raw, QByteArray *out)
     return true;
 }
 
+// A string value as the text it holds. QString::fromUtf8 drops a byte-order mark at the start
+// of what it converts; inside a value, U+FEFF is a character like any other (a name pasted
+// from another system can begin with one), and dropping it made every save lose one more.
+QString text(std::string_view raw)
+{
+    const QByteArrayView bytes(raw.data(), qsizetype(raw.size()));
+    if (!bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes);
+    QStringDecoder keepingMarks(QStringConverter::Utf8,
+                                QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
+    return keepingMarks.decode(bytes);
+}
+
 template <typename E>
 bool parseEnum(std::string_view raw, E *out)
 {
-    const auto v = enumFromRaw<E>(QString::fromUtf8(raw.data(), qsizetype(raw.size())));
+    const auto v = enumFromRaw<E>(text(raw));
     if (!v)
         return false;
     *out = *v;
     return true;
-}
-
-QString text(std::string_view raw)
-{
-    return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -170,6 +170,30 @@ private slots:
         QVERIFY(!ShelfJson::decodeShelves("\xEF\xBB")); // half a mark is damage
     }
 
+    // Only the mark before the document is skipped: one that begins a value is part of it, and
+    // stays through any number of saves (each save lost one of them, found by fuzzing).
+    void byteOrderMarkInsideAValueIsKept()
+    {
+        QJsonObject shelf = minimalShelf();
+        const QString name = QStringLiteral("\uFEFF\uFEFFInbox");
+        shelf.insert("name", name);
+        shelf.insert("favoriteButtonDisplayMode", QStringLiteral("\uFEFFiconOnly"));
+        QByteArray json = QJsonDocument(QJsonArray{shelf}).toJson(QJsonDocument::Compact);
+        QVERIFY(!ShelfJson::decodeShelves(json)); // not a display mode
+        shelf.remove("favoriteButtonDisplayMode");
+        json = QJsonDocument(QJsonArray{shelf}).toJson(QJsonDocument::Compact);
+        for (int save = 0; save < 3; ++save) {
+            const auto shelves = ShelfJson::decodeShelves(json);
+            QVERIFY(shelves);
+            QCOMPARE(shelves->first().name, name);
+            json = ShelfJson::encodeShelves(*shelves);
+        }
+        // Bytes that are not UTF-8 after the marks: the marks stay, the bytes become U+FFFD.
+        const auto repaired = ShelfJson::decodeShelves(json.replace("Inbox", "\xB4Inbox"));
+        QVERIFY(repaired);
+        QCOMPARE(repaired->first().name, QStringLiteral("\uFEFF\uFEFF\uFFFDInbox"));
+    }
+
     void lenientShelfKeys()
     {
         // No favorites, no display mode: defaults.
