@@ -33,7 +33,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <future>
 #include <optional>
 #include <vector>
 #include <cstdio>
@@ -99,10 +98,9 @@ CommandLine parse(int argc, char **argv)
 // The running instance: the shelves, the tray item and everything that hangs off them, until
 // the user quits. Returns the exit status.
 int runInstance(QApplication &app, AppBusService &bus, AppBusService::Claim claim, const CommandLine &cl,
-                const QList<QUrl> &files, const std::optional<QStringList> &verb,
-                std::optional<ShelfManager::SavedState> savedState)
+                const QList<QUrl> &files, const std::optional<QStringList> &verb)
 {
-    ShelfManager manager(nullptr, std::move(savedState));
+    ShelfManager manager;
     // A verb that cannot be done here is told before Perchbox starts for it.
     if (verb) {
         const QString error = HotkeyIntegration::checkVerb(*verb, manager.shelves());
@@ -255,13 +253,6 @@ int main(int argc, char **argv)
         }
     }
     const std::vector<char *> originalArguments(argv, argv + argc + 1);
-    // A plain start reads the shelves while the display is connected to (with many shelves
-    // of many files, that is most of the time before the first window); what it read is
-    // used once this start is the running instance.
-    std::future<ShelfManager::SavedState> savedState;
-    if (const CommandLine early = verb ? CommandLine{} : parse(argc, argv);
-        !handOverOnly && !verb && !early.send && !early.newShelf && !early.quit && early.unknown.isEmpty())
-        savedState = std::async(std::launch::async, &ShelfManager::readSavedState);
     // Qt options (-platform …) are removed from argv by the application object.
     std::optional<QCoreApplication> handOverApp;
     std::optional<QApplication> guiApp;
@@ -369,8 +360,7 @@ int main(int argc, char **argv)
     // display server that redraws the screen for every one (minutes with thousands of
     // shelves); the server drops them all at once when the connection closes. Work handed to
     // the thread pools (a move to the Trash, a thumbnail being written) is finished first.
-    const int status = runInstance(*guiApp, bus, claim, cl, files, verb,
-                                   savedState.valid() ? std::optional(savedState.get()) : std::nullopt);
+    const int status = runInstance(*guiApp, bus, claim, cl, files, verb);
     QThreadPool::globalInstance()->waitForDone();
     // Files copied in a shelf stay on the clipboard: the toolkit hands them to the desktop's
     // clipboard keeper as the application object goes.

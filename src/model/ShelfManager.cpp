@@ -121,7 +121,7 @@ QByteArray realPath(const QByteArray &path)
 
 } // namespace
 
-ShelfManager::ShelfManager(QObject *parent, std::optional<SavedState> alreadyRead)
+ShelfManager::ShelfManager(QObject *parent)
     : QObject(parent)
     , m_clock(steadyMilliseconds)
 {
@@ -138,7 +138,7 @@ ShelfManager::ShelfManager(QObject *parent, std::optional<SavedState> alreadyRea
     m_retryTimer.setInterval(kRetryDelayMs);
     connect(&m_retryTimer, &QTimer::timeout, this, &ShelfManager::retryFailedSaves);
 
-    loadAll(alreadyRead ? std::move(*alreadyRead) : readSavedState());
+    loadAll();
 
     NotificationCenter::instance().observe(Notifications::createNewShelf, this,
                                            [this](const QVariantMap &) { createShelf(); });
@@ -189,20 +189,31 @@ QString ShelfManager::hiddenShelvesFilePath() const { return m_dataDir + QLatin1
 
 // ---- loading ----
 
-ShelfManager::SavedState ShelfManager::readSavedState()
+void ShelfManager::loadAll()
 {
-    SavedState state;
-    state.dataDir = AppPaths::appDataDir();
-    const QString shelvesPath = state.dataDir + QLatin1Char('/') + kShelvesFile;
-    const QString openPath = state.dataDir + QLatin1Char('/') + kOpenShelvesFile;
-    const QString hiddenPath = state.dataDir + QLatin1Char('/') + kHiddenShelvesFile;
+    m_shelves.clear();
+    m_indexStale = true;
+    m_openShelfIDs.clear();
+    m_userHiddenShelfIDs.clear();
+    m_windowVisibilityVersion = 0;
+    m_lastAddShelfTime.reset();
+    m_dataDir = AppPaths::appDataDir();
+    for (const QString &path : {shelvesFilePath(), openShelvesFilePath(), hiddenShelvesFilePath()})
+        removeLeftoverTemporaries(path);
+
+    bool damaged = false;
     StateFileContent content;
-    if (content.open(shelvesPath, &state.shelvesDamaged)) {
+    if (content.open(shelvesFilePath(), &damaged)) {
         if (auto shelves = ShelfJson::decodeShelves(content.view(), nullptr, content.readableAfterEnd()))
-            state.shelves = std::move(*shelves);
+            m_shelves = std::move(*shelves);
         else
-            state.shelvesDamaged = true;
+            damaged = true;
     }
+    m_shelvesDamaged = damaged;
+    // A shelf's own folder is always the one named by its id under our data folder; the
+    // stored location is not trusted (a crafted file could name any folder).
+    for (Shelf &s : m_shelves)
+        s.folderURL = shelfFolderURL(s.id);
 
     const auto readIds = [](const QString &path, QSet<QUuid> *out, bool *damaged) {
         QByteArray bytes;
@@ -213,31 +224,8 @@ ShelfManager::SavedState ShelfManager::readSavedState()
         else
             *damaged = true;
     };
-    readIds(openPath, &state.open, &state.openDamaged);
-    readIds(hiddenPath, &state.hidden, &state.hiddenDamaged);
-    return state;
-}
-
-void ShelfManager::loadAll(SavedState state)
-{
-    m_shelves = std::move(state.shelves);
-    m_indexStale = true;
-    m_openShelfIDs = std::move(state.open);
-    m_userHiddenShelfIDs = std::move(state.hidden);
-    m_windowVisibilityVersion = 0;
-    m_lastAddShelfTime.reset();
-    m_dataDir = std::move(state.dataDir);
-    m_shelvesDamaged = state.shelvesDamaged;
-    m_openDamaged = state.openDamaged;
-    m_hiddenDamaged = state.hiddenDamaged;
-    // Temporaries that an interrupted save left behind; only once this process is the one
-    // that saves (the files may have been read before it knew).
-    for (const QString &path : {shelvesFilePath(), openShelvesFilePath(), hiddenShelvesFilePath()})
-        removeLeftoverTemporaries(path);
-    // A shelf's own folder is always the one named by its id under our data folder; the
-    // stored location is not trusted (a crafted file could name any folder).
-    for (Shelf &s : m_shelves)
-        s.folderURL = shelfFolderURL(s.id);
+    readIds(openShelvesFilePath(), &m_openShelfIDs, &m_openDamaged);
+    readIds(hiddenShelvesFilePath(), &m_userHiddenShelfIDs, &m_hiddenDamaged);
 
     // Once the application is running: drop hot keys of shelves that are gone, then
     // register every hot key afresh.

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <optional>
 
 // The single owner of all shelves. It holds the list of shelves, which shelves have a
 // window (open) and which of those the user has hidden, and keeps them in three files in
@@ -64,24 +63,8 @@ public:
     static constexpr int kDeleteDelayMs = 50;
     static constexpr int kAddBatchSize = 64;
 
-    // What the three files of the app-data folder hold, as read at start-up.
-    struct SavedState
-    {
-        QString dataDir;
-        QList<Shelf> shelves;
-        QSet<QUuid> open;
-        QSet<QUuid> hidden;
-        bool shelvesDamaged = false;
-        bool openDamaged = false;
-        bool hiddenDamaged = false;
-    };
-    // Reads the three files from the app-data folder (AppPaths::appDataDir()). Only reads, so
-    // a start-up can read them on another thread while it connects to the display, before it
-    // knows whether it is the instance that will keep them.
-    static SavedState readSavedState();
-
-    // Loads the three files from the app-data folder, or takes what was read of them already.
-    explicit ShelfManager(QObject *parent = nullptr, std::optional<SavedState> alreadyRead = std::nullopt);
+    // Loads the three files from the app-data folder (AppPaths::appDataDir()).
+    explicit ShelfManager(QObject *parent = nullptr);
     // Writes a pending debounced save before going away.
     ~ShelfManager() override;
 
@@ -204,7 +187,7 @@ private:
         bool haveUrls = false;
     };
 
-    void loadAll(SavedState state);
+    void loadAll();
     // After a change of the list: `touched` are the shelves whose records changed (a change of
     // order or membership touches none).
     void shelvesDidChange(std::initializer_list<QUuid> touched = {});

@@ -642,48 +642,6 @@ private slots:
         QVERIFY(!readFile(dataDir() + "/shelves.json").contains("/made/by/a/crafted"));
     }
 
-    // A start reads the state files before it knows it is the running instance (on another
-    // thread, while it connects to the display). That read changes nothing on disk: another
-    // instance's save in progress keeps its temporary file, and no shelf folder is made. The
-    // manager that takes what was read is the same as one that read it itself.
-    void stateReadAheadChangesNothingUntilTaken()
-    {
-        Shelf one = Shelf::make("One", ShelfColorData::systemBlue(), "tray");
-        ShelfFile file;
-        file.id = QUuid::createUuid();
-        file.url = makeFiles(1).first();
-        one.files.append(file);
-        const Shelf two = Shelf::make("Two", ShelfColorData::systemBlue(), "folder");
-        writeFile(dataDir() + "/shelves.json", ShelfJson::encodeShelves({one, two}));
-        writeFile(dataDir() + "/openShelves.json", ShelfJson::encodeIdSet({two.id}));
-        writeFile(dataDir() + "/hidden-shelf-ids.json", "not json");
-        const QString temporary = dataDir() + "/.shelves.json.1a2b3c.tmp";
-        writeFile(temporary, "[ half written");
-        const QString folderOfOne = dataDir() + "/Shelves/" + uuidString(one.id);
-        ShelfFolder::removeTree(QFile::encodeName(folderOfOne));
-
-        ShelfManager::SavedState read = ShelfManager::readSavedState();
-        QCOMPARE(read.shelves.size(), 2);
-        QCOMPARE(read.open, QSet<QUuid>{two.id});
-        QVERIFY(read.hiddenDamaged && !read.shelvesDamaged && !read.openDamaged);
-        QVERIFY(QFileInfo::exists(temporary));
-        QVERIFY(!QFileInfo::exists(folderOfOne));
-
-        ShelfManager taken(nullptr, std::move(read));
-        ShelfManager own;
-        for (ShelfManager *m : {&taken, &own}) {
-            QCOMPARE(m->shelves().size(), 2);
-            QCOMPARE(m->shelf(one.id)->name, QStringLiteral("One"));
-            QCOMPARE(urlsOf(*m->shelf(one.id)), urlsOf(one));
-            QCOMPARE(m->shelf(one.id)->folderURL, shelfFolderURL(one.id));
-            QCOMPARE(m->openShelfIDs(), QSet<QUuid>{two.id});
-            QVERIFY(m->userHiddenShelfIDs().isEmpty());
-            QCOMPARE(m->storageDir(), dataDir());
-        }
-        QVERIFY(!QFileInfo::exists(temporary));
-        QVERIFY(QFileInfo(folderOfOne).isDir());
-    }
-
     // The data folder and the state files are the user's alone, whatever the umask; a
     // folder an older version left open is closed.
     void stateIsPrivate()
