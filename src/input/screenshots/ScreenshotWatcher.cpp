@@ -6,7 +6,6 @@
 #include "platform/NotificationCenter.h"
 #include "settings/AppSettings.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -16,6 +15,7 @@
 #include <optional>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -233,8 +233,14 @@ void ScreenshotWatcher::lose(FolderState state)
     disarm();
     m_incomplete.clear();
     m_settleTimer.stop();
-    if (m_awaySinceNs == 0)
-        m_awaySinceNs = QDateTime::currentMSecsSinceEpoch() * 1000000LL;
+    // On the clock that file times are taken from: the system's fine clock runs up to a tick
+    // ahead of it, and a screenshot saved in that tick after the folder went away would have
+    // counted as one that was there before.
+    if (m_awaySinceNs == 0) {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        m_awaySinceNs = nanoseconds(now);
+    }
     // Something else at the path (a new folder in the old one's place) is taken at the retry.
     setState(state == FolderState::watching ? FolderState::missing : state);
     m_retryTimer.start();
