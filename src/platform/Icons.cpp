@@ -213,7 +213,7 @@ QIcon iconAtSizes(const QIcon &icon, std::initializer_list<int> sides)
 {
     if (icon.isNull())
         return icon;
-    // One per icon and set of sizes (the application icon changes with the tray's state).
+    // Made once per icon and set of sizes; a new application icon gets its own.
     static QHash<QPair<qint64, QString>, QIcon> made;
     QString sizesKey;
     for (int side : sides)

@@ -73,10 +73,9 @@ std::optional<QPoint> restoredPosition(const QPoint &topLeft, const QString &scr
 
 // The `index`-th (from 0; after `steps` the run starts again) place of a window of `size`
 // that nothing else placed: centred in `area`, each further one `step` lower and to the
-// right. The whole run
-// fits in `area`: a window too tall (or wide) for it starts higher (further left), and where
-// even that leaves no room the steps shrink, so the last ones are not pressed against the
-// edge one on top of the other.
+// right. The whole run fits in `area`: a window too tall (or wide) for it starts higher
+// (further left), and where even that leaves no room the steps shrink, so the last ones are
+// not pressed against the edge one on top of the other.
 QPoint centredCascade(const QRect &area, const QSize &size, int index, int step = 24, int steps = 10);
 
 // A new window at `wanted` must not hide a window exactly behind it: while one of `taken`
