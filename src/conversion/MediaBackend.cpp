@@ -1,9 +1,8 @@
 #include "conversion/MediaBackend.h"
+#include "conversion/ModuleFolders.h"
 
-#include "platform/AppPaths.h"
 
 #include <QByteArray>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -124,24 +123,7 @@ QString mediaModuleFileName(MediaModule module)
 
 QStringList mediaModuleCandidates(MediaModule module)
 {
-    const QString name = mediaModuleFileName(module);
-    // An explicit folder (packagers, tests) is the only place looked at.
-    const QByteArray env = qgetenv("PERCHBOX_MODULE_DIR");
-    if (!env.isEmpty())
-        return {QFile::decodeName(env) + QLatin1Char('/') + name};
-    QStringList out;
-    // Beside the executable (a build folder), then lib/perchbox of the executable's prefix (an
-    // install tree, wherever it was installed), then the configured prefix.
-    const QString exeDir = AppPaths::executableFolder();
-    if (!exeDir.isEmpty()) {
-        out << exeDir + QLatin1Char('/') + name;
-        out << QDir::cleanPath(exeDir + QStringLiteral("/../lib/perchbox/") + name);
-    }
-#ifdef PERCHBOX_MODULE_DIR
-    out << QStringLiteral(PERCHBOX_MODULE_DIR "/") + name;
-#endif
-    out.removeDuplicates();
-    return out;
+    return ModuleFolders::candidates(mediaModuleFileName(module));
 }
 
 void registerAvBackend(const AvBackend *backend)

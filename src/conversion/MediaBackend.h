@@ -89,6 +89,5 @@ void warmUpBackgroundRemoval();
 void registerAvBackend(const AvBackend *backend);
 void registerImageBackend(const ImageBackend *backend);
 
-// Where the loader looks for a module: only $PERCHBOX_MODULE_DIR when it is set, else the
-// folder of the running executable, then the installed module folder.
+// Where the loader looks for a module (ModuleFolders::candidates).
 QStringList mediaModuleCandidates(MediaModule module);

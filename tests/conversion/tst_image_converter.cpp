@@ -10,10 +10,13 @@
 #include "conversion/image/ImageMetadata.h"
 
 #include <QTemporaryDir>
+#include <QDir>
 #include <QtTest>
 
 #include <tiffio.h>
 #include <zlib.h>
+
+#include <csignal>
 
 using namespace MediaTestSupport;
 
@@ -211,8 +214,38 @@ private slots:
     void aChangedSourceIsReadAgain();
     void refusesMultiPageAndBrokenInput();
     void removesBackgroundAroundSubject();
+    void removalHelperFailuresAreReported();
+    void removalRunsHereWithoutHelper();
 
 private:
+    // Points the lookup of the background-removal helper at `folder` (the build's own when empty).
+    void useHelperFolder(const QString &folder)
+    {
+#ifdef PERCHBOX_HELPER_DIR
+        qputenv("PERCHBOX_MODULE_DIR", folder.isEmpty() ? QByteArray(PERCHBOX_HELPER_DIR) : QFile::encodeName(folder));
+#else
+        qputenv("PERCHBOX_MODULE_DIR", QFile::encodeName(folder));
+#endif
+    }
+    // Frees the network: the helper ends, or the network in this process goes.
+    static bool release()
+    {
+        BackgroundRemover::setIdleRelease(std::chrono::milliseconds(1));
+        const bool gone = QTest::qWaitFor([] { return !BackgroundRemover::isLoaded(); }, 10000);
+        BackgroundRemover::setIdleRelease(BackgroundRemover::kDefaultIdleRelease);
+        return gone;
+    }
+    void makeSubject()
+    {
+        if (QFileInfo::exists(path("subject.png")))
+            return;
+        // A dark disc on a flat light background.
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i",
+                        "color=0xe8e8e0:s=640x480,format=rgb24,geq=r='if(lt(hypot(X-320,Y-240),130),40,232)':"
+                        "g='if(lt(hypot(X-320,Y-240),130),60,232)':b='if(lt(hypot(X-320,Y-240),130),160,224)'",
+                        "-frames:v", "1", path("subject.png")}));
+    }
+
     QString path(const QString &rel) const { return m_dir.filePath(rel); }
     QUrl url(const QString &rel) const { return QUrl::fromLocalFile(path(rel)); }
     bool convert(const QString &in, ImageOutputFormat f, const QString &out, int quality = 90,
@@ -226,6 +259,29 @@ private:
     }
     QTemporaryDir m_dir;
 };
+
+namespace {
+
+// Process ids of this process's background-removal helpers that are running.
+QList<int> helperProcesses()
+{
+    QList<int> out;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        // State and parent: a zombie is not running.
+        if (line.contains("(perchbox-remove") && fields.value(1) == self && fields.value(0) != "Z")
+            out << pid.toInt();
+    }
+    return out;
+}
+
+} // namespace
 
 void ImageConverterTest::initTestCase()
 {
@@ -510,11 +566,11 @@ void ImageConverterTest::removesBackgroundAroundSubject()
 {
     if (!BackgroundRemover::isAvailable())
         QSKIP("the background model is not installed (scripts/fetch-model.sh)");
-    // A dark disc on a flat light background.
-    QVERIFY(ffmpeg({"-f", "lavfi", "-i",
-                    "color=0xe8e8e0:s=640x480,format=rgb24,geq=r='if(lt(hypot(X-320,Y-240),130),40,232)':"
-                    "g='if(lt(hypot(X-320,Y-240),130),60,232)':b='if(lt(hypot(X-320,Y-240),130),160,224)'",
-                    "-frames:v", "1", path("subject.png")}));
+#ifndef PERCHBOX_HELPER_DIR
+    QSKIP("built without the background-removal helper");
+#endif
+    useHelperFolder({});
+    makeSubject();
     QVERIFY(convert("subject.png", ImageOutputFormat::png, "cut.png", 90, ImageDimensionsPreset::original, true, true));
     ImagePtr cut = load(path("cut.png"));
     QVERIFY(cut);
@@ -523,23 +579,91 @@ void ImageConverterTest::removesBackgroundAroundSubject()
     QVERIFY2(pixel(cut.get(), 10, 10).last() < 40, "corner should be transparent");
     QVERIFY2(pixel(cut.get(), 620, 460).last() < 40, "corner should be transparent");
     QVERIFY2(pixel(cut.get(), 320, 240).last() > 215, "centre should be opaque");
+    // The network ran in one helper process, which stays for the next removal.
+    QVERIFY(BackgroundRemover::isLoaded());
+    const QList<int> helpers = helperProcesses();
+    QCOMPARE(helpers.size(), 1);
 
-    // Into JPEG the removed background turns white.
+    // Into JPEG the removed background turns white (the same helper).
     QVERIFY(convert("subject.png", ImageOutputFormat::jpeg, "cut.jpg", 90, ImageDimensionsPreset::original, true, true));
     ImagePtr jpg = load(path("cut.jpg"));
     const QList<double> corner = pixel(jpg.get(), 10, 10);
     QVERIFY(corner[0] > 240 && corner[1] > 240 && corner[2] > 240);
+    QCOMPARE(helperProcesses(), helpers);
 
-    // Left unused, the network is freed; the next removal loads it again.
-    QVERIFY(BackgroundRemover::isLoaded());
-    BackgroundRemover::setIdleRelease(std::chrono::milliseconds(200));
-    QTRY_VERIFY_WITH_TIMEOUT(!BackgroundRemover::isLoaded(), 10000);
-    BackgroundRemover::setIdleRelease(BackgroundRemover::kDefaultIdleRelease);
+    // Left unused, the network is freed: the helper ends. The next removal starts another.
+    QVERIFY(release());
+    QVERIFY(helperProcesses().isEmpty());
     QVERIFY(convert("subject.png", ImageOutputFormat::png, "cut-again.png", 90, ImageDimensionsPreset::original, true, true));
     QVERIFY(BackgroundRemover::isLoaded());
     ImagePtr again = load(path("cut-again.png"));
     QVERIFY(again && vips_image_hasalpha(again.get()));
     QVERIFY(pixel(again.get(), 10, 10).last() < 40);
+
+    // A helper that went away while idle (the system short of memory, say) is replaced; the
+    // next removal does not fail for it.
+    const QList<int> second = helperProcesses();
+    QCOMPARE(second.size(), 1);
+    QCOMPARE(::kill(second.first(), SIGKILL), 0);
+    QTRY_VERIFY(helperProcesses().isEmpty());
+    QVERIFY(convert("subject.png", ImageOutputFormat::png, "cut-third.png", 90, ImageDimensionsPreset::original, true, true));
+    QCOMPARE(helperProcesses().size(), 1);
+    QVERIFY(release());
+}
+
+void ImageConverterTest::removalHelperFailuresAreReported()
+{
+    if (!BackgroundRemover::isAvailable())
+        QSKIP("the background model is not installed (scripts/fetch-model.sh)");
+    makeSubject();
+    QVERIFY(release());
+    // Helpers that fail in each way the converting process can see (each reads the request,
+    // one byte and 1024 × 1024 × 3 of pixels, before it answers): gone before answering,
+    // killed while working, an answer that is not of the protocol, a report of its own.
+    const QList<std::pair<QByteArray, QString>> cases = {
+        {"exit 3", QStringLiteral("stopped (exit status 3)")},
+        {"kill -9 $$", QStringLiteral("ended by signal 9")},
+        {"head -c 3145729 >/dev/null; printf X", QStringLiteral("does not understand")},
+        {"head -c 3145729 >/dev/null; printf 'E\\007\\000\\000\\000no room'", QStringLiteral("no room")},
+    };
+    int i = 0;
+    for (const auto &[script, expected] : cases) {
+        const QString folder = path(QStringLiteral("helper%1").arg(i));
+        QVERIFY(QDir().mkpath(folder));
+        QFile helper(folder + QStringLiteral("/perchbox-remove-background"));
+        QVERIFY(helper.open(QIODevice::WriteOnly));
+        helper.write("#!/bin/sh\n" + script + "\n");
+        helper.close();
+        QVERIFY(helper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        useHelperFolder(folder);
+        const QString out = QStringLiteral("failed%1.png").arg(i++);
+        QString error;
+        QVERIFY(!runImageConversion(url("subject.png"), ImageOutputFormat::png, 90, ImageDimensionsPreset::original,
+                                    true, true, url(out), &error));
+        QVERIFY2(error.startsWith(QStringLiteral("Background removal failed: ")) && error.contains(expected),
+                 qPrintable(error));
+        QVERIFY(!QFileInfo::exists(path(out))); // no unmasked picture written as if all went well
+        QVERIFY(release());
+        QVERIFY(helperProcesses().isEmpty());
+    }
+}
+
+void ImageConverterTest::removalRunsHereWithoutHelper()
+{
+    if (!BackgroundRemover::isAvailable())
+        QSKIP("the background model is not installed (scripts/fetch-model.sh)");
+    makeSubject();
+    QVERIFY(release());
+    // No helper where it is looked for: the network runs in this process.
+    useHelperFolder(path(QStringLiteral("no-helper-here")));
+    QVERIFY(convert("subject.png", ImageOutputFormat::png, "cut-here.png", 90, ImageDimensionsPreset::original, true, true));
+    QVERIFY(BackgroundRemover::isLoaded());
+    QVERIFY(helperProcesses().isEmpty());
+    ImagePtr cut = load(path("cut-here.png"));
+    QVERIFY(cut && vips_image_hasalpha(cut.get()));
+    QVERIFY(pixel(cut.get(), 10, 10).last() < 40);
+    QVERIFY(pixel(cut.get(), 320, 240).last() > 215);
+    QVERIFY(release());
 }
 
 QTEST_GUILESS_MAIN(ImageConverterTest)

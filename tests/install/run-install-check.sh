@@ -70,6 +70,7 @@ if [ "$mode" = tree ]; then
   check "nothing outside the prefix" test "$(ls -A "$root")" = usr
   check "executable" test -x "$u/bin/perchbox"
   for m in libperchbox-av.so libperchbox-image.so; do check "media module lib/perchbox/$m" test -f "$u/lib/perchbox/$m"; done
+  check "background-removal helper lib/perchbox/perchbox-remove-background" test -x "$u/lib/perchbox/perchbox-remove-background"
   launcher="$u/share/applications/$id.desktop"
   check "launcher validates" desktop-file-validate "$launcher"
   missing_lines=0

@@ -23,42 +23,6 @@
 
 namespace {
 
-// Removing a background reads a network of a few hundred megabytes, in large blocks; with the
-// C library handing such blocks out in huge pages the cold load takes about a second less here
-// (far fewer page faults). That is a setting the C library reads only as a process starts, so
-// a conversion run starts itself once more with it. The run after that puts the environment
-// back as it was, for the programs it starts in turn.
-constexpr char kTunables[] = "GLIBC_TUNABLES";
-constexpr char kTunablesBefore[] = "PERCHBOX_TUNABLES_BEFORE";
-constexpr char kHugeBlocks[] = "glibc.malloc.hugetlb=1";
-
-// Puts the C library's settings back to `before` (none when empty).
-void restoreTunables(const QByteArray &before)
-{
-    if (before.isEmpty())
-        qunsetenv(kTunables);
-    else
-        qputenv(kTunables, before);
-}
-
-void restartWithHugeBlocks(char **argv)
-{
-    if (qEnvironmentVariableIsSet(kTunablesBefore)) { // the second start: restore
-        restoreTunables(qgetenv(kTunablesBefore));
-        qunsetenv(kTunablesBefore);
-        return;
-    }
-    const QByteArray tunables = qgetenv(kTunables);
-    if (tunables.contains("glibc.malloc.hugetlb"))
-        return;
-    qputenv(kTunablesBefore, tunables);
-    qputenv(kTunables, tunables.isEmpty() ? QByteArray(kHugeBlocks) : tunables + ':' + kHugeBlocks);
-    ::execv("/proc/self/exe", argv);
-    // Could not start again: go on as this process is.
-    qunsetenv(kTunablesBefore);
-    restoreTunables(tunables);
-}
-
 int g_interruptPipe[2] = {-1, -1};
 
 void onInterrupt(int signal)
@@ -305,9 +269,6 @@ int runCli(int argc, char **argv)
         writeAll(stdout, Cli::helpText());
         return Cli::exitSuccess;
     }
-    if (command->kind == Cli::Command::Kind::run && command->run.tool == Cli::Tool::convert)
-        restartWithHugeBlocks(argv);
-
     // Listings and tool runs only read the settings and presets: the file is never rewritten
     // or set aside by them, also when it holds entries this version cannot read.
     if (command->kind == Cli::Command::Kind::presets || command->kind == Cli::Command::Kind::run)

@@ -2,6 +2,10 @@
 #include <vips/vips.h>
 
 #include "conversion/image/BackgroundRemover.h"
+#include "conversion/ModuleFolders.h"
+#include "conversion/image/RemovalHelperProcess.h"
+#include "conversion/image/RemovalProtocol.h"
+#include "conversion/image/SegmentationNetwork.h"
 #include "conversion/VipsSupport.h"
 #include "conversion/model/BackgroundModel.h"
 
@@ -19,19 +23,18 @@
 #include <mutex>
 #include <thread>
 
-#include <malloc.h>
-#include <sys/mman.h>
+#include <cstdio>
+#include <string>
 
 #ifdef PERCHBOX_HAVE_OPENCV
 #include <opencv2/core.hpp>
-#include <opencv2/dnn.hpp>
 #endif
 
 namespace BackgroundRemover {
 
 namespace {
 
-constexpr int kSide = 1024;               // the network's input and output size
+constexpr int kSide = SegmentationNetwork::kSide; // the network's input and output size
 constexpr double kSubjectThreshold = 0.5; // mask value counted as subject
 constexpr double kMinSubjectShare = 0.001; // below this share of the frame: no subject
 
@@ -64,11 +67,12 @@ QString unavailableHint()
 #ifdef PERCHBOX_HAVE_OPENCV
 namespace {
 
+// The network runs in the helper process where one can be started (see RemovalHelperProcess),
+// else in this process.
 struct Network {
     QMutex mutex;
-    QString loadedPath;
-    std::unique_ptr<cv::dnn::Net> net;
-    bool warm = false; // one forward pass done (OpenCV sets its layers up on the first)
+    RemovalHelperProcess helper;
+    SegmentationNetwork local;
 
     // A loaded network holds some 600 MB; it goes once unused for idleRelease. Guarded by
     // idleMutex; taken after `mutex` where both are held.
@@ -78,109 +82,44 @@ struct Network {
     std::chrono::steady_clock::time_point lastUse;
     std::chrono::milliseconds idleRelease{kDefaultIdleRelease};
     std::once_flag releaserStarted;
+
+    // Call with the mutex held.
+    bool inMemory() { return helper.isRunning() || local.isLoaded(); }
+    void release()
+    {
+        helper.stop();
+        local.release();
+    }
 };
 
-// Matrices of the network (weights, and the 600 MB of buffers of a pass) in transparent huge
-// pages: touching that much fresh memory a 4 KB page at a time cost as much as a third of a cold
-// removal here. Small matrices come from the heap as usual.
-class HugePageAllocator : public cv::MatAllocator
+// The helper program, or "" when none is installed beside the media modules.
+QString helperProgram()
 {
-public:
-    cv::UMatData *allocate(int dims, const int *sizes, int type, void *data0, size_t *step, cv::AccessFlag,
-                           cv::UMatUsageFlags) const override
-    {
-        size_t total = CV_ELEM_SIZE(type);
-        for (int i = dims - 1; i >= 0; --i) {
-            if (step) {
-                if (data0 && step[i] != cv::Mat::AUTO_STEP) {
-                    CV_Assert(total <= step[i]);
-                    total = step[i];
-                } else {
-                    step[i] = total;
-                }
-            }
-            total *= size_t(sizes[i]);
-        }
-        auto *u = new cv::UMatData(this);
-        u->size = total;
-        if (data0) {
-            u->data = u->origdata = static_cast<uchar *>(data0);
-            u->flags |= cv::UMatData::USER_ALLOCATED;
-            return u;
-        }
-        if (total >= kHugeThreshold) {
-            const size_t length = (total + kHugePage - 1) / kHugePage * kHugePage;
-            void *p = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p != MAP_FAILED) {
-                // Aligned to a huge page, so that the whole range can be one.
-                auto *base = static_cast<uchar *>(p);
-                uchar *aligned = reinterpret_cast<uchar *>((reinterpret_cast<uintptr_t>(base) + kHugePage - 1)
-                                                           / kHugePage * kHugePage);
-                ::madvise(aligned, length, MADV_HUGEPAGE);
-                u->data = u->origdata = aligned;
-                u->userdata = new Mapping{base, length + kHugePage};
-                return u;
-            }
-        }
-        u->data = u->origdata = static_cast<uchar *>(cv::fastMalloc(total));
-        return u;
+    for (const QString &path : ModuleFolders::candidates(QString::fromLatin1(RemovalProtocol::kHelperFileName))) {
+        const QFileInfo info(path);
+        if (info.isFile() && info.isExecutable())
+            return path;
     }
-    bool allocate(cv::UMatData *u, cv::AccessFlag, cv::UMatUsageFlags) const override { return u != nullptr; }
-    void deallocate(cv::UMatData *u) const override
-    {
-        if (!u)
-            return;
-        if (!(u->flags & cv::UMatData::USER_ALLOCATED)) {
-            if (auto *m = static_cast<Mapping *>(u->userdata)) {
-                ::munmap(m->base, m->length);
-                delete m;
-                u->userdata = nullptr;
-            } else {
-                cv::fastFree(u->origdata);
-            }
-            u->origdata = nullptr;
-        }
-        delete u;
-    }
-
-private:
-    struct Mapping {
-        void *base;
-        size_t length;
-    };
-    static constexpr size_t kHugePage = 2 * 1024 * 1024;
-    static constexpr size_t kHugeThreshold = 1024 * 1024;
-};
-
-void useHugePages()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        static HugePageAllocator *allocator = new HugePageAllocator; // lives as long as any matrix
-        cv::Mat::setDefaultAllocator(allocator);
-    });
+    return {};
 }
 
-// Loads the network from `path` unless it is loaded already. Call with the mutex held.
-void loadNetwork(Network &n, const QString &path)
+// Makes sure the helper runs on `path` (it starts loading by itself); false when it cannot be
+// started, and the network then runs here. Call with the mutex held.
+bool useHelper(Network &n, const QString &path)
 {
-    useHugePages();
-    if (!n.net || n.loadedPath != path) {
-        n.net = std::make_unique<cv::dnn::Net>(cv::dnn::readNetFromONNX(path.toStdString()));
-        n.loadedPath = path;
-        n.warm = false;
+    const std::string model = QFile::encodeName(path).toStdString();
+    if (n.helper.isRunning() && n.helper.model() == model)
+        return true;
+    const QString program = helperProgram();
+    if (program.isEmpty())
+        return false;
+    n.local.release();
+    std::string error;
+    if (!n.helper.start(QFile::encodeName(program).toStdString(), model, &error)) {
+        std::fprintf(stderr, "perchbox: %s; removing backgrounds in this process\n", error.c_str());
+        return false;
     }
-}
-
-// (x − 128) / 256 per channel, NCHW, channels kept in RGB order.
-cv::Mat runNetwork(Network &n, const cv::Mat &rgb)
-{
-    const cv::Mat blob = cv::dnn::blobFromImage(rgb, 1.0 / 256.0, cv::Size(kSide, kSide),
-                                                cv::Scalar(128, 128, 128), false, false, CV_32F);
-    n.net->setInput(blob, "input");
-    cv::Mat result = n.net->forward("output");
-    n.warm = true;
-    return result;
+    return true;
 }
 
 Network &network()
@@ -190,8 +129,7 @@ Network &network()
     return *n;
 }
 
-// Runs on a thread of its own: frees the network (and gives the memory back to the system)
-// once it has not been used for idleRelease.
+// Runs on a thread of its own: frees the network once it has not been used for idleRelease.
 void releaseWhenIdle(Network &n)
 {
     for (;;) {
@@ -209,11 +147,7 @@ void releaseWhenIdle(Network &n)
                 continue;
             n.loaded = false;
         }
-        n.net.reset();
-        n.loadedPath.clear();
-        n.warm = false;
-        networkLock.unlock();
-        ::malloc_trim(0);
+        n.release();
     }
 }
 
@@ -223,13 +157,13 @@ void markUsed(Network &n)
     {
         std::lock_guard lock(n.idleMutex);
         n.lastUse = std::chrono::steady_clock::now();
-        n.loaded = n.net != nullptr;
+        n.loaded = n.inMemory();
     }
     n.idleWake.notify_all();
     std::call_once(n.releaserStarted, [&n] { std::thread([&n] { releaseWhenIdle(n); }).detach(); });
 }
 
-// Marks the network used when it goes out of scope, also when loading or the pass threw.
+// Marks the network used when it goes out of scope, also when loading or the pass failed.
 // Declare it after the lock on the network's mutex.
 struct UseMark {
     Network &n;
@@ -304,14 +238,11 @@ void startLoading()
     if (loading.exchange(true))
         return;
     std::thread([path] {
-        try {
-            Network &n = network();
-            QMutexLocker lock(&n.mutex);
-            const UseMark mark{n};
-            loadNetwork(n, path);
-        } catch (const cv::Exception &) {
-            // The removal that wanted it reports the failure.
-        }
+        Network &n = network();
+        QMutexLocker lock(&n.mutex);
+        const UseMark mark{n};
+        if (!useHelper(n, path)) // the helper loads by itself
+            n.local.load(QFile::encodeName(path).toStdString(), nullptr); // a failure is reported by the removal
         loading = false;
     }).detach();
 #endif
@@ -323,16 +254,14 @@ void warmUp()
     const QString path = modelPath();
     if (path.isEmpty())
         return;
-    try {
-        Network &n = network();
-        QMutexLocker lock(&n.mutex);
-        const UseMark mark{n};
-        loadNetwork(n, path);
-        if (!n.warm)
-            runNetwork(n, cv::Mat(kSide, kSide, CV_8UC3, cv::Scalar(128, 128, 128)));
-    } catch (const cv::Exception &) {
-        // The conversion itself reports the failure.
-    }
+    Network &n = network();
+    QMutexLocker lock(&n.mutex);
+    const UseMark mark{n};
+    // A failure is reported by the conversion itself.
+    if (useHelper(n, path))
+        n.helper.warmUp(nullptr);
+    else
+        n.local.warmUp(QFile::encodeName(path).toStdString(), nullptr);
 #endif
 }
 
@@ -385,19 +314,19 @@ Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error)
         return Outcome::failed;
 
     cv::Mat mask(kSide, kSide, CV_32F);
-    try {
+    {
         Network &n = network();
         QMutexLocker lock(&n.mutex);
         const UseMark mark{n};
-        loadNetwork(n, path);
-        const cv::Mat result = runNetwork(n, rgb);
-        if (result.total() != size_t(kSide) * kSide)
+        std::string why;
+        const bool ok = useHelper(n, path)
+                            ? n.helper.remove(rgb.ptr<uint8_t>(), mask.ptr<float>(), &why)
+                            : n.local.run(QFile::encodeName(path).toStdString(), rgb.ptr<uint8_t>(), mask.ptr<float>(), &why);
+        if (!ok) {
+            if (error)
+                *error = QString::fromStdString(why).trimmed();
             return Outcome::failed;
-        std::memcpy(mask.data, result.ptr<float>(), sizeof(float) * kSide * kSide);
-    } catch (const cv::Exception &e) {
-        if (error)
-            *error = QString::fromUtf8(e.what()).trimmed();
-        return Outcome::failed;
+        }
     }
 
     cv::Mat mask8;
