@@ -12,6 +12,7 @@
 #include "platform/TrayHost.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsStore.h"
+#include "shelf/WindowPlacement.h"
 #include "shelf/WindowRules.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -197,6 +199,12 @@ void PerchboxApp::showTutorial()
     if (!m_tutorial) {
         m_tutorial = new TutorialWindow;
         m_tutorial->setAttribute(Qt::WA_DeleteOnClose);
+        // Centred by us rather than by the window manager, so that it is placed clear of the
+        // shelves as our other windows are: it floats above them, and a shelf restored in the
+        // middle of the screen would otherwise sit hidden under it.
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            m_tutorial->move(WindowPlacement::centeredIn(screen->availableGeometry(), m_tutorial->size()));
+        }
     }
     // Seen once is enough: the next start does not show it again, even if the program quits
     // while it is open.

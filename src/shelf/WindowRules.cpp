@@ -93,6 +93,21 @@ QMargins frameOf(const QWidget *w)
     return g_lastFrame;
 }
 
+// The frame of `w` on the screen. A window the window manager has not framed yet (one just
+// shown) gets its frame where it was placed, the window itself moving right and down inside
+// it; the frame's size is the last one seen, or, before any window was framed (at the first
+// start), an allowance for a title bar and borders.
+QRect frameGeometryOf(const QWidget *w)
+{
+    if (QWindow *handle = w->windowHandle(); handle && !handle->frameMargins().isNull())
+        return w->frameGeometry();
+    QMargins m = frameOf(w);
+    if (m.isNull() && !(w->windowFlags() & (Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint))
+        && w->windowType() != Qt::Popup)
+        m = QMargins(4, 32, 4, 4);
+    return QRect(w->pos(), w->size().grownBy(m));
+}
+
 QScreen *screenFor(const QWidget *w)
 {
     if (QScreen *s = QGuiApplication::screenAt(w->geometry().center()))
@@ -451,7 +466,7 @@ QList<QRect> floatingFrames()
     g_stacked.removeAll(nullptr);
     for (const QPointer<QWidget> &w : std::as_const(g_stacked))
         if (w->isVisible() && !w->isMinimized())
-            frames.append(w->frameGeometry());
+            frames.append(frameGeometryOf(w));
     return frames;
 }
 

@@ -7,7 +7,9 @@
 # Checks that the window shown in place of the tray item opens in a corner, not in the middle
 # where shelves appear; that the Inbox made by `perchbox --send` comes up beside the tutorial
 # and that window, not under them (they float above the shelves); and that a new shelf made
-# from the shell with a dialog-sized window of ours in the middle is not hidden either.
+# from the shell with a dialog-sized window of ours in the middle is not hidden either. A shelf
+# left open at the last quit comes back in the middle of the screen; the tutorial opens beside
+# it, not over it.
 # Exit 77 means a required tool is missing.
 set -uo pipefail
 perchbox="${1:?usage: run-e2e-stacking.sh PERCHBOX}"
@@ -36,6 +38,8 @@ ax, ay, aw, ah = map(int, sys.argv[1].split()); bx, by, bw, bh = map(int, sys.ar
 sys.exit(0 if ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah else 1)
 PY
 }
+# "Alpha", open at the last quit, without a remembered position: it comes back centred.
+e2e_shelves 1 11111111-1111-4111-8111-111111111111
 "$perchbox" >>"$work/perchbox.log" 2>&1 &
 app_pid=$!
 
@@ -51,13 +55,21 @@ else
   fail "no window without a tray host"
   e2e_finish; exit
 fi
-wait_for 10 visible_named "Perchbox Tutorial" || echo "e2e_stacking: note: no tutorial at the first start"
+if wait_for 10 visible_named "Perchbox Tutorial" && wait_for 10 visible_named Alpha; then
+  sleep 0.5 # settled
+  restored=$(geometry_of "$(visible_named Alpha)")
+  tutorial=$(geometry_of "$(visible_named "Perchbox Tutorial")")
+  if overlap "$restored" "$tutorial"; then fail "the restored shelf ($restored) is under the tutorial ($tutorial)"
+  else pass "the tutorial ($tutorial) opens beside the restored shelf ($restored)"; fi
+else
+  fail "no tutorial at the first start, or the open shelf did not come back"
+fi
 
 printf 'hello' >"$work/files/note.txt"
 timeout 10 "$perchbox" --send "$work/files/note.txt" >>"$work/perchbox.log" 2>&1
-if wait_for 10 visible_class '^perchbox-shelf-'; then
+if wait_for 10 visible_named Inbox; then
   sleep 0.5 # settled
-  shelf=$(geometry_of "$(visible_class '^perchbox-shelf-')")
+  shelf=$(geometry_of "$(visible_named Inbox)")
   hidden_by=""
   overlap "$shelf" "$panel" && hidden_by="the window without a tray"
   if tutorial=$(visible_named "Perchbox Tutorial") && [ -n "$tutorial" ]; then
