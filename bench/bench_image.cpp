@@ -113,25 +113,16 @@ std::string loadAverage()
     return f.readAll().split(' ').mid(0, 3).join(' ').toStdString();
 }
 
-// The peak resident memory of this process's background-removal helper, or -1 when none runs.
+// The peak resident memory of the background-removal helper, or -1 when none runs.
 long helperPeakRssMB()
 {
-    const QString self = QString::number(QCoreApplication::applicationPid());
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const qsizetype close = line.lastIndexOf(')');
-        if (close < 0 || !line.contains("(perchbox-remove") || line.mid(close + 2).split(' ').value(1) != self.toLatin1())
-            continue;
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &row : status.readAll().split('\n'))
-            if (row.startsWith("VmHWM:"))
-                return row.mid(6).trimmed().split(' ').value(0).toLong() / 1024;
-    }
+    const qint64 pid = BackgroundRemover::helperProcessId();
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &row : status.readAll().split('\n'))
+        if (row.startsWith("VmHWM:"))
+            return row.mid(6).trimmed().split(' ').value(0).toLong() / 1024;
     return -1;
 }
 

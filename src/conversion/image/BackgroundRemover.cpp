@@ -276,6 +276,17 @@ bool isLoaded()
 #endif
 }
 
+qint64 helperProcessId()
+{
+#ifdef PERCHBOX_HAVE_OPENCV
+    Network &n = network();
+    QMutexLocker lock(&n.mutex);
+    return n.helper.isRunning() ? qint64(n.helper.processId()) : 0;
+#else
+    return 0;
+#endif
+}
+
 void setIdleRelease(std::chrono::milliseconds period)
 {
 #ifdef PERCHBOX_HAVE_OPENCV

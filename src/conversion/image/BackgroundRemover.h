@@ -35,6 +35,9 @@ inline constexpr std::chrono::milliseconds kDefaultIdleRelease{120000};
 void setIdleRelease(std::chrono::milliseconds period);
 // True while the network is in memory.
 bool isLoaded();
+// The process id of the helper process that runs the network, or 0 when the network runs in
+// this process or not at all (for the benchmarks and tests).
+qint64 helperProcessId();
 
 enum class Outcome { masked, noSubject, unavailable, failed };
 

@@ -148,55 +148,22 @@ bool RemovalHelperProcess::lost(const std::string &what, std::string *error)
     return false;
 }
 
-namespace {
-
-bool sendAll(int fd, const void *data, size_t size)
-{
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool receiveAll(int fd, void *data, size_t size)
-{
-    auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, p, size, MSG_WAITALL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-} // namespace
-
 bool RemovalHelperProcess::request(char op, const uint8_t *rgb, float *mask, std::string *error)
 {
     if (m_socket < 0)
         return lost("the background-removal helper is not running", error);
-    if (!sendAll(m_socket, &op, 1) || (rgb && !sendAll(m_socket, rgb, SegmentationNetwork::kInputBytes)))
+    if (!RemovalProtocol::writeFully(m_socket, &op, 1)
+        || (rgb && !RemovalProtocol::writeFully(m_socket, rgb, SegmentationNetwork::kInputBytes)))
         return lost("the background-removal helper stopped", error);
     char answer = 0;
-    if (!receiveAll(m_socket, &answer, 1))
+    if (!RemovalProtocol::readFully(m_socket, &answer, 1))
         return lost("the background-removal helper stopped", error);
     if (answer == RemovalProtocol::kError) {
         uint32_t length = 0;
-        if (!receiveAll(m_socket, &length, sizeof length) || length > RemovalProtocol::kMaxErrorBytes)
+        if (!RemovalProtocol::readFully(m_socket, &length, sizeof length) || length > RemovalProtocol::kMaxErrorBytes)
             return lost("the background-removal helper stopped", error);
         std::string text(length, '\0');
-        if (!receiveAll(m_socket, text.data(), length))
+        if (!RemovalProtocol::readFully(m_socket, text.data(), length))
             return lost("the background-removal helper stopped", error);
         if (error)
             *error = text;
@@ -209,7 +176,7 @@ bool RemovalHelperProcess::request(char op, const uint8_t *rgb, float *mask, std
             *error = "the background-removal helper gave an answer Perchbox does not understand";
         return false;
     }
-    if (mask && !receiveAll(m_socket, mask, SegmentationNetwork::kMaskFloats * sizeof(float)))
+    if (mask && !RemovalProtocol::readFully(m_socket, mask, SegmentationNetwork::kMaskFloats * sizeof(float)))
         return lost("the background-removal helper stopped", error);
     return true;
 }

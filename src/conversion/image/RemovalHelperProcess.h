@@ -24,6 +24,8 @@ public:
     // True while the helper runs; one that ended meanwhile (say, killed while idle) is reaped.
     bool isRunning();
     const std::string &model() const { return m_model; }
+    // The helper's process id, or -1 when none was started (or it was stopped).
+    pid_t processId() const { return m_pid; }
 
     // Each waits for the helper's answer. On false the helper is gone (stopped, with the reason
     // it ended in `error`) unless `error` holds the helper's own report of a failed request.

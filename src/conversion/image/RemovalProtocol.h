@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // What the converting process and the background-removal helper say to each other over the
@@ -26,5 +27,10 @@ inline constexpr uint32_t kMaxErrorBytes = 64 * 1024;
 
 // The helper's file name, looked up where the media modules are.
 inline constexpr char kHelperFileName[] = "perchbox-remove-background";
+
+// The whole of `size` bytes, or false at the end of the stream or on an error. Writing to a
+// socket whose peer is gone fails rather than raising SIGPIPE.
+bool readFully(int fd, void *data, size_t size);
+bool writeFully(int fd, const void *data, size_t size);
 
 } // namespace RemovalProtocol

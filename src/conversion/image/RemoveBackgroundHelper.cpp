@@ -6,7 +6,6 @@
 #include "conversion/image/RemovalProtocol.h"
 #include "conversion/image/SegmentationNetwork.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -17,39 +16,9 @@
 
 namespace {
 
-bool readAll(int fd, void *data, size_t size)
-{
-    auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const void *data, size_t size)
-{
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 bool reply(int fd, char code)
 {
-    return writeAll(fd, &code, 1);
+    return RemovalProtocol::writeFully(fd, &code, 1);
 }
 
 bool replyError(int fd, std::string text)
@@ -57,8 +26,8 @@ bool replyError(int fd, std::string text)
     if (text.size() > RemovalProtocol::kMaxErrorBytes)
         text.resize(RemovalProtocol::kMaxErrorBytes);
     const uint32_t length = uint32_t(text.size());
-    return reply(fd, RemovalProtocol::kError) && writeAll(fd, &length, sizeof length)
-           && writeAll(fd, text.data(), text.size());
+    return reply(fd, RemovalProtocol::kError) && RemovalProtocol::writeFully(fd, &length, sizeof length)
+           && RemovalProtocol::writeFully(fd, text.data(), text.size());
 }
 
 } // namespace
@@ -80,7 +49,7 @@ int main(int argc, char **argv)
     std::vector<float> mask(SegmentationNetwork::kMaskFloats);
     for (;;) {
         char op = 0;
-        if (!readAll(STDIN_FILENO, &op, 1))
+        if (!RemovalProtocol::readFully(STDIN_FILENO, &op, 1))
             return 0;
         std::string error;
         bool ok = false;
@@ -92,11 +61,11 @@ int main(int argc, char **argv)
             ok = network.warmUp(model, &error) && reply(STDOUT_FILENO, RemovalProtocol::kDone);
             break;
         case RemovalProtocol::kRemove:
-            if (!readAll(STDIN_FILENO, rgb.data(), rgb.size()))
+            if (!RemovalProtocol::readFully(STDIN_FILENO, rgb.data(), rgb.size()))
                 return 0;
             ok = network.run(model, rgb.data(), mask.data(), &error)
                  && reply(STDOUT_FILENO, RemovalProtocol::kMask)
-                 && writeAll(STDOUT_FILENO, mask.data(), mask.size() * sizeof(float));
+                 && RemovalProtocol::writeFully(STDOUT_FILENO, mask.data(), mask.size() * sizeof(float));
             break;
         default:
             replyError(STDOUT_FILENO, "unknown request");
