@@ -145,9 +145,12 @@ void releaseWhenIdle(Network &n)
             std::lock_guard lock(n.idleMutex);
             if (!n.loaded || std::chrono::steady_clock::now() < n.lastUse + n.idleRelease)
                 continue;
-            n.loaded = false;
         }
+        // Loaded until it is gone (the helper ended and reaped); no use can come in between,
+        // the network's mutex is held.
         n.release();
+        std::lock_guard lock(n.idleMutex);
+        n.loaded = false;
     }
 }
 
