@@ -44,7 +44,7 @@ struct ImageBackend {
     QList<ImageOutputFormat> (*writableImageFormats)();
     bool (*backgroundRemovalAvailable)();
     QString (*backgroundRemovalUnavailableHint)();
-    void (*warmUpBackgroundRemoval)(); // blocking: loads the network and runs it once
+    void (*warmUpBackgroundRemoval)(); // blocking: loads the network
     // The image at `path` (raw bytes; any format libvips reads, HEIC included), upright,
     // scaled down to fit maxSide.
     bool (*imageThumbnail)(const QByteArray &path, int maxSide, ThumbnailPixels *out, QString *error);

@@ -262,9 +262,9 @@ void warmUp()
     const UseMark mark{n};
     // A failure is reported by the conversion itself.
     if (useHelper(n, path))
-        n.helper.warmUp(nullptr);
+        n.helper.load(nullptr);
     else
-        n.local.warmUp(QFile::encodeName(path).toStdString(), nullptr);
+        n.local.load(QFile::encodeName(path).toStdString(), nullptr);
 #endif
 }
 

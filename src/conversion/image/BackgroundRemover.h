@@ -25,8 +25,11 @@ QString unavailableHint();
 // the two overlap; removeBackground() then waits for the load to finish.
 void startLoading();
 
-// Loads the network and runs it once on an empty frame, so that the next removeBackground()
-// starts at once. Blocking; does nothing when unavailable or already warm.
+// Loads the network ahead of a removal (or keeps a loaded one from being freed as unused), so
+// that the next removeBackground() does not wait for the model to be read. Blocking; does
+// nothing when unavailable. It does not run the network: a pass takes seconds on every core,
+// and a removal asked for meanwhile (the click right after the selection) would wait for it;
+// the first real pass costs a little more instead (OpenCV sets its layers up then).
 void warmUp();
 
 // The loaded network holds some 600 MB; it is freed once unused for this long, and loaded

@@ -186,11 +186,6 @@ bool RemovalHelperProcess::load(std::string *error)
     return request(RemovalProtocol::kLoad, nullptr, nullptr, error);
 }
 
-bool RemovalHelperProcess::warmUp(std::string *error)
-{
-    return request(RemovalProtocol::kWarmUp, nullptr, nullptr, error);
-}
-
 bool RemovalHelperProcess::remove(const uint8_t *rgb, float *mask, std::string *error)
 {
     return request(RemovalProtocol::kRemove, rgb, mask, error);

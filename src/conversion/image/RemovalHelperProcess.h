@@ -30,7 +30,6 @@ public:
     // Each waits for the helper's answer. On false the helper is gone (stopped, with the reason
     // it ended in `error`) unless `error` holds the helper's own report of a failed request.
     bool load(std::string *error);
-    bool warmUp(std::string *error);
     // `rgb`: 1024 × 1024 × 3 bytes; `mask`: 1024 × 1024 floats.
     bool remove(const uint8_t *rgb, float *mask, std::string *error);
 

@@ -8,16 +8,14 @@
 // same machine: numbers go in the machine's own byte order.
 //
 //   to the helper:   'L'                      load the network (the helper starts on it anyway)
-//                    'W'                      load it and make one pass, so that the next starts at once
 //                    'R' + 1024·1024·3 bytes  mask these RGB pixels
-//   from the helper: 'K'                      done ('L', 'W')
+//   from the helper: 'K'                      done ('L')
 //                    'M' + 1024·1024 floats   the mask ('R')
 //                    'E' + uint32 n + n bytes of UTF-8: why it failed
 // The helper leaves when its input ends.
 namespace RemovalProtocol {
 
 inline constexpr char kLoad = 'L';
-inline constexpr char kWarmUp = 'W';
 inline constexpr char kRemove = 'R';
 inline constexpr char kDone = 'K';
 inline constexpr char kMask = 'M';

@@ -57,9 +57,6 @@ int main(int argc, char **argv)
         case RemovalProtocol::kLoad:
             ok = network.load(model, &error) && reply(STDOUT_FILENO, RemovalProtocol::kDone);
             break;
-        case RemovalProtocol::kWarmUp:
-            ok = network.warmUp(model, &error) && reply(STDOUT_FILENO, RemovalProtocol::kDone);
-            break;
         case RemovalProtocol::kRemove:
             if (!RemovalProtocol::readFully(STDIN_FILENO, rgb.data(), rgb.size()))
                 return 0;

@@ -150,7 +150,6 @@ void setError(std::string *error, const std::string &text)
 struct SegmentationNetwork::State {
     std::string loadedPath;
     std::unique_ptr<cv::dnn::Net> net;
-    bool warm = false; // one pass done
 };
 
 SegmentationNetwork::SegmentationNetwork() : d(std::make_unique<State>()) {}
@@ -180,27 +179,12 @@ bool SegmentationNetwork::load(const std::string &path, std::string *error)
         return false;
     }
     d->loadedPath = path;
-    d->warm = false;
     return true;
 }
 
 bool SegmentationNetwork::isLoaded() const
 {
     return d->net != nullptr;
-}
-
-bool SegmentationNetwork::isWarm() const
-{
-    return d->warm;
-}
-
-bool SegmentationNetwork::warmUp(const std::string &path, std::string *error)
-{
-    if (d->warm && d->loadedPath == path)
-        return true;
-    std::vector<uint8_t> grey(kInputBytes, 128);
-    std::vector<float> mask(kMaskFloats);
-    return run(path, grey.data(), mask.data(), error);
 }
 
 bool SegmentationNetwork::run(const std::string &path, const uint8_t *rgb, float *mask, std::string *error)
@@ -214,7 +198,6 @@ bool SegmentationNetwork::run(const std::string &path, const uint8_t *rgb, float
                                                     cv::Scalar(128, 128, 128), false, false, CV_32F);
         d->net->setInput(blob, "input");
         const cv::Mat result = d->net->forward("output");
-        d->warm = true;
         if (result.total() != kMaskFloats || result.type() != CV_32F) {
             setError(error, "The background-removal model gave a mask of the wrong size");
             return false;
@@ -238,6 +221,5 @@ void SegmentationNetwork::release()
         return;
     d->net.reset();
     d->loadedPath.clear();
-    d->warm = false;
     ::malloc_trim(0);
 }

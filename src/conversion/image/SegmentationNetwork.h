@@ -26,10 +26,6 @@ public:
     // the file cannot be read or is not a network OpenCV can run.
     bool load(const std::string &path, std::string *error);
     bool isLoaded() const;
-    // One pass on a flat grey frame: OpenCV sets up its layers on the first pass, so the next
-    // run() starts at once. Loads first when needed.
-    bool warmUp(const std::string &path, std::string *error);
-    bool isWarm() const;
     // `rgb`: kInputBytes, rows of R, G, B bytes. `mask`: kMaskFloats. Loads first when needed.
     bool run(const std::string &path, const uint8_t *rgb, float *mask, std::string *error);
     // Frees the network and gives its memory back to the system.
