@@ -171,12 +171,16 @@ int main(int argc, char **argv)
     if (BackgroundRemover::isAvailable()) {
         const long before = peakRssMB();
         std::printf("\nload average before the cold removal: %s\n", loadAverage().c_str());
+        // The photo into a PNG with its background removed, as `name` in the work folder.
+        const auto cutOut = [&](const QString &name) {
+            return runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90,
+                                      ImageDimensionsPreset::original, true, true,
+                                      QUrl::fromLocalFile(dir.filePath(name))).has_value();
+        };
         QElapsedTimer t;
         t.start();
         const double cpuBefore = processCpuSeconds();
-        const auto ok = runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90,
-                                           ImageDimensionsPreset::original, true, true,
-                                           QUrl::fromLocalFile(dir.filePath("cut.png")));
+        const bool ok = cutOut(QStringLiteral("cut.png"));
         const double cold = t.elapsed() / 1000.0;
         const long helperPeak = helperPeakRssMB();
         std::printf("background removal, cold (model load in the helper process, overlapping the decode, + first pass + "
@@ -215,8 +219,7 @@ int main(int argc, char **argv)
         }
         dropVipsCache();
         t.restart();
-        runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90, ImageDimensionsPreset::original,
-                           true, true, QUrl::fromLocalFile(dir.filePath("cut2.png")));
+        cutOut(QStringLiteral("cut2.png"));
         const double warm = t.elapsed() / 1000.0;
         dropVipsCache();
         t.restart();
@@ -233,9 +236,7 @@ int main(int argc, char **argv)
         qputenv("PERCHBOX_MODULE_DIR", QFile::encodeName(dir.filePath(QStringLiteral("no-helper"))));
         dropVipsCache();
         t.restart();
-        const bool okHere = runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90,
-                                               ImageDimensionsPreset::original, true, true,
-                                               QUrl::fromLocalFile(dir.filePath("cut-here.png"))).has_value();
+        const bool okHere = cutOut(QStringLiteral("cut-here.png"));
         std::printf("background removal, cold, the network in this process (no helper): %.2f s %s, peak RSS %ld MB\n",
                     t.elapsed() / 1000.0, okHere ? "" : "(FAILED)", peakRssMB());
         releaseNetwork();
@@ -248,9 +249,7 @@ int main(int argc, char **argv)
         BackgroundRemover::warmUp();
         dropVipsCache();
         t.restart();
-        const bool okLoaded = runImageConversion(QUrl::fromLocalFile(photo), ImageOutputFormat::png, 90,
-                                                 ImageDimensionsPreset::original, true, true,
-                                                 QUrl::fromLocalFile(dir.filePath("cut-loaded.png"))).has_value();
+        const bool okLoaded = cutOut(QStringLiteral("cut-loaded.png"));
         std::printf("background removal, the network loaded ahead (as favorites, a selection of pictures and the "
                     "Convert panel do): %.2f s %s\n", t.elapsed() / 1000.0, okLoaded ? "" : "(FAILED)");
         releaseNetwork();

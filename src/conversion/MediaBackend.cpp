@@ -1,7 +1,6 @@
 #include "conversion/MediaBackend.h"
 #include "conversion/ModuleFolders.h"
 
-
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>

@@ -76,10 +76,16 @@ bool isClampedWindow(const QWidget *w)
     return !w->inherits("QComboBoxPrivateContainer");
 }
 
+// False for windows the window manager draws no frame around.
+bool isDecorated(const QWidget *w)
+{
+    return w->windowType() != Qt::Popup
+        && !(w->windowFlags() & (Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint));
+}
+
 QMargins frameOf(const QWidget *w)
 {
-    const Qt::WindowType type = w->windowType();
-    if (type == Qt::Popup || (w->windowFlags() & (Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)))
+    if (!isDecorated(w))
         return {};
     // A frame that cannot be a window manager's (a window not framed yet) is not trusted.
     if (QWindow *handle = w->windowHandle()) {
@@ -102,8 +108,7 @@ QRect frameGeometryOf(const QWidget *w)
     if (QWindow *handle = w->windowHandle(); handle && !handle->frameMargins().isNull())
         return w->frameGeometry();
     QMargins m = frameOf(w);
-    if (m.isNull() && !(w->windowFlags() & (Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint))
-        && w->windowType() != Qt::Popup)
+    if (m.isNull() && isDecorated(w))
         m = QMargins(4, 32, 4, 4);
     return QRect(w->pos(), w->size().grownBy(m));
 }

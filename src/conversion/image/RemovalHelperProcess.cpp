@@ -107,42 +107,42 @@ bool RemovalHelperProcess::isRunning()
     return true;
 }
 
-void RemovalHelperProcess::stop()
+int RemovalHelperProcess::end(bool kill)
 {
     if (m_socket >= 0) {
         ::close(m_socket);
         m_socket = -1;
     }
+    int status = -1;
     if (m_pid > 0) {
-        // Nothing of the helper's needs saving; its memory goes back at once.
-        ::kill(m_pid, SIGKILL);
-        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+        if (kill)
+            ::kill(m_pid, SIGKILL);
+        int reaped = 0;
+        pid_t r;
+        while ((r = ::waitpid(m_pid, &reaped, 0)) < 0 && errno == EINTR) {
         }
+        if (r == m_pid)
+            status = reaped;
         m_pid = -1;
     }
     m_model.clear();
+    return status;
+}
+
+void RemovalHelperProcess::stop()
+{
+    end(true); // nothing of the helper's needs saving; its memory goes back at once
 }
 
 bool RemovalHelperProcess::lost(const std::string &what, std::string *error)
 {
+    const int status = end(false);
     std::string why = what;
-    if (m_socket >= 0) {
-        ::close(m_socket);
-        m_socket = -1;
-    }
-    if (m_pid > 0) {
-        int status = 0;
-        pid_t r;
-        while ((r = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
-        }
-        if (r == m_pid && WIFSIGNALED(status))
-            why = "the background-removal helper was ended by signal " + std::to_string(WTERMSIG(status))
-                  + (WTERMSIG(status) == SIGKILL ? " (the system may have run out of memory)" : "");
-        else if (r == m_pid && WIFEXITED(status))
-            why = "the background-removal helper stopped (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-        m_pid = -1;
-    }
-    m_model.clear();
+    if (status >= 0 && WIFSIGNALED(status))
+        why = "the background-removal helper was ended by signal " + std::to_string(WTERMSIG(status))
+              + (WTERMSIG(status) == SIGKILL ? " (the system may have run out of memory)" : "");
+    else if (status >= 0 && WIFEXITED(status))
+        why = "the background-removal helper stopped (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
     if (error)
         *error = why;
     return false;

@@ -38,6 +38,10 @@ public:
 
 private:
     bool request(char op, const uint8_t *rgb, float *mask, std::string *error);
+    // Closes the socket and reaps the helper, killing it first when `kill`; its wait status,
+    // or -1 when there was none to reap.
+    int end(bool kill);
+    // Ends the helper after a failed request; false, with the reason it ended (or `what`).
     bool lost(const std::string &what, std::string *error);
 
     pid_t m_pid = -1;

@@ -7,11 +7,15 @@
 
 namespace RemovalProtocol {
 
-bool readFully(int fd, void *data, size_t size)
+namespace {
+
+// Repeats `step` (one read or write of at most the bytes left, returning what it moved) until
+// all `size` bytes have gone; false at the end of the stream or on an error.
+template <typename Byte, typename Step>
+bool whole(Byte *p, size_t size, Step step)
 {
-    auto *p = static_cast<char *>(data);
     while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
+        const ssize_t n = step(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -22,25 +26,26 @@ bool readFully(int fd, void *data, size_t size)
     return true;
 }
 
+} // namespace
+
+bool readFully(int fd, void *data, size_t size)
+{
+    return whole(static_cast<char *>(data), size, [fd](char *p, size_t n) { return ::read(fd, p, n); });
+}
+
 bool writeFully(int fd, const void *data, size_t size)
 {
-    const auto *p = static_cast<const char *>(data);
     bool socket = true;
-    while (size > 0) {
+    return whole(static_cast<const char *>(data), size, [fd, &socket](const char *p, size_t n) {
         // On a socket, a peer that is gone fails the write instead of raising SIGPIPE.
-        ssize_t n = socket ? ::send(fd, p, size, MSG_NOSIGNAL) : ::write(fd, p, size);
-        if (n < 0 && errno == ENOTSOCK) {
+        if (socket) {
+            const ssize_t sent = ::send(fd, p, n, MSG_NOSIGNAL);
+            if (sent >= 0 || errno != ENOTSOCK)
+                return sent;
             socket = false;
-            continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
+        return ::write(fd, p, n);
+    });
 }
 
 } // namespace RemovalProtocol

@@ -41,9 +41,9 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN); // a closed socket is a failed write, then the end
     const std::string model = argv[1];
     SegmentationNetwork network;
-    // Start on the model at once: the process is started when a removal is about to run.
-    std::string loadError;
-    network.load(model, &loadError);
+    // Start on the model at once: the process is started when a removal is about to run. A
+    // failure is reported to the first request, which tries again.
+    network.load(model, nullptr);
 
     std::vector<uint8_t> rgb(SegmentationNetwork::kInputBytes);
     std::vector<float> mask(SegmentationNetwork::kMaskFloats);

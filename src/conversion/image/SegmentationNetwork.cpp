@@ -202,12 +202,8 @@ bool SegmentationNetwork::run(const std::string &path, const uint8_t *rgb, float
             setError(error, "The background-removal model gave a mask of the wrong size");
             return false;
         }
-        if (result.isContinuous()) {
-            std::memcpy(mask, result.ptr<float>(), sizeof(float) * kMaskFloats);
-        } else {
-            cv::Mat flat = result.clone();
-            std::memcpy(mask, flat.ptr<float>(), sizeof(float) * kMaskFloats);
-        }
+        const cv::Mat flat = result.isContinuous() ? result : result.clone();
+        std::memcpy(mask, flat.ptr<float>(), sizeof(float) * kMaskFloats);
     } catch (const cv::Exception &e) {
         setError(error, e.what());
         return false;
