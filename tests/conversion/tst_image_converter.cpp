@@ -215,6 +215,7 @@ private slots:
     void refusesMultiPageAndBrokenInput();
     void removesBackgroundAroundSubject();
     void removalHelperFailuresAreReported();
+    void killedHelperIsReplacedOnce();
     void removalRunsHereWithoutHelper();
 
 private:
@@ -226,6 +227,19 @@ private:
 #else
         qputenv("PERCHBOX_MODULE_DIR", QFile::encodeName(folder));
 #endif
+    }
+    // A fake helper in a folder of its own (named `name`), running the shell `script`; the
+    // lookup is pointed at it.
+    bool useFakeHelper(const QString &name, const QByteArray &script)
+    {
+        const QString folder = path(name);
+        QFile helper(folder + QStringLiteral("/perchbox-remove-background"));
+        if (!QDir().mkpath(folder) || !helper.open(QIODevice::WriteOnly))
+            return false;
+        helper.write("#!/bin/sh\n" + script + "\n");
+        helper.close();
+        useHelperFolder(folder);
+        return helper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     // Frees the network: the helper ends, or the network in this process goes.
     static bool release()
@@ -618,14 +632,7 @@ void ImageConverterTest::removalHelperFailuresAreReported()
     };
     int i = 0;
     for (const auto &[script, expected] : cases) {
-        const QString folder = path(QStringLiteral("helper%1").arg(i));
-        QVERIFY(QDir().mkpath(folder));
-        QFile helper(folder + QStringLiteral("/perchbox-remove-background"));
-        QVERIFY(helper.open(QIODevice::WriteOnly));
-        helper.write("#!/bin/sh\n" + script + "\n");
-        helper.close();
-        QVERIFY(helper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-        useHelperFolder(folder);
+        QVERIFY(useFakeHelper(QStringLiteral("helper%1").arg(i), script));
         const QString out = QStringLiteral("failed%1.png").arg(i++);
         QString error;
         QVERIFY(!runImageConversion(url("subject.png"), ImageOutputFormat::png, 90, ImageDimensionsPreset::original,
@@ -636,6 +643,44 @@ void ImageConverterTest::removalHelperFailuresAreReported()
         QVERIFY(release());
         QCOMPARE(BackgroundRemover::helperProcessId(), 0);
     }
+}
+
+void ImageConverterTest::killedHelperIsReplacedOnce()
+{
+    if (!BackgroundRemover::isAvailable())
+        QSKIP("the background model is not installed (scripts/fetch-model.sh)");
+    makeSubject();
+    QVERIFY(release());
+    // The first helper is killed as the request arrives (as one killed while idle is found
+    // only when asked); the request goes to a second one, which answers with a mask of 0.75
+    // everywhere (bytes 0x3f).
+    const QString started = path(QStringLiteral("started-once"));
+    QVERIFY(useFakeHelper(QStringLiteral("killed-once"),
+                          "head -c 1 >/dev/null\n"
+                          "if [ ! -e '" + QFile::encodeName(started) + "' ]; then : > '" + QFile::encodeName(started)
+                              + "'; kill -9 $$; fi\n"
+                                "head -c 3145728 >/dev/null; printf M; head -c 4194304 /dev/zero | tr '\\000' '\\077'\n"
+                                "sleep 60"));
+    QVERIFY(convert("subject.png", ImageOutputFormat::png, "replaced.png", 90, ImageDimensionsPreset::original, true, true));
+    QVERIFY(QFileInfo::exists(started));
+    ImagePtr out = load(path("replaced.png"));
+    QVERIFY(out && vips_image_hasalpha(out.get()));
+    const double alpha = pixel(out.get(), 10, 10).last(); // 0x3f3f3f3f as a float, times 255
+    QVERIFY2(alpha > 188 && alpha < 193, qPrintable(QString::number(alpha)));
+
+    // A helper killed each time it is asked fails the removal after the second try, not later.
+    QVERIFY(release());
+    const QString asked = path(QStringLiteral("asked"));
+    QVERIFY(useFakeHelper(QStringLiteral("killed-always"),
+                          "head -c 1 >/dev/null; echo >> '" + QFile::encodeName(asked) + "'; kill -9 $$"));
+    QString error;
+    QVERIFY(!runImageConversion(url("subject.png"), ImageOutputFormat::png, 90, ImageDimensionsPreset::original, true,
+                                true, url("never.png"), &error));
+    QVERIFY2(error.contains(QStringLiteral("ended by signal 9")), qPrintable(error));
+    QFile count(asked);
+    QVERIFY(count.open(QIODevice::ReadOnly));
+    QCOMPARE(count.readAll().count('\n'), 2);
+    QVERIFY(release());
 }
 
 void ImageConverterTest::removalRunsHereWithoutHelper()

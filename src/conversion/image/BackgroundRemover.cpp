@@ -122,6 +122,19 @@ bool useHelper(Network &n, const QString &path)
     return true;
 }
 
+// Runs the network in the helper. A helper killed from outside while idle (to free memory,
+// say) is often found gone only when asked, even just after it was seen running, since a
+// large process takes a moment to end; the request then goes once more to a new helper. A
+// second loss, or a helper that stopped by itself, fails the removal. Call with the mutex held.
+bool removeInHelper(Network &n, const QString &path, const uint8_t *rgb, float *mask, std::string *why)
+{
+    if (n.helper.remove(rgb, mask, why))
+        return true;
+    if (!n.helper.lastEndedBySignal() || !useHelper(n, path))
+        return false;
+    return n.helper.remove(rgb, mask, why);
+}
+
 Network &network()
 {
     // Never destroyed: the releasing thread may still wait on it while the process exits.
@@ -334,7 +347,7 @@ Outcome removeBackground(VipsImage *upright, VipsImage **out, QString *error)
         const UseMark mark{n};
         std::string why;
         const bool ok = useHelper(n, path)
-                            ? n.helper.remove(rgb.ptr<uint8_t>(), mask.ptr<float>(), &why)
+                            ? removeInHelper(n, path, rgb.ptr<uint8_t>(), mask.ptr<float>(), &why)
                             : n.local.run(QFile::encodeName(path).toStdString(), rgb.ptr<uint8_t>(), mask.ptr<float>(), &why);
         if (!ok) {
             if (error)

@@ -107,7 +107,7 @@ bool RemovalHelperProcess::isRunning()
     return true;
 }
 
-int RemovalHelperProcess::end(bool kill)
+int RemovalHelperProcess::end(bool killFirst)
 {
     if (m_socket >= 0) {
         ::close(m_socket);
@@ -115,7 +115,7 @@ int RemovalHelperProcess::end(bool kill)
     }
     int status = -1;
     if (m_pid > 0) {
-        if (kill)
+        if (killFirst)
             ::kill(m_pid, SIGKILL);
         int reaped = 0;
         pid_t r;
@@ -137,6 +137,7 @@ void RemovalHelperProcess::stop()
 bool RemovalHelperProcess::lost(const std::string &what, std::string *error)
 {
     const int status = end(false);
+    m_endedBySignal = status >= 0 && WIFSIGNALED(status);
     std::string why = what;
     if (status >= 0 && WIFSIGNALED(status))
         why = "the background-removal helper was ended by signal " + std::to_string(WTERMSIG(status))
@@ -150,6 +151,7 @@ bool RemovalHelperProcess::lost(const std::string &what, std::string *error)
 
 bool RemovalHelperProcess::request(char op, const uint8_t *rgb, float *mask, std::string *error)
 {
+    m_endedBySignal = false;
     if (m_socket < 0)
         return lost("the background-removal helper is not running", error);
     if (!RemovalProtocol::writeFully(m_socket, &op, 1)

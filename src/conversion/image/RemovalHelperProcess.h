@@ -36,15 +36,20 @@ public:
     // Ends the helper (and frees its memory) at once.
     void stop();
 
+    // True when the last request failed because a signal ended the helper: killed from
+    // outside (while idle, to free memory, say), not a failure of its own.
+    bool lastEndedBySignal() const { return m_endedBySignal; }
+
 private:
     bool request(char op, const uint8_t *rgb, float *mask, std::string *error);
-    // Closes the socket and reaps the helper, killing it first when `kill`; its wait status,
-    // or -1 when there was none to reap.
-    int end(bool kill);
+    // Closes the socket and reaps the helper, killing it first when `killFirst`; its wait
+    // status, or -1 when there was none to reap.
+    int end(bool killFirst);
     // Ends the helper after a failed request; false, with the reason it ended (or `what`).
     bool lost(const std::string &what, std::string *error);
 
     pid_t m_pid = -1;
     int m_socket = -1;
     std::string m_model;
+    bool m_endedBySignal = false;
 };
