@@ -149,29 +149,57 @@ QString ArchiveToolPaths::sevenZip() const
 
 namespace {
 
+// GNU tar's parent says "tar: Removing leading `/' from member names" while its child may be
+// half-way through a complaint on the same stream, and each writes a message as separate
+// pieces (program name, words, the system's reason, line break), so the pieces of both can
+// land in any order. Takes the notices out whole and puts the child's lines back together.
 QString withoutTarNotice(QString errors)
 {
     static const QRegularExpression notice(
         QStringLiteral("Removing leading `[^'\n]*' from (?:member names|hard link targets)"));
-    errors.remove(notice);
-    // What is left of the notice is its program name ("tar: ", "/usr/bin/tar: "): stray where
-    // it does not begin a line, or where nothing of its own follows it.
     static const QRegularExpression programName(QStringLiteral("(?:(?:/[^/\\s:]+)+/)?tar: "));
-    QList<QRegularExpressionMatch> stray;
-    for (QRegularExpressionMatchIterator it = programName.globalMatch(errors); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        const qsizetype start = m.capturedStart(), end = m.capturedEnd();
-        const bool beginsLine = start == 0 || errors.at(start - 1) == QLatin1Char('\n');
-        const QStringView rest = QStringView(errors).mid(end);
-        if (!beginsLine || rest.isEmpty() || rest.startsWith(QLatin1Char('\n'))
-            || rest.startsWith(QLatin1String("tar (child): ")))
-            stray << m;
+    // A notice's program name is the last one written before its words: only the child's
+    // pieces, which never hold one, can lie between them.
+    QList<std::pair<qsizetype, qsizetype>> cuts; // (start, length), in order
+    qsizetype searchFrom = 0;
+    for (QRegularExpressionMatchIterator it = notice.globalMatch(errors); it.hasNext();) {
+        const QRegularExpressionMatch words = it.next();
+        std::optional<std::pair<qsizetype, qsizetype>> name;
+        const QString before = errors.left(words.capturedStart());
+        for (QRegularExpressionMatchIterator n = programName.globalMatch(before, searchFrom); n.hasNext();) {
+            const QRegularExpressionMatch m = n.next();
+            name = std::pair(m.capturedStart(), m.capturedLength());
+        }
+        if (name)
+            cuts << *name;
+        cuts << std::pair(words.capturedStart(), words.capturedLength());
+        searchFrom = words.capturedEnd();
     }
-    for (qsizetype i = stray.size() - 1; i >= 0; --i)
-        errors.remove(stray[i].capturedStart(), stray[i].capturedLength());
-    // "…: Cannot open" + "\n" + ": Read-only file system": one line again.
-    errors.replace(QLatin1String("\n: "), QLatin1String(": "));
-    return errors;
+    for (qsizetype i = cuts.size() - 1; i >= 0; --i)
+        errors.remove(cuts[i].first, cuts[i].second);
+
+    // The notices' line breaks are left, anywhere in the child's lines. A line of the child's
+    // ("tar (child): …") ends only where another message begins or nothing follows; any other
+    // break inside it is a notice's ("…: Cannot open" + "\n" + ": Permission denied").
+    static const QRegularExpression nextMessage(
+        QStringLiteral("\n*(?:tar \\(child\\): |(?:(?:/[^/\\s:]+)+/)?tar: |\\z)"));
+    static const QLatin1String childName("tar (child): ");
+    QString joined;
+    joined.reserve(errors.size());
+    bool inChildLine = false;
+    for (qsizetype i = 0; i < errors.size(); ++i) {
+        if (QStringView(errors).sliced(i).startsWith(childName))
+            inChildLine = true;
+        if (errors.at(i) == QLatin1Char('\n') && inChildLine) {
+            if (!nextMessage.match(errors, i + 1, QRegularExpression::NormalMatch,
+                                   QRegularExpression::AnchorAtOffsetMatchOption)
+                     .hasMatch())
+                continue;
+            inChildLine = false;
+        }
+        joined += errors.at(i);
+    }
+    return joined;
 }
 
 } // namespace
@@ -183,13 +211,7 @@ QString toolFailedMessage(int status, const QByteArray &toolErrors)
     QString message = QStringLiteral("Archive tool failed (exit %1).").arg(status);
     // 7-Zip mixes its percentages ("\b\b 45% 3 + name") into the same stream, and names the
     // file on the line after its complaint ("WARNING: errno=2 : No such file or directory").
-    // GNU tar's parent process says "tar: Removing leading `/' from member names" while its
-    // child may be half-way through a complaint on the same stream. Each of them writes its
-    // program name, its words, the system's reason and the line break as separate writes, so
-    // the notice's pieces can land anywhere in the line that says why ("tar (child):
-    // /usr/bin/tar: /t/a.tar.gz: Cannot openRemoving leading `/' from hard link targets\n:
-    // Read-only file system"). The notice's words go, then its stray program name, and a
-    // reason cut off by its line break joins the line it belongs to.
+    // GNU tar's notices can split its child's complaint (see withoutTarNotice).
     QString errors = QString::fromLocal8Bit(toolErrors);
     if (errors.contains(QLatin1String("Removing leading `")))
         errors = withoutTarNotice(errors);

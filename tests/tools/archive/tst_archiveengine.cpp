@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <bit>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -620,7 +621,7 @@ private slots:
         QTest::newRow("tar, notice's name alone before the child's")
             << QByteArray("/usr/bin/tar: tar (child): Removing leading `/' from member names\n/t/a.tar.gz: Cannot "
                           "open: No space left on device\n")
-            << "/t/a.tar.gz: Cannot open: No space left on device";
+            << "tar (child): /t/a.tar.gz: Cannot open: No space left on device";
         QTest::newRow("tar, a complaint of the parent's own keeps its name")
             << QByteArray("tar: Removing leading `/' from member names\ntar: /src/gone: Cannot stat: No such file or "
                           "directory\ntar: Exiting with failure status due to previous errors\n")
@@ -636,6 +637,43 @@ private slots:
         QFETCH(QString, reason);
         const QString message = toolFailedMessage(2, errors);
         QCOMPARE(message, reason.isEmpty() ? toolFailedMessage(2) : toolFailedMessage(2) + "\n" + reason);
+    }
+
+    // GNU tar's parent and child share one stream and each writes a message in pieces
+    // (program name, words, the system's reason, line break). Whatever order the pieces of
+    // the parent's two notices and the child's complaint land in, the reason comes out whole.
+    void tarReasonSurvivesEveryInterleaving()
+    {
+        const QList<QByteArray> parent = {"/usr/bin/tar: ", "Removing leading `/' from member names", "\n",
+                                          "/usr/bin/tar: ", "Removing leading `/' from hard link targets", "\n"};
+        const QList<QByteArray> child = {"tar (child): ", "/t/a.tar.gz: Cannot open", ": Permission denied", "\n",
+                                         "tar (child): ", "Error is not recoverable: exiting now", "\n"};
+        const QByteArray after = "/usr/bin/tar: /t/a.tar.gz: Cannot write: Broken pipe\n"
+                                 "/usr/bin/tar: Child returned status 2\n"
+                                 "/usr/bin/tar: Error is not recoverable: exiting now\n";
+        const QString whole = QStringLiteral("/t/a.tar.gz: Cannot open: Permission denied");
+        const int n = int(parent.size() + child.size());
+        int orders = 0, wrong = 0;
+        QString firstWrong;
+        // Every choice of the positions the parent's pieces take among all pieces.
+        for (unsigned mask = 0; mask < (1u << n); ++mask) {
+            if (std::popcount(mask) != parent.size())
+                continue;
+            QByteArray stream;
+            int p = 0, c = 0;
+            for (int i = 0; i < n; ++i)
+                stream += (mask & (1u << i)) ? parent[p++] : child[c++];
+            stream += after;
+            ++orders;
+            const QString message = toolFailedMessage(2, stream);
+            const QString reason = message.section(QLatin1Char('\n'), 1);
+            if (reason != QStringLiteral("tar (child): ") + whole && reason != whole) {
+                if (!wrong++)
+                    firstWrong = QString::fromLatin1(stream) + QStringLiteral(" -> ") + reason;
+            }
+        }
+        QCOMPARE(orders, 1716);
+        QVERIFY2(wrong == 0, qPrintable(QStringLiteral("%1 orders wrong, the first: %2").arg(wrong).arg(firstWrong)));
     }
 
     void cancellingInterruptsTheArchiver_data()
