@@ -139,7 +139,7 @@ bool RemovalHelperProcess::lost(const std::string &what, std::string *error)
     const int status = end(false);
     m_endedBySignal = status >= 0 && WIFSIGNALED(status);
     std::string why = what;
-    if (status >= 0 && WIFSIGNALED(status))
+    if (m_endedBySignal)
         why = "the background-removal helper was ended by signal " + std::to_string(WTERMSIG(status))
               + (WTERMSIG(status) == SIGKILL ? " (the system may have run out of memory)" : "");
     else if (status >= 0 && WIFEXITED(status))

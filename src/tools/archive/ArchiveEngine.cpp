@@ -181,9 +181,9 @@ QString withoutTarNotice(QString errors)
     // The notices' line breaks are left, anywhere in the child's lines. A line of the child's
     // ("tar (child): …") ends only where another message begins or nothing follows; any other
     // break inside it is a notice's ("…: Cannot open" + "\n" + ": Permission denied").
-    static const QRegularExpression nextMessage(
-        QStringLiteral("\n*(?:tar \\(child\\): |(?:(?:/[^/\\s:]+)+/)?tar: |\\z)"));
     static const QLatin1String childName("tar (child): ");
+    static const QRegularExpression nextMessage(
+        QStringLiteral("\n*(?:%1|%2|\\z)").arg(QRegularExpression::escape(childName), programName.pattern()));
     QString joined;
     joined.reserve(errors.size());
     bool inChildLine = false;
