@@ -431,12 +431,25 @@ private slots:
                 held.release();
                 hold.acquire();
             });
+        // However the test ends, the held threads are let go and have returned before the
+        // semaphores they wait on go out of scope: a holder still on its way to `hold` when
+        // the test returned waited on freed stack for ever, and every later use of the pool
+        // (the next test's conversion) with it.
+        bool letGo = false;
+        const auto release = [&] {
+            if (!std::exchange(letGo, true))
+                hold.release(threads);
+        };
+        const auto waitForHolders = qScopeGuard([&] {
+            release();
+            pool->waitForDone();
+        });
         QVERIFY(held.tryAcquire(threads, 10000));
         QVERIFY(m_runner->favoriteTapped(flatten.id, {}));
         m_host->answer(QUrl::fromLocalFile(out));
         QVERIFY(m_runner->canCancelCurrent());
         m_runner->cancelCurrent();
-        hold.release(threads);
+        release();
         QTRY_VERIFY_WITH_TIMEOUT(!m_runner->runningFavoriteID(), 30000);
         QCOMPARE(m_runner->feedback(flatten.id), Feedback::idle);
         QVERIFY(m_host->alerts.isEmpty());
